@@ -1,0 +1,7 @@
+#pragma once
+#include <string>
+
+// Configures the logger "default": information level to standard output and to the given file,
+// one line per message as "%datetime--[Thread](%thread) %msg"; a fatal message does not end the
+// program and the library's own crash report is off (the program has its own crash handling).
+void ConfigureProgramLog(const std::wstring& logFilePath);

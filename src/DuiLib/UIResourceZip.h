@@ -1,0 +1,38 @@
+#pragma once
+// The skin archive: a ZIP archive held in memory that is the source of every layout,
+// language file and image of the UI. Entry names match with either slash and without
+// regard to case, so "configure\configure.xml" finds "configure/configure.xml".
+#include <string>
+#include <vector>
+
+namespace DuiLib {
+
+class CResourceZip {
+public:
+    // Takes a copy of the archive bytes. False (and an empty archive) when the bytes are
+    // not a readable ZIP archive.
+    bool Open(const void* data, size_t size);
+    void Close();
+    bool IsOpen() const { return m_open; }
+
+    // Reads one entry into `content`. False when there is no such entry or it cannot be inflated.
+    bool ReadEntry(const std::wstring& name, std::string& content) const;
+    bool HasEntry(const std::wstring& name) const;
+    // Normalised names of all entries (forward slashes, lower case).
+    std::vector<std::string> EntryNames() const;
+
+    static std::string NormaliseName(const std::string& name);
+
+private:
+    struct Entry {
+        std::string normalisedName;
+        std::string storedName;
+    };
+    const Entry* Find(const std::wstring& name) const;
+
+    std::string m_data;
+    std::vector<Entry> m_entries;
+    bool m_open = false;
+};
+
+}  // namespace DuiLib
