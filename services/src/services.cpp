@@ -132,6 +132,9 @@ int findConnectionFd(int localPort, int remotePort) {
 void resetConnection(int localPort, int remotePort) {
     int fd = findConnectionFd(localPort, remotePort);
     if (fd < 0) return;
+    // Give the bytes already written a moment to reach the client, so the
+    // reset lands in the middle of the body rather than wiping it out.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     linger l{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
     sockaddr sa{};
