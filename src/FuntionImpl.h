@@ -112,8 +112,8 @@ bool IsFixedNonUsb(const DriveFacts& drive);
 std::wstring SsdDriveLettersFrom(const std::vector<DriveFacts>& drives);
 std::wstring GetSsdDriveLetters();
 // The path with its drive root ("X:\") replaced by the root of the fixed, non-USB drive with
-// the most free space; the first such drive wins a tie, and the path's own drive stays when no
-// other has strictly more. A path that does not start with a drive root is returned unchanged.
+// the most free space (the earlier drive in drive order wins a tie); the path stays as it is
+// when no such drive reports free space, and also when it does not start with a drive root.
 std::wstring ReplaceDriveWithLargestFixed(const std::wstring& path, const std::vector<DriveFacts>& drives);
 std::wstring ReplaceDriveWithLargestFixed(const std::wstring& path);
 // True when the text starts with a letter, ":" and a backslash or slash.

@@ -3,8 +3,6 @@
 namespace StartupPending {
 
 void InstallCrashHandler() {}
-void InitLogPath(const std::wstring&) {}
-std::wstring GetLogFilePath() { return std::wstring(); }
 void UploadLogArchive(const std::wstring&, const std::string&, const std::wstring&, bool) {}
 void InitReport(int, int, const std::string&, const std::string&, const std::string&, bool, int) {}
 void AddUserLogEvent(const std::string&, const std::string&, const std::string&, bool) {}

@@ -6,8 +6,6 @@
 namespace StartupPending {
 
 void InstallCrashHandler();                                   // unhandled-exception filter
-void InitLogPath(const std::wstring& baseName);               // run folders and log file path
-std::wstring GetLogFilePath();                                // empty until run folders exist
 void UploadLogArchive(const std::wstring& logFileName, const std::string& catalogue,
                       const std::wstring& extraFile, bool wantDumps);
 void InitReport(int downloaderId, int siteId, const std::string& softwareVersion,

@@ -9,6 +9,7 @@
 #include "Common/StartupRules.h"
 #include "Common/install_ui_mainwnd.h"
 #include "Common/startup_pending.h"
+#include "CSingleUserLog.h"
 #include "DuiLib/UIManager.h"
 #include "DuiLib/UIMarkup.h"
 #include "FuntionImpl.h"
@@ -72,10 +73,8 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
 
     // 5. The run's log, named after the installer's base name.
     std::wstring baseName = BaseNameFromUrl(values.startupUrl);
-    if (!baseName.empty()) {
-        StartupPending::InitLogPath(baseName);
-        ConfigureProgramLog(StartupPending::GetLogFilePath());
-    }
+    if (!baseName.empty() && CSingleUserLog::GetInstance()->InitLogPath(baseName) == 1)
+        ConfigureProgramLog(CSingleUserLog::GetInstance()->GetLogFilePath());
     LOG(INFO) << " Start: skin " << (haveSkin ? "loaded" : "missing") << ", Downloader_id "
               << TextCodec::WideToUtf8(values.downloaderIdText) << ", start-up url "
               << TextCodec::WideToUtf8(values.startupUrl);
