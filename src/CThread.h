@@ -1,0 +1,33 @@
+#pragma once
+// A worker thread of the download pool: it sleeps on its wake-up event until it is given one
+// segment task. This holds the thread's data; the pool and the thread body build on it.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+class CTask;
+
+class CThread {
+public:
+    enum State : int32_t { StateStop = 0, StateHasTask = 1, StateIdle = 2 };
+
+    // downloadMutex: the pool's mutex that serialises writes into the shared output file (not owned).
+    explicit CThread(HANDLE downloadMutex);
+    virtual ~CThread();
+    CThread(const CThread&) = delete;
+    CThread& operator=(const CThread&) = delete;
+
+    CTask* getTask() const { return m_pTask; }
+    void setTask(CTask* task) { m_pTask = task; }
+    HANDLE getMutex() const { return m_hMutex; }
+    int32_t getState() const { return m_nState.load(); }
+    void setState(int32_t state) { m_nState.store(state); }
+
+protected:
+    HANDLE m_hThread = nullptr;               // from _beginthreadex, null until started
+    std::atomic<int32_t> m_nState{StateIdle};
+    CTask* m_pTask = nullptr;                 // current task, not owned
+    HANDLE m_hMutex = nullptr;                // shared download mutex, owned by the pool
+    HANDLE m_hEvent = nullptr;                // auto-reset wake-up event
+};

@@ -1,0 +1,6 @@
+#include "DownloadSettings.h"
+
+DownloadSettings& GetDownloadSettings() {
+    static DownloadSettings settings;
+    return settings;
+}
