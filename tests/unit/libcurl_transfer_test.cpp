@@ -410,10 +410,15 @@ TEST(TransferLimits, SegmentStopsAtTheTransferTimeout) {
 }
 
 TEST(TransferLimits, NoServerListening) {
-    // A port just released by a listener of this test: nothing answers there.
+    // Nothing listens on port 1 of the loopback.
     CLibcurlTool tool(curl_easy_init());
+    char headers[CLibcurlTool::kHeaderBufferSize] = {};
+    long status = -1;
     std::string body = "unchanged";
     LogCapture log;
+    EXPECT_EQ(tool.httpGet("http://127.0.0.1:1/x", headers, status), CURLE_COULDNT_CONNECT);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(log.countExact(" Curl Connect Server Error"), 1) << log.dump();
     EXPECT_EQ(tool.httpGet("http://127.0.0.1:1/x", body), CURLE_COULDNT_CONNECT);
     EXPECT_EQ(body, "unchanged");
 }
