@@ -145,3 +145,19 @@ struct FileVersionStrings {
 FileVersionStrings GetFileVersionStrings(const std::wstring& filePath);
 
 }  // namespace FuntionImpl
+
+namespace FuntionImpl {
+
+// ---- Download addresses --------------------------------------------------------------------
+
+// Host of an address, lower-cased: the text after the last "/" before the first ".", up to the
+// first "/" after that "."; empty when the address has no "." or no "/" after its first ".".
+std::wstring GetUrlHost(const std::wstring& url);
+std::string GetUrlHost(const std::string& url);
+// Host class: 10 for a host shorter than 2 characters or beginning with "dl." or "cdn.";
+// 12 for one beginning with "alicdn." or containing "ali"; 13 for one beginning with
+// "awscdn."; 11 for any other.
+int GetUrlHostType(const std::wstring& url);
+int GetUrlHostType(const std::string& url);
+
+}  // namespace FuntionImpl

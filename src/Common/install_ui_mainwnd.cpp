@@ -1,7 +1,11 @@
 #include "Common/install_ui_mainwnd.h"
 
+#include <process.h>
+
 #include <easylogging++.h>
 
+#include "ConfigurationLoad.h"
+#include "DownloadAddress.h"
 #include "DuiLib/UIDlgBuilder.h"
 #include "FuntionImpl.h"
 
@@ -16,7 +20,36 @@ InstallUIMainWnd::~InstallUIMainWnd() = default;
 
 const wchar_t* InstallUIMainWnd::GetWindowClassName() const { return g_windowClassName.c_str(); }
 
-void InstallUIMainWnd::WaitForAllThreadExit() {}
+int InstallUIMainWnd::WaitForAllThreadExit() {
+    LOG(INFO) << "InstallUIMainWnd WaitForAllThreadExit";
+    for (HANDLE thread : m_threads)
+        if (thread) WaitForSingleObject(thread, 600000);
+    return 0;
+}
+
+unsigned __stdcall InstallUIMainWnd::AsyncGetCbsInfoThreadFunc(void* window) {
+    auto* self = static_cast<InstallUIMainWnd*>(window);
+    return unsigned(ConfigurationLoad::RunEarlyQuery(*self->m_configure, self->m_workerStarted, self->m_uiLanguage.load()));
+}
+
+void InstallUIMainWnd::LoadDownloadInfo() {
+    ConfigurationLoad::LoadAtInstallTime(*m_configure, m_uiLanguage.load(), &m_pm);
+}
+
+std::wstring InstallUIMainWnd::checkRemotePath(std::vector<std::wstring> remotePaths) {
+    return DownloadAddress::CheckRemotePath(remotePaths, IsForbidCDN());
+}
+
+bool InstallUIMainWnd::IsForbidCDN() { return DownloadAddress::IsForbidCDN(m_configure->m_softwareName); }
+
+void InstallUIMainWnd::AddRequestTooMuchTimes() { DownloadAddress::AddRequestTooMuchTimes(m_configure->m_softwareName); }
+
+std::wstring InstallUIMainWnd::CheckWin78Link(const std::wstring& address) {
+    float osVersion = 0;
+    FuntionImpl::GetOSVersionName(osVersion);
+    return DownloadAddress::CheckWin78Link(address, osVersion, m_pm.GetControlText(L"Download_url"),
+                                           m_pm.GetControlText(L"Extra_download_url"));
+}
 
 void InstallUIMainWnd::OnWindowInit() {
     DuiLib::CDialogBuilder builder;
@@ -28,6 +61,8 @@ void InstallUIMainWnd::OnWindowInit() {
     m_configure->loadFromConfigureXml(&m_pm, false);
     m_configure->loadDefaultLinks(&m_pm);
     m_configure->printContent();
+    // The download configuration is usually in before the user presses "install".
+    m_threads[0] = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &InstallUIMainWnd::AsyncGetCbsInfoThreadFunc, this, 0, nullptr));
 }
 
 LRESULT InstallUIMainWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
