@@ -159,6 +159,7 @@ bool CNetworkCommunicate::Idle() const {
 
 bool CNetworkCommunicate::WaitSendRest(const SendRestLimits& limits) {
     ULONGLONG start = GetTickCount64();
+    m_failedInARow = 0;  // only failures seen during this wait count
     for (;;) {
         size_t waiting;
         {
