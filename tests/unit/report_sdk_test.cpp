@@ -343,8 +343,8 @@ const wchar_t kChildVariable[] = L"ORBALA_QUEUE_WRITER";
 // Starts this test binary as a writer: it files keys first..first+count-1 into path and, after
 // each update returned, records the index in marker.
 HANDLE StartWriter(const std::wstring& path, int first, int count, const std::wstring& marker) {
-    std::wstring spec = path + L"|" + std::to_wstring(first) + L"|" + std::to_wstring(count) + L"|" + marker;
-    SetEnvironmentVariableW(kChildVariable, spec.c_str());
+    std::wstring args = path + L"|" + std::to_wstring(first) + L"|" + std::to_wstring(count) + L"|" + marker;
+    SetEnvironmentVariableW(kChildVariable, args.c_str());
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring cmd = L"\"" + std::wstring(self) + L"\" --gtest_filter=ReportQueueFileWriter.Writes";
@@ -366,9 +366,9 @@ int LastMarked(const std::wstring& marker) {
 
 // The writer process itself; does nothing unless a test started it.
 TEST(ReportQueueFileWriter, Writes) {
-    wchar_t spec[2048] = {};
-    if (GetEnvironmentVariableW(kChildVariable, spec, 2048) == 0) GTEST_SKIP() << "runs only as a writer process";
-    std::wstring s = spec;
+    wchar_t args[2048] = {};
+    if (GetEnvironmentVariableW(kChildVariable, args, 2048) == 0) GTEST_SKIP() << "runs only as a writer process";
+    std::wstring s = args;
     size_t a = s.find(L'|'), b = s.find(L'|', a + 1), c = s.find(L'|', b + 1);
     std::wstring path = s.substr(0, a);
     int first = _wtoi(s.substr(a + 1, b - a - 1).c_str());
