@@ -116,10 +116,6 @@ void DualPort::relay(int clientFd, int tlsTargetPort, int plainTargetPort) {
                 off += w;
             }
         }
-        // Once the server side has finished, the client gets nothing more.
-        if (!innerOpen && clientOpen) {
-            // Keep reading from the client only to notice its close.
-        }
     }
     close(innerFd);
     close(clientFd);

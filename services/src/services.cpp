@@ -19,6 +19,7 @@
 
 using httplib::Request;
 using httplib::Response;
+using httplib::Server;
 
 namespace {
 
@@ -475,8 +476,17 @@ void Services::attach(httplib::Server &server, const std::string &listener) {
     server.Delete(".*", h);
     server.Patch(".*", h);
     server.Options(".*", h);
-    // Requests that the HTTP layer answers itself (a Range header it cannot
-    // parse, an unknown method) never reach the handler; record them here.
+    // The HTTP layer answers a Range header it cannot parse with a bare 416
+    // before routing; hand such requests to the handler so they are recorded
+    // and answered with the Content-Range of an unsatisfiable range.
+    server.set_error_handler(Server::HandlerWithResponse([this, listener](const Request &req, Response &res) {
+        if (res.status != 416 || req.has_header("X-Local-Services-Recorded")) return Server::HandlerResponse::Unhandled;
+        res.status = -1;
+        handle(req, res, listener);
+        return Server::HandlerResponse::Handled;
+    }));
+    // Other requests that the HTTP layer answers itself (an unknown method, a
+    // POST without a length) never reach the handler; record them here.
     server.set_logger([this, listener](const Request &req, const Response &res) {
         if (req.has_header("X-Local-Services-Recorded")) return;
         if (startsWith(req.path, "/__control")) return;
@@ -739,7 +749,7 @@ void Services::handle(const Request &creq, Response &res, const std::string &lis
     }
     if (startsWith(p, "/download/")) {
         if (!methodIs({"GET", "HEAD"})) return;
-        serveDownload(req, res, p.substr(10), fault, p);
+        serveDownload(req, res, p.substr(10), fault);
         return;
     }
     if (p == "/queryDownloaderV2") {
@@ -794,9 +804,7 @@ void Services::handle(const Request &creq, Response &res, const std::string &lis
     reply(res, 404, "not found\n", "text/plain", fault, req);
 }
 
-void Services::serveDownload(const Request &req, Response &res, const std::string &file, Fault &fault,
-                             const std::string &pathKey) {
-    (void)pathKey;
+void Services::serveDownload(const Request &req, Response &res, const std::string &file, Fault &fault) {
     if (opts_.root.empty() || file.empty() || file.find("..") != std::string::npos) {
         reply(res, 404, "not found\n", "text/plain", fault, req);
         return;

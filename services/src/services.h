@@ -96,7 +96,7 @@ private:
 
     // Endpoints.
     void serveDownload(const httplib::Request &req, httplib::Response &res, const std::string &file,
-                       Fault &fault, const std::string &pathKey);
+                       Fault &fault);
     void serveConfig(const httplib::Request &req, httplib::Response &res, Fault &fault);
     std::string configReply(const httplib::Request &req);
     void serveData(const httplib::Request &req, httplib::Response &res, Fault &fault,

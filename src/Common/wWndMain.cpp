@@ -128,14 +128,14 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     g_downloaderIdForCrash = values.downloaderId;
 
     // 9. Analytics.
-    StartupPending::InitReport(values.downloaderId, values.siteId, TextCodec::WideToUtf8(values.softwareVersion),
+    CSingleUserLog::GetInstance()->InitReport(values.downloaderId, values.siteId, TextCodec::WideToUtf8(values.softwareVersion),
                                TextCodec::WideToUtf8(values.softwareName), TextCodec::WideToUtf8(values.startupUrl),
                                KitFlagFor(values.downloaderId), values.mainPid);
 
     // 10. Products that do not support 32-bit Windows refuse to run there.
     if (ShouldRefuse32BitSystem(values.support32System, IsWow64Process32())) {
         LOG(INFO) << " 32-bit Windows is not supported by this product";
-        StartupPending::AddUserLogEvent("Other", "32bitStartupForbided", "", true);
+        CSingleUserLog::GetInstance()->AddUserLogEvent("Other", "32bitStartupForbided", "", true);
         StartupPending::ShowNotSupportSystemBox();
         return 0;
     }
@@ -162,7 +162,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     LOG(INFO) << " Wait exit 1";
     window->WaitForAllThreadExit();
     LOG(INFO) << " Wait exit 2";
-    StartupPending::WaitReportThreadsForExit();
+    CSingleUserLog::GetInstance()->WaitThreadForExit();
     LOG(INFO) << " Wait exit 3";
     delete window;
     curl_global_cleanup();

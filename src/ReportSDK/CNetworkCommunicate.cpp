@@ -51,7 +51,7 @@ int32_t CNetworkCommunicate::AddTask(const std::string& key, const std::string& 
     if (repeats > CEventHistory::kMaxRepeats) {
         m_management.Log().Write("Detect repeat %d, more than %d within %d seconds", repeats, CEventHistory::kMaxRepeats,
                                  CEventHistory::kWindowSeconds);
-        return ReportResult::kRepeated;
+        return kReportFlood;
     }
     Task task;
     task.key = key;
@@ -60,7 +60,7 @@ int32_t CNetworkCommunicate::AddTask(const std::string& key, const std::string& 
     if (task.kind == 0) {
         // No request exists for it; queueing it would only keep it circling.
         m_management.Log().Write("Task of unknown kind not queued: %s", key.c_str());
-        return ReportResult::kRepeated;
+        return kReportFlood;
     }
     CQueueFile* file;
     {
@@ -68,13 +68,13 @@ int32_t CNetworkCommunicate::AddTask(const std::string& key, const std::string& 
         file = m_file.get();
     }
     if (persist && file) file->Update(key, content, CQueueFile::kStatusWaiting);
-    if (bWait && !m_ended) return SendTask(task, persist) ? ReportResult::kAccepted : ReportResult::kWaitFailed;
+    if (bWait && !m_ended) return SendTask(task, persist) ? kReportAccepted : kReportDeliveryFailed;
     {
         std::lock_guard<std::mutex> lock(m_queueLock);
         m_queue.push_back(task);
     }
     m_wake.notify_one();
-    return ReportResult::kAccepted;
+    return kReportAccepted;
 }
 
 int CNetworkCommunicate::PostTask(const Task& task) const {

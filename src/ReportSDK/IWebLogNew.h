@@ -1,7 +1,8 @@
 #pragma once
-// The report object's interface: the one boundary between the analytics object (and other
-// processes that load the executable's exports) and the report SDK behind it. The slot order
-// and the argument lists are part of the binary interface; never reorder or insert slots.
+// The boundary of the report SDK: one abstract interface whose slots keep this order, and the
+// two functions the executable exports by name so other processes can reach the same SDK.
+// The slot order and the argument lists are part of the binary interface; never reorder or
+// insert slots.
 #include <windows.h>
 
 #include <cstdint>
@@ -12,6 +13,24 @@
 #undef ReportEvent
 #endif
 
+// Event results of ReportEvent and ReportGa4.
+enum ReportResult : int32_t {
+    kReportAccepted = 0,         // queued (bWait false) or delivered and acknowledged (bWait true)
+    kReportFlood = -1,           // refused as a flood of repeats; nothing queued
+    kReportDeliveryFailed = -2,  // bWait delivery failed; the event stays queued
+    // -99 to -90: funnel event rejected by its checks (the first that fails); nothing queued
+    kReportNoSessionId = -99,
+    kReportNoUid = -98,
+    kReportBadPid = -97,            // "pid" not above 1000
+    kReportNoProductVersion = -96,
+    kReportShortRnclid = -95,       // not empty and at most 17 characters
+    kReportBadRnclid = -94,         // longer than 17 characters and not all digits
+    kReportNoCategory = -93,
+    kReportNoAction = -92,
+    kReportShortTs = -91,           // 12 characters or fewer
+    kReportBadTs = -90,             // not all digits
+};
+
 class IWebLogNew {
 public:
     // Slot 0. type: 1 inside a product, 2 inside a downloader. Result 0. In a process started
@@ -21,38 +40,20 @@ public:
     // Slot 1. Result 0.
     virtual int32_t SetCommonParams(int32_t downloaderId, int32_t kitType, const char* toolsLang,
                                     const char* toolsVersion) = 0;
-    // Slot 2. JSON text of an object with extra common members. -1 when shorter than 2 characters.
+    // Slot 2. JSON text of an object with extra common members. -1 when shorter than 2 characters, else 0.
     virtual int32_t SetExtraCommon(const char* json) = 0;
-    // Slot 3. Funnel event body (JSON text); an event result below.
-    virtual int32_t ReportEvent(const char* body, bool bWait) = 0;
-    // Slot 4. GA4 measurement query; an event result below.
+    // Slot 3. Funnel event body (JSON text); an event result.
+    virtual int32_t ReportEvent(const char* json, bool bWait) = 0;
+    // Slot 4. GA4 measurement query; an event result.
     virtual int32_t ReportGa4(const char* query, bool bWait) = 0;
     // Slot 5.
-    virtual ~IWebLogNew() {}
+    virtual ~IWebLogNew() = default;
 };
 
-// Event results of ReportEvent and ReportGa4.
-namespace ReportResult {
-constexpr int32_t kAccepted = 0;        // queued, or delivered and acknowledged when bWait
-constexpr int32_t kRepeated = -1;       // refused as a flood of repeats; nothing queued
-constexpr int32_t kWaitFailed = -2;     // bWait delivery failed; the event stays queued
-constexpr int32_t kNoSessionId = -99;   // -99 to -90: funnel event failed a check; nothing queued
-constexpr int32_t kNoUid = -98;
-constexpr int32_t kBadPid = -97;
-constexpr int32_t kNoProductVersion = -96;
-constexpr int32_t kShortRnclid = -95;
-constexpr int32_t kBadRnclid = -94;
-constexpr int32_t kNoCategory = -93;
-constexpr int32_t kNoAction = -92;
-constexpr int32_t kShortTs = -91;
-constexpr int32_t kBadTs = -90;
-}  // namespace ReportResult
-
-// Exported by name from the executable.
 extern "C" {
 // The process's one report object, made on the first call; never deleted by this call.
 __declspec(dllexport) IWebLogNew* GetReportObj();
-// Deletes the report object if there is one, then starts the hidden "-sendrestlogs" copy of
-// the executable (also when there was no object).
+// Deletes the object if there is one, then starts the hidden "-sendrestlogs" copy of the
+// executable to deliver what is still queued (also when there was no object).
 __declspec(dllexport) void DestroyReportObj();
 }

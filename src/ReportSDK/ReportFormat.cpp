@@ -120,20 +120,20 @@ Json::Value BuildFunnelEvent(const CommonFields& f, const Json::Value& input, in
 int32_t CheckFunnelEvent(const Json::Value& event) {
     const Json::Value& common = Field(event, "common");
     const Json::Value& actions = Field(event, "actions");
-    if (TextOf(Field(common, "session_id")).empty()) return ReportResult::kNoSessionId;
-    if (TextOf(Field(common, "uid")).empty()) return ReportResult::kNoUid;
+    if (TextOf(Field(common, "session_id")).empty()) return kReportNoSessionId;
+    if (TextOf(Field(common, "uid")).empty()) return kReportNoUid;
     const Json::Value& pid = Field(common, "pid");
-    if (!pid.isIntegral() || pid.asLargestInt() <= 1000) return ReportResult::kBadPid;
-    if (TextOf(Field(common, "product_version")).empty()) return ReportResult::kNoProductVersion;
+    if (!pid.isIntegral() || pid.asLargestInt() <= 1000) return kReportBadPid;
+    if (TextOf(Field(common, "product_version")).empty()) return kReportNoProductVersion;
     std::string rnclid = TextOf(Field(common, "rnclid"));
-    if (!rnclid.empty() && rnclid.size() <= 17) return ReportResult::kShortRnclid;
-    if (rnclid.size() > 17 && !AllDigits(rnclid)) return ReportResult::kBadRnclid;
-    if (TextOf(Field(actions, "event_category")).empty()) return ReportResult::kNoCategory;
-    if (TextOf(Field(actions, "event_action")).empty()) return ReportResult::kNoAction;
+    if (!rnclid.empty() && rnclid.size() <= 17) return kReportShortRnclid;
+    if (rnclid.size() > 17 && !AllDigits(rnclid)) return kReportBadRnclid;
+    if (TextOf(Field(actions, "event_category")).empty()) return kReportNoCategory;
+    if (TextOf(Field(actions, "event_action")).empty()) return kReportNoAction;
     std::string ts = TextOf(Field(event, "ts"));
-    if (ts.size() <= 12) return ReportResult::kShortTs;
-    if (!AllDigits(ts)) return ReportResult::kBadTs;
-    return ReportResult::kAccepted;
+    if (ts.size() <= 12) return kReportShortTs;
+    if (!AllDigits(ts)) return kReportBadTs;
+    return kReportAccepted;
 }
 
 std::string FunnelKey(const Json::Value& event) {

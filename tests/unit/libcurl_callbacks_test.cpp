@@ -148,7 +148,9 @@ TEST_F(WriterFixture, WritesWaitForTheDownloadMutex) {
     OpenOutput(64);
     task_.DownloadedPos = 0;
     task_.EndPos = 63;
-    ASSERT_EQ(WaitForSingleObject(mutex_, 0), WAIT_OBJECT_0);  // held by another writer
+    // Held as another writer would hold it (the mutex is named, so a test running at the same
+    // time may hold it for a moment: wait for it).
+    ASSERT_EQ(WaitForSingleObject(mutex_, 10000), WAIT_OBJECT_0);
     std::atomic<bool> done{false};
     std::thread writer([&] {
         Feed(8);

@@ -121,7 +121,7 @@ TEST(ReportWrapping, StartAndMonitorOnlyWithTheirMarkers) {
 TEST(ReportWrapping, InputThatIsNoObjectIsWrappedLikeAnEmptyOne) {
     for (const char* text : {"[1,2]", "5", "\"text\"", "null"}) {
         Json::Value out = BuildFunnelEvent(ValidFields(), Parse(text), kTs);
-        EXPECT_EQ(CheckFunnelEvent(out), ReportResult::kNoCategory) << text;
+        EXPECT_EQ(CheckFunnelEvent(out), kReportNoCategory) << text;
     }
 }
 

@@ -138,7 +138,7 @@ TEST(ReportSdkExtraCommon, ProtectedNamesAndBadText) {
 
     // The wrapped event carries them; an unparsable body is wrapped and then fails at the category.
     std::string key, content;
-    EXPECT_EQ(m.WrapEvent("{not json", 1700000000123, key, content), ReportResult::kNoCategory);
+    EXPECT_EQ(m.WrapEvent("{not json", 1700000000123, key, content), kReportNoCategory);
 }
 
 TEST(ReportSdkFlood, TwelfthRepeatWithinAMinuteIsRefused) {

@@ -1,0 +1,95 @@
+// Starts the real setup.exe under Wine twice with APPDATA in a test folder and checks that each
+// run leaves its own log file in the log folder, every line in the program's log format.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+
+#include "TextCodec.h"
+#include "setup_process.h"
+#include "test_support.h"
+
+namespace {
+
+const wchar_t* kClass = L"QV_UI_Frame_486";
+const wchar_t* kBaseName = L"OrbalaLumeno_Setup";  // from the skin's download address
+constexpr DWORD kStartLimitMs = 60000;
+
+std::wstring SetupCopy() {
+    std::string unix = SETUP_EXE_PATH;
+    std::wstring path = L"Z:";
+    for (char c : unix) path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
+    return CopySetupToTempFolder(path);
+}
+
+// One run: start, wait for the window, close it, wait for a clean end.
+void RunOnce(const std::wstring& exe) {
+    SetupProcess setup;
+    ASSERT_TRUE(setup.Start(exe));
+    auto hasWindow = [&] {
+        for (const auto& w : FindWindowsOfClass(kClass))
+            if (w.second == setup.Pid()) return true;
+        return false;
+    };
+    ASSERT_TRUE(WaitUntil(hasWindow, kStartLimitMs)) << setup.Output();
+    for (const auto& w : FindWindowsOfClass(kClass))
+        if (w.second == setup.Pid()) PostMessageW(w.first, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(setup.WaitForExit(30000));
+    EXPECT_EQ(setup.ExitCode(), 0u);
+}
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(fd.cFileName);
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return names;
+}
+
+}  // namespace
+
+TEST(RunLogE2e, EachRunWritesItsOwnLogFile) {
+    ASSERT_TRUE(FindWindowsOfClass(kClass).empty()) << "another setup is already running";
+    std::wstring exe = SetupCopy();
+    ASSERT_FALSE(exe.empty());
+
+    test_support::TempDir appData;
+    wchar_t oldAppData[1024] = {};
+    DWORD hadAppData = GetEnvironmentVariableW(L"APPDATA", oldAppData, 1024);
+    SetEnvironmentVariableW(L"APPDATA", appData.path().c_str());  // inherited by setup.exe
+    RunOnce(exe);
+    RunOnce(exe);
+    SetEnvironmentVariableW(L"APPDATA", hadAppData ? oldAppData : nullptr);
+
+    const std::wstring logFolder = appData.path() + L"\\VUDezivazaru\\logs\\" + kBaseName;
+    // The log folder also holds the analytics day marker (galog.json); count the logs.
+    std::vector<std::wstring> files;
+    for (const std::wstring& f : FilesIn(logFolder))
+        if (f.size() > 4 && f.compare(f.size() - 4, 4, L".log") == 0) files.push_back(f);
+    ASSERT_EQ(files.size(), 2u) << "one log file per run";
+
+    const std::regex name(TextCodec::WideToUtf8(kBaseName) + R"(_\d{17}\.log)");
+    // Most messages begin with a blank of their own; a few fixed texts (such as
+    // "CSingleUserLog WaitThreadForExit") do not.
+    const std::regex line(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2},\d{3}--\[Thread\]\(\d+\) {1,2}\S.*)");
+    for (const std::wstring& file : files) {
+        SCOPED_TRACE(TextCodec::WideToUtf8(file));
+        EXPECT_TRUE(std::regex_match(TextCodec::WideToUtf8(file), name));
+        std::istringstream in(test_support::ReadFile(logFolder + L"\\" + file));
+        std::string text, l;
+        int lines = 0;
+        while (std::getline(in, l)) {
+            if (!l.empty() && l.back() == '\r') l.pop_back();
+            EXPECT_TRUE(std::regex_match(l, line)) << l;
+            text += l + "\n";
+            ++lines;
+        }
+        EXPECT_GT(lines, 2);
+        EXPECT_NE(text.find("  Start: skin loaded"), std::string::npos) << text;
+        EXPECT_NE(text.find("  Wait exit 3"), std::string::npos) << "the file stays open to the end\n" << text;
+    }
+}
