@@ -73,7 +73,7 @@ void* CreateMarkerEvent(const wchar_t* name) { return CreateEventW(nullptr, TRUE
 CSingleUserLog* CSingleUserLog::GetInstance() {
     // Never destroyed: threads may still report while the process ends. A function-local
     // static is built once even when two threads ask at the same moment.
-    static CSingleUserLog* instance = new CSingleUserLog(StartupPending::GetReportObj(), IdentityOfThisProcess(), &StartupPending::DestroyReportObj);
+    static CSingleUserLog* instance = new CSingleUserLog(::GetReportObj(), IdentityOfThisProcess(), &::DestroyReportObj);
     return instance;
 }
 

@@ -6,7 +6,5 @@ void InstallCrashHandler() {}
 void UploadLogArchive(const std::wstring&, const std::string&, const std::wstring&, bool) {}
 void ShowNotSupportSystemBox() {}
 void RegisterWithFirewall(const std::wstring&) {}
-IWebLogNew* GetReportObj() { return nullptr; }
-void DestroyReportObj() {}
 
 }  // namespace StartupPending

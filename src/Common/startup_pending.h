@@ -3,8 +3,6 @@
 // and is replaced by the real call when its piece lands; the start-up code calls only these.
 #include <string>
 
-class IWebLogNew;
-
 namespace StartupPending {
 
 void InstallCrashHandler();                                   // unhandled-exception filter
@@ -12,9 +10,5 @@ void UploadLogArchive(const std::wstring& logFileName, const std::string& catalo
                       const std::wstring& extraFile, bool wantDumps);
 void ShowNotSupportSystemBox();                               // modal message box of kind 13
 void RegisterWithFirewall(const std::wstring& modulePath);
-
-// The report SDK's object (none yet: analytics events then return -1) and its end.
-IWebLogNew* GetReportObj();
-void DestroyReportObj();
 
 }  // namespace StartupPending

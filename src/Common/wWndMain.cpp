@@ -13,6 +13,7 @@
 #include "DuiLib/UIManager.h"
 #include "DuiLib/UIMarkup.h"
 #include "FuntionImpl.h"
+#include "ReportSDK/WebLog.h"
 #include "TextCodec.h"
 
 namespace {
@@ -87,6 +88,17 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
                   << TextCodec::WideToUtf8(maintenance.logFileName);
         StartupPending::UploadLogArchive(maintenance.logFileName, TextCodec::WideToAnsi(maintenance.catalogue),
                                          std::wstring(), maintenance.wantDumps);
+        return 0;
+    }
+
+    // The hidden copy started when a run ended: the report object delivers the queued events
+    // and ends this process from Init. It goes ahead of the single-instance checks, because the
+    // run that started it may still hold the mutex, and a copy that held it would turn a new
+    // start of the setup away while it delivers.
+    if (WebLog::IsSendRestCommandLine(commandLine)) {
+        LOG(INFO) << " Send rest logs";
+        GetReportObj()->Init(2, values.mainPid, values.mainPid, "", "", TextCodec::WideToUtf8(values.softwareName).c_str(),
+                             TextCodec::WideToUtf8(values.softwareVersion).c_str(), "");
         return 0;
     }
 

@@ -1,0 +1,120 @@
+#include "ReportSDK/WebLog.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <mutex>
+
+#include "ReportSDK/CManagement.h"
+#include "ReportSDK/CNetworkCommunicate.h"
+#include "ReportSDK/ReportFormat.h"
+
+namespace {
+
+std::mutex g_objectLock;
+WebLog* g_object = nullptr;
+
+std::string Text(const char* text) { return text ? text : ""; }
+
+std::wstring ModulePath() {
+    wchar_t path[MAX_PATH + 1] = {};
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::wstring(path, n) : std::wstring();
+}
+
+// A named mutex held for the life of a send-rest copy: a second copy waits for the first to end
+// before it loads the queue file, so two copies never deliver the same entries at once.
+constexpr wchar_t kSendRestMutexPrefix[] = L"ReportSdkSendRest_";
+
+}  // namespace
+
+int32_t WebLog::Start(CManagement& m, CNetworkCommunicate& n, int32_t type, int32_t mainPid, int32_t secondPid,
+                      const std::string& email, const std::string& phone, const std::string& product,
+                      const std::string& productVersion, const std::string& userId) {
+    m.Init(type, mainPid, secondPid, email, phone, product, productVersion, userId);
+    n.Start();
+    n.LoadHistory();
+    return 0;
+}
+
+int32_t WebLog::Init(int32_t type, int32_t mainPid, int32_t secondPid, const char* email, const char* phone,
+                     const char* product, const char* productVersion, const char* userId) {
+    CManagement& m = CManagement::Instance();
+    CNetworkCommunicate& n = CNetworkCommunicate::Instance();
+    bool sendRest = IsSendRestCommandLine(GetCommandLineW());
+    HANDLE sendRestMutex = nullptr;
+    if (sendRest) {
+        // Before the history load: what an earlier copy is still delivering is not loaded twice.
+        sendRestMutex = CreateMutexW(nullptr, FALSE, (kSendRestMutexPrefix + std::to_wstring(mainPid)).c_str());
+        if (sendRestMutex) WaitForSingleObject(sendRestMutex, CNetworkCommunicate::SendRestLimits().maxTotalMs);
+    }
+    Start(m, n, type, mainPid, secondPid, Text(email), Text(phone), Text(product), Text(productVersion), Text(userId));
+    if (sendRest) RunSendRest(m, n);
+    return 0;
+}
+
+bool WebLog::IsSendRestCommandLine(const std::wstring& commandLine) {
+    return commandLine.find(L"-sendrestlogs") != std::wstring::npos;
+}
+
+void WebLog::RunSendRest(CManagement& m, CNetworkCommunicate& n) {
+    m.Log().Write("Send rest logs, wait begin");
+    n.WaitSendRest(CNetworkCommunicate::SendRestLimits());
+    m.Log().Write("Send rest logs, wait end");
+    ExitProcess(0);
+}
+
+int32_t WebLog::SetCommonParams(int32_t downloaderId, int32_t kitType, const char* toolsLang,
+                                const char* toolsVersion) {
+    CManagement::Instance().SetCommonParams(downloaderId, kitType, Text(toolsLang), Text(toolsVersion));
+    return 0;
+}
+
+int32_t WebLog::SetExtraCommon(const char* json) { return CManagement::Instance().SetExtraCommon(Text(json)); }
+
+int32_t WebLog::ReportEventWith(CManagement& m, CNetworkCommunicate& n, const std::string& body, bool bWait) {
+    std::string key, content;
+    int32_t check = m.WrapEvent(body, ReportFormat::LocalClockMillis(), key, content);
+    if (check != 0) return check;
+    return n.AddTask(key, content, true, bWait);
+}
+
+int32_t WebLog::ReportGa4With(CManagement& m, CNetworkCommunicate& n, const std::string& query, bool bWait) {
+    std::string key, address;
+    m.WrapGa4(query, ReportFormat::LocalClockMillis(), key, address);
+    return n.AddTask(key, address, true, bWait);
+}
+
+int32_t WebLog::ReportEvent(const char* body, bool bWait) {
+    return ReportEventWith(CManagement::Instance(), CNetworkCommunicate::Instance(), Text(body), bWait);
+}
+
+int32_t WebLog::ReportGa4(const char* query, bool bWait) {
+    return ReportGa4With(CManagement::Instance(), CNetworkCommunicate::Instance(), Text(query), bWait);
+}
+
+WebLog::~WebLog() {}
+
+bool WebLog::EndReportObj(const std::wstring& exePath) {
+    {
+        std::lock_guard<std::mutex> lock(g_objectLock);
+        if (g_object) {
+            // Events that are still being reported on other threads are filed and queued as
+            // usual; none of them holds up the shutdown by waiting for its delivery.
+            CNetworkCommunicate::Instance().MarkEnded();
+            delete g_object;
+            g_object = nullptr;
+        }
+    }
+    if (exePath.empty() || GetFileAttributesW(exePath.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+    HINSTANCE r = ShellExecuteW(nullptr, L"open", exePath.c_str(), L"-sendrestlogs", nullptr, SW_HIDE);
+    return reinterpret_cast<INT_PTR>(r) > 32;
+}
+
+extern "C" IWebLogNew* GetReportObj() {
+    std::lock_guard<std::mutex> lock(g_objectLock);
+    if (!g_object) g_object = new WebLog();
+    return g_object;
+}
+
+extern "C" void DestroyReportObj() { WebLog::EndReportObj(ModulePath()); }

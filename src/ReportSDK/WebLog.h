@@ -1,0 +1,37 @@
+#pragma once
+// The one implementation of IWebLogNew. It holds no data: every slot works on the process's
+// CManagement and CNetworkCommunicate (or, through the static forms, on the ones given).
+#include <string>
+
+#include "ReportSDK/IWebLogNew.h"
+
+class CManagement;
+class CNetworkCommunicate;
+
+class WebLog : public IWebLogNew {
+public:
+    int32_t Init(int32_t type, int32_t mainPid, int32_t secondPid, const char* email, const char* phone,
+                 const char* product, const char* productVersion, const char* userId) override;
+    int32_t SetCommonParams(int32_t downloaderId, int32_t kitType, const char* toolsLang,
+                            const char* toolsVersion) override;
+    int32_t SetExtraCommon(const char* json) override;
+    int32_t ReportEvent(const char* body, bool bWait) override;
+    int32_t ReportGa4(const char* query, bool bWait) override;
+    ~WebLog() override;
+
+    // Init without the send-rest mode: steps up to the history load. Result 0.
+    static int32_t Start(CManagement& m, CNetworkCommunicate& n, int32_t type, int32_t mainPid, int32_t secondPid,
+                         const std::string& email, const std::string& phone, const std::string& product,
+                         const std::string& productVersion, const std::string& userId);
+    static int32_t ReportEventWith(CManagement& m, CNetworkCommunicate& n, const std::string& body, bool bWait);
+    static int32_t ReportGa4With(CManagement& m, CNetworkCommunicate& n, const std::string& query, bool bWait);
+
+    // Whether a command line asks for the send-rest mode.
+    static bool IsSendRestCommandLine(const std::wstring& commandLine);
+    // Delivers the queue of an started SDK and ends the process with exit code 0.
+    [[noreturn]] static void RunSendRest(CManagement& m, CNetworkCommunicate& n);
+
+    // Ends the report object: deletes it if there is one, then starts exePath hidden with
+    // "-sendrestlogs" when that file exists. True when a copy was started.
+    static bool EndReportObj(const std::wstring& exePath);
+};
