@@ -495,6 +495,12 @@ void Services::attach(httplib::Server &server, const std::string &listener) {
         checks.set("answered_by_http_layer", res.status);
         record(req, listener, none, checks);
     });
+    // SO_REUSEADDR only: the HTTP layer's default also sets SO_REUSEPORT, which
+    // would let a second instance share the port silently instead of failing.
+    server.set_socket_options([](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server.new_task_queue = [] { return new httplib::ThreadPool(64); };
     server.set_keep_alive_max_count(1000);
     server.set_read_timeout(30);
