@@ -6,6 +6,7 @@
 
 #include "ConfigurationLoad.h"
 #include "DownloadAddress.h"
+#include "CSingleUserLog.h"
 #include "DuiLib/UIDlgBuilder.h"
 #include "FuntionImpl.h"
 
@@ -74,6 +75,9 @@ LRESULT InstallUIMainWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) 
             DestroyWindow(m_hWnd);
             return 0;
         case WM_DESTROY:
+            // The report object ends with the window; what it still holds is delivered by the
+            // hidden "-sendrestlogs" copy it starts.
+            CSingleUserLog::GetInstance()->EndReportObject();
             PostQuitMessage(0);
             return 0;
         default:

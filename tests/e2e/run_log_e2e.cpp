@@ -70,7 +70,9 @@ TEST(RunLogE2e, EachRunWritesItsOwnLogFile) {
     std::vector<std::wstring> files;
     for (const std::wstring& f : FilesIn(logFolder))
         if (f.size() > 4 && f.compare(f.size() - 4, 4, L".log") == 0) files.push_back(f);
-    ASSERT_EQ(files.size(), 2u) << "one log file per run";
+    // Closing the window also starts the hidden "-sendrestlogs" copy, which logs a run of its own.
+    ASSERT_GE(files.size(), 2u) << "one log file per run";
+    int windowRuns = 0;
 
     const std::regex name(TextCodec::WideToUtf8(kBaseName) + R"(_\d{17}\.log)");
     // Most messages begin with a blank of their own; a few fixed texts (such as
@@ -88,8 +90,13 @@ TEST(RunLogE2e, EachRunWritesItsOwnLogFile) {
             text += l + "\n";
             ++lines;
         }
-        EXPECT_GT(lines, 2);
+        EXPECT_GT(lines, 0);
         EXPECT_NE(text.find("  Start: skin loaded"), std::string::npos) << text;
-        EXPECT_NE(text.find("  Wait exit 3"), std::string::npos) << "the file stays open to the end\n" << text;
+        // A window run logs to its end: the file stays open through the shutdown.
+        if (text.find(" [Downloader Id]: ") != std::string::npos) {
+            ++windowRuns;
+            EXPECT_NE(text.find("  Wait exit 3"), std::string::npos) << "the file stays open to the end\n" << text;
+        }
     }
+    EXPECT_EQ(windowRuns, 2) << "each window run has its own log file";
 }
