@@ -19,16 +19,22 @@ ensure_wine_prefix() {
 # A virtual display for Wine's windows; started once per run when none is set.
 ensure_display() {
   if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
-  local n
-  for n in 91 92 93 94 95 96 97 98; do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-      Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-      ORBALA_XVFB_PID=$!
-      export DISPLAY=":$n"
-      local i
-      for i in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
-      echo "Xvfb did not start on :$n" >&2; return 1
+  local n lock owner
+  for n in $(seq 91 250); do
+    lock="/tmp/.X$n-lock"
+    if [ -e "$lock" ]; then
+      # A lock whose server is gone is stale: clear it and take the number.
+      owner=$(tr -dc '0-9' < "$lock" 2>/dev/null)
+      if [ -n "$owner" ] && kill -0 "$owner" 2>/dev/null; then continue; fi
+      rm -f "$lock" "/tmp/.X11-unix/X$n"
     fi
+    [ -e "/tmp/.X11-unix/X$n" ] && continue
+    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    ORBALA_XVFB_PID=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
+    kill "$ORBALA_XVFB_PID" 2>/dev/null || true
   done
   echo "no free X display number" >&2; return 1
 }

@@ -377,11 +377,15 @@ TEST(ReportQueueFileWriter, Writes) {
     CQueueFile file(path);
     for (int i = first; i < first + count; ++i) {
         ASSERT_TRUE(file.Update(Key(i), std::string(3000, 'x'), 0));
+        // The marker is replaced whole, so a kill between truncating and writing it can never
+        // leave it empty while updates were filed.
         std::string n = std::to_string(i);
-        HANDLE h = CreateFileW(marker.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+        std::wstring next = marker + L".next";
+        HANDLE h = CreateFileW(next.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
         DWORD w = 0;
         WriteFile(h, n.data(), DWORD(n.size()), &w, nullptr);
         CloseHandle(h);
+        MoveFileExW(next.c_str(), marker.c_str(), MOVEFILE_REPLACE_EXISTING);
     }
 }
 
