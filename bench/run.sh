@@ -73,7 +73,8 @@ measure() {
   esac
   after=$(server_cpu)
   cmp -s "$out" "$work/root/$file" || { echo "$tool: downloaded file differs from the source" >&2; exit 1; }
-  awk -v s="$(echo "$after - $before" | bc -l)" '{printf "%.3f %.3f\n", $1, $2 + $3 + s}' "$work/time"
+  # The last line: time writes a note first when the command's exit status is not 0.
+  tail -n 1 "$work/time" | awk -v s="$(echo "$after - $before" | bc -l)" '{printf "%.3f %.3f\n", $1, $2 + $3 + s}'
   rm -f "$out"
 }
 

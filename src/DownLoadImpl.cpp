@@ -120,9 +120,9 @@ int CDownLoadImpl::SuperDownloadFile(const std::wstring& remote, const std::wstr
     std::unique_ptr<CDownloader> downloader(new CDownloader(remoteAnsi, localAnsi, taskFile, workers));
     // Ends the attempt: waits for the driver thread and releases everything of the attempt. A
     // driver that outlives the wait keeps its object: it is never reset under its feet.
-    auto endAttempt = [&] {
+    auto endAttempt = [&](DWORD waitMs) {
         cdnSummary = downloader->getCdnSummary();
-        if (!downloader->waitDriver(limits.driverWaitMs)) {
+        if (!downloader->waitDriver(waitMs)) {
             LOG(INFO) << " driver thread did not end, attempt left to it";
             downloader->abandon();
             downloader.release();
@@ -135,7 +135,7 @@ int CDownLoadImpl::SuperDownloadFile(const std::wstring& remote, const std::wstr
     const int init = downloader->downloadInit("Download", mainDownload ? 1 : 0);
     if (init != 1) {
         downloader->setRunState(CDownloader::RunStop);
-        endAttempt();
+        endAttempt(limits.driverWaitMs);
         return init;
     }
     downloader->setRunState(CDownloader::RunRunning);
@@ -179,25 +179,22 @@ int CDownLoadImpl::SuperDownloadFile(const std::wstring& remote, const std::wstr
     if (networkDown) {
         LOG(INFO) << "network is  no  alive";
         downloader->setRunState(CDownloader::RunStop);
-        endAttempt();
+        endAttempt(limits.driverWaitMs);
         Sleep(limits.networkDownPauseMs);
         return 9;
     }
     if (result != 0) {
         downloader->setRunState(CDownloader::RunStop);
-        endAttempt();
+        endAttempt(limits.driverWaitMs);
         return result;
     }
 
     // Completion: the driver stopped by itself.
     const int64_t contentLength = downloader->contentLength();
     const bool dispatched = downloader->dispatched();
-    if (!downloader->waitDriver(limits.driverWaitMs)) {
-        endAttempt();
-        return 12;
-    }
+    const bool ended = downloader->waitDriver(limits.driverWaitMs);
     const DownloadStatistics final = downloader->getStatistics();
-    endAttempt();
+    if (!endAttempt(0) || !ended) return 12;
     if (final.downloaded < contentLength) {
         LOG(INFO) << " lenth is error, less than remote file.";
         return 12;

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <tlhelp32.h>
+
 #include "CDownloadTaskManager.h"
 #include "CDownloader.h"
 #include "DownLoadImpl.h"
@@ -308,6 +310,63 @@ TEST_F(Download, LastSegmentsOfAPackageBeyondFourGiB) {
     const std::string taskFile = test_support::ReadFile(Out(L"five.exe.xml"));
     EXPECT_EQ(taskFile.find("<TaskStatus>2"), std::string::npos);
     EXPECT_NE(taskFile.find("<DownloadedPos>5368709120</DownloadedPos>"), std::string::npos);
+}
+
+int ThreadsOfThisProcess() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int n = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        n += entry.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snapshot);
+    return n;
+}
+
+// Twelve attempts, as many as the install worker makes, leave no worker thread, handle or open
+// output file behind.
+TEST_F(Download, AttemptsReleaseTheirThreadsHandlesAndFile) {
+    const std::string url = LocalServices::DownloadUrl(false, "pkg.exe") + "?release";
+    ASSERT_EQ(Run(url, Out(L"pkg.exe")), 1);
+    DWORD handles = 0;
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &handles));
+    const int threads = ThreadsOfThisProcess();
+    for (int i = 0; i < 12; ++i) {
+        // Every other attempt has its file removed, so it downloads again with busy workers.
+        if (i % 2) {
+            ASSERT_TRUE(DeleteFileW(Out(L"pkg.exe").c_str()));
+            DeleteFileW(Out(L"pkg.exe.xml").c_str());
+        }
+        ASSERT_EQ(Run(url, Out(L"pkg.exe")), 1);
+        // The output file is closed: it can be renamed away and back.
+        ASSERT_TRUE(MoveFileW(Out(L"pkg.exe").c_str(), Out(L"moved.exe").c_str()));
+        ASSERT_TRUE(MoveFileW(Out(L"moved.exe").c_str(), Out(L"pkg.exe").c_str()));
+    }
+    DWORD after = 0;
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
+    EXPECT_LE(after, handles + 4);
+    EXPECT_LE(ThreadsOfThisProcess(), threads + 1);
+    EXPECT_EQ(Md5Of(Out(L"pkg.exe")), Md5Of(ServedPath("pkg.exe")));
+}
+
+// A driver thread that outlives its owner's wait is left to end by itself: the owner returns,
+// nothing is released under it, and it no longer writes the task file.
+TEST_F(Download, DriverOutlivingItsWaitIsLeftAlone) {
+    GetDownloadSettings().TransferTimeout = 3;
+    CDownLoadImpl::Limits l = limits_;
+    l.noProgressMs = 500;
+    l.driverWaitMs = 100;
+    CDownLoadImpl::SetLimits(l);
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/pkg.exe","method":"GET","stall_ms":6000})"));
+    LogCapture log;
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(Run(LocalServices::DownloadUrl(false, "pkg.exe") + "?abandon", Out(L"pkg.exe")), 10);
+    EXPECT_LT(GetTickCount() - start, 2500u);
+    EXPECT_TRUE(log.contains(" driver thread did not end, attempt left to it"));
+    const std::string taskFile = test_support::ReadFile(Out(L"pkg.exe.xml"));
+    Sleep(5000);  // the workers' transfers time out and the driver ends
+    EXPECT_TRUE(log.contains(" Download Stopped\xA3\xA1"));
+    EXPECT_EQ(test_support::ReadFile(Out(L"pkg.exe.xml")), taskFile);
 }
 
 #ifdef DOWNLOAD_DRIVER_EXE
