@@ -78,6 +78,7 @@ measure() {
   rm -f "$out"
 }
 
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
 median() { sort -n | awk '{a[NR]=$1} END {if (NR % 2) print a[(NR+1)/2]; else printf "%.3f\n", (a[NR/2] + a[NR/2+1]) / 2}'; }
 
 bench_case() {
@@ -100,8 +101,8 @@ bench_case() {
     if [ "$t" = project ]; then
       printf '  %-8s wall %8.3f s   cpu %8.3f s\n' "$t" "$mw" "$mc"
     else
-      printf '  %-8s wall %8.3f s   cpu %8.3f s   project/%s: wall %.2f  cpu %.2f\n' "$t" "$mw" "$mc" "$t" \
-        "$(echo "$pw / $mw" | bc -l)" "$(echo "$pc / $mc" | bc -l)"
+      printf '  %-8s wall %8.3f s   cpu %8.3f s   project/%s: wall %s  cpu %s\n' "$t" "$mw" "$mc" "$t" \
+        "$(ratio "$pw" "$mw")" "$(ratio "$pc" "$mc")"
     fi
   done
 }
