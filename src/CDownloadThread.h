@@ -12,6 +12,9 @@ public:
     // file: the shared output file, opened and owned by the pool.
     CDownloadThread(HANDLE downloadMutex, FILE* file);
 
+    // One ranged request for the rest of the current task; marks it complete (1) or failed (2).
+    void taskBusiness() override;
+
     FILE* getFile() const { return m_pFile; }
     CLibcurlTool& getCurlTool() { return *m_pCurlTool; }
 

@@ -14,6 +14,8 @@ public:
     // terminator, so its buffer must hold kHeaderTextMax + 1 bytes.
     static constexpr size_t kHeaderTextMax = 2000;
     static constexpr size_t kHeaderBufferSize = kHeaderTextMax + 1;
+    // Receive buffer of the ranged GET (libcurl's largest).
+    static constexpr long kSegmentBufferSize = 512 * 1024;
 
     // Takes ownership of an easy handle from curl_easy_init (null when that failed).
     explicit CLibcurlTool(CURL* handle) : m_pCurl(handle) {}

@@ -20,7 +20,9 @@ public:
     std::string CdnInfo;                 // CDN text gathered from this segment's own requests
     int64_t StartPos = 0;
     int64_t EndPos = 0;
-    int64_t DownloadedPos = 0;           // written under the download mutex
+    // Written by the worker under the download mutex, read by the driver without it: atomic, so
+    // a 32-bit process never reads half of an old and half of a new position.
+    std::atomic<int64_t> DownloadedPos{0};
     int64_t ContentLength = 0;           // length of the whole remote file, 0 = unknown
     int32_t RequestTimes = 0;            // failed requests of this segment in the current attempt
 };

@@ -1,6 +1,6 @@
 #pragma once
 // A worker thread of the download pool: it sleeps on its wake-up event until it is given one
-// segment task. This holds the thread's data; the pool and the thread body build on it.
+// segment task, does the work of taskBusiness, and goes back to sleep.
 #include <windows.h>
 
 #include <atomic>
@@ -18,9 +18,22 @@ public:
     CThread(const CThread&) = delete;
     CThread& operator=(const CThread&) = delete;
 
+    // The work on the current task, run on this thread (none for a plain thread).
+    virtual void taskBusiness() {}
+
+    // Starts the thread: 1, or 0 when it could not be created.
+    int init();
+    // Hands the thread one task and wakes it. Returns 1.
+    int doTask(CTask* task);
+    // Asks an idle thread to end.
+    void stop();
+    // The thread body; returns 1 when told to stop.
+    unsigned ThreadFunc();
+
     CTask* getTask() const { return m_pTask; }
     void setTask(CTask* task) { m_pTask = task; }
     HANDLE getMutex() const { return m_hMutex; }
+    HANDLE getHandle() const { return m_hThread; }
     int32_t getState() const { return m_nState.load(); }
     void setState(int32_t state) { m_nState.store(state); }
 
