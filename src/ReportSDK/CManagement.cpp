@@ -96,6 +96,10 @@ std::wstring CManagement::ProductFolder() const {
 
 std::wstring CManagement::QueueFilePath() const { return ProductFolder() + L"\\backup\\tempga.wk"; }
 
+std::wstring CManagement::QueueFilePathFor(int32_t mainPid) const {
+    return m_appData + L"\\RUZavaDuradeVIV\\" + std::to_wstring(mainPid) + L"\\backup\\tempga.wk";
+}
+
 std::wstring CManagement::LogPath() const {
     std::lock_guard<std::mutex> lock(m_fieldsLock);
     return m_logPath;

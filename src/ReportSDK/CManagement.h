@@ -44,6 +44,8 @@ public:
     const std::wstring& ExeFolder() const { return m_exeFolder; }
     std::wstring ProductFolder() const;   // SDK root + "\" + MainPid
     std::wstring QueueFilePath() const;   // product folder + "\backup\tempga.wk"
+    // The queue file a product would use, before Init has fixed the product.
+    std::wstring QueueFilePathFor(int32_t mainPid) const;
     std::wstring LogPath() const;
     bool TestEnv() const { return m_testEnv; }
     // Where funnel events go: the test collector ("/collector") when TestEnv is on, else the

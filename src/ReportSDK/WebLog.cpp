@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "ReportSDK/CManagement.h"
+#include "ReportSDK/CQueueFile.h"
 #include "ReportSDK/CNetworkCommunicate.h"
 #include "ReportSDK/ReportFormat.h"
 
@@ -22,9 +23,12 @@ std::wstring ModulePath() {
     return n > 0 && n < MAX_PATH ? std::wstring(path, n) : std::wstring();
 }
 
-// A named mutex held for the life of a send-rest copy: a second copy waits for the first to end
-// before it loads the queue file, so two copies never deliver the same entries at once.
-constexpr wchar_t kSendRestMutexPrefix[] = L"ReportSdkSendRest_";
+// A named mutex held for the life of a send-rest copy: a second copy for the same queue file
+// waits for the first to end before it loads the file, so two copies never deliver the same
+// entries at once. Copies for other queue files (another user's, another product's) do not wait.
+std::wstring SendRestMutexName(const std::wstring& queueFile) {
+    return L"ReportSdkSendRest_" + CQueueFile::MutexNameFor(queueFile).substr(wcslen(L"ReportSdkQueueFile_"));
+}
 
 }  // namespace
 
@@ -45,7 +49,7 @@ int32_t WebLog::Init(int32_t type, int32_t mainPid, int32_t secondPid, const cha
     HANDLE sendRestMutex = nullptr;
     if (sendRest) {
         // Before the history load: what an earlier copy is still delivering is not loaded twice.
-        sendRestMutex = CreateMutexW(nullptr, FALSE, (kSendRestMutexPrefix + std::to_wstring(mainPid)).c_str());
+        sendRestMutex = CreateMutexW(nullptr, FALSE, SendRestMutexName(m.QueueFilePathFor(mainPid)).c_str());
         if (sendRestMutex) WaitForSingleObject(sendRestMutex, CNetworkCommunicate::SendRestLimits().maxTotalMs);
     }
     Start(m, n, type, mainPid, secondPid, Text(email), Text(phone), Text(product), Text(productVersion), Text(userId));
