@@ -15,12 +15,7 @@ const wchar_t* kClass = L"QV_UI_Frame_486";
 const wchar_t* kBaseName = L"OrbalaLumeno_Setup";  // from the skin's download address
 constexpr DWORD kStartLimitMs = 60000;
 
-std::wstring SetupCopy() {
-    std::string unix = SETUP_EXE_PATH;
-    std::wstring path = L"Z:";
-    for (char c : unix) path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
-    return CopySetupToTempFolder(path);
-}
+std::wstring SetupCopy() { return CopySetupToTempFolder(BuiltSetupExe()); }
 
 // One run: start, wait for the window, close it, wait for a clean end.
 void RunOnce(const std::wstring& exe) {
@@ -36,18 +31,6 @@ void RunOnce(const std::wstring& exe) {
         if (w.second == setup.Pid()) PostMessageW(w.first, WM_CLOSE, 0, 0);
     ASSERT_TRUE(setup.WaitForExit(30000));
     EXPECT_EQ(setup.ExitCode(), 0u);
-}
-
-std::vector<std::wstring> FilesIn(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(fd.cFileName);
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-    return names;
 }
 
 }  // namespace
@@ -68,7 +51,7 @@ TEST(RunLogE2e, EachRunWritesItsOwnLogFile) {
     const std::wstring logFolder = appData.path() + L"\\VUDezivazaru\\logs\\" + kBaseName;
     // The log folder also holds the analytics day marker (galog.json); count the logs.
     std::vector<std::wstring> files;
-    for (const std::wstring& f : FilesIn(logFolder))
+    for (const std::wstring& f : test_support::FilesIn(logFolder))
         if (f.size() > 4 && f.compare(f.size() - 4, 4, L".log") == 0) files.push_back(f);
     // Closing the window also starts the hidden "-sendrestlogs" copy, which logs a run of its own.
     ASSERT_GE(files.size(), 2u) << "one log file per run";

@@ -16,29 +16,6 @@
 
 namespace {
 
-Json::Value Parse(const std::string& text) {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value v;
-    std::string errors;
-    reader->parse(text.data(), text.data() + text.size(), &v, &errors);
-    return v;
-}
-
-void WriteText(const std::wstring& path, const std::string& text) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD n = 0;
-    WriteFile(h, text.data(), DWORD(text.size()), &n, nullptr);
-    CloseHandle(h);
-}
-
-std::wstring SetupExe() {
-    std::string unix = SETUP_EXE_PATH;
-    std::wstring path = L"Z:";
-    for (char c : unix) path.push_back(c == '/' ? L'\\' : wchar_t(c));
-    return path;
-}
-
 // MainPid of the product configuration built into setup.exe.
 int SkinMainPid() {
     std::string xml = test_support::ReadFile(test_support::SourcePath("skin/configure/configure.xml"));
@@ -67,9 +44,9 @@ TEST(SendRestE2E, DeliversTheLeftoversAndEnds) {
     ASSERT_TRUE(LocalServices::Reset());
     test_support::TempDir dir;
     std::wstring exe = dir.File(L"setup.exe");
-    ASSERT_TRUE(CopyFileW(SetupExe().c_str(), exe.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(BuiltSetupExe().c_str(), exe.c_str(), FALSE));
     std::string base = LocalServices::BaseUrl(true);
-    WriteText(dir.File(L"test.wk"), "[Configs]\r\nTestEnv=1\r\nCollectorUrl=" + base + "\r\nGa4Url=" + base + "\r\n");
+    test_support::WriteText(dir.File(L"test.wk"), "[Configs]\r\nTestEnv=1\r\nCollectorUrl=" + base + "\r\nGa4Url=" + base + "\r\n");
     std::wstring appData = dir.File(L"AppData");
     CreateDirectoryW(appData.c_str(), nullptr);
     SetEnvironmentVariableW(L"APPDATA", appData.c_str());  // the copies inherit it
@@ -100,7 +77,7 @@ TEST(SendRestE2E, DeliversTheLeftoversAndEnds) {
     ASSERT_EQ(funnel.size(), 3u);
     std::set<std::string> actions;
     for (const Json::Value& r : funnel) {
-        Json::Value event = Parse(r["body"].asString());
+        Json::Value event = test_support::ParseJson(r["body"].asString());
         actions.insert(event["actions"]["event_action"].asString());
         const Json::Value& common = event["common"];
         for (const char* name : {"session_id", "uid", "os", "product", "product_version", "source_type", "tools_version",
@@ -111,7 +88,7 @@ TEST(SendRestE2E, DeliversTheLeftoversAndEnds) {
     }
     EXPECT_EQ(actions, (std::set<std::string>{"Left0", "Left1", "Left2"}));
     EXPECT_EQ(LocalServices::Requests("/g/collect").size(), 1u);
-    Json::Value doc = Parse(test_support::ReadFile(earlier.QueueFilePath()));
+    Json::Value doc = test_support::ParseJson(test_support::ReadFile(earlier.QueueFilePath()));
     EXPECT_EQ(doc["send_item"].size(), 0u);
     std::string log = test_support::ReadFile(earlier.LogPath());
     EXPECT_NE(log.find("] Read history: 4/4\n"), std::string::npos) << log;

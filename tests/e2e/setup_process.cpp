@@ -1,5 +1,7 @@
 #include "setup_process.h"
 
+#include "test_support.h"
+
 SetupProcess::~SetupProcess() {
     Kill();
     if (pi_.hProcess) CloseHandle(pi_.hProcess);
@@ -110,3 +112,5 @@ std::wstring CopySetupToTempFolder(const std::wstring& setupExe) {
     if (!CopyFileW(setupExe.c_str(), copy.c_str(), FALSE)) return std::wstring();
     return copy;
 }
+
+std::wstring BuiltSetupExe() { return test_support::WinePath(SETUP_EXE_PATH); }

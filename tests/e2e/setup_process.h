@@ -44,5 +44,8 @@ bool WaitUntil(Condition condition, DWORD milliseconds) {
     return true;
 }
 
+// The setup.exe of this build, as Wine sees it.
+std::wstring BuiltSetupExe();
+
 // Copies setup.exe into a new folder of the temporary folder and returns the copy's path.
 std::wstring CopySetupToTempFolder(const std::wstring& setupExe);

@@ -15,10 +15,7 @@ const wchar_t* kMutex = L"KDR_Downloader_486";
 constexpr DWORD kStartLimitMs = 60000;
 
 std::wstring SetupCopy() {
-    std::string unix = SETUP_EXE_PATH;
-    std::wstring path = L"Z:";
-    for (char c : unix) path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
-    std::wstring copy = CopySetupToTempFolder(path);
+    std::wstring copy = CopySetupToTempFolder(BuiltSetupExe());
     EXPECT_FALSE(copy.empty());
     return copy;
 }

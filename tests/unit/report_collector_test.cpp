@@ -20,22 +20,6 @@ using test_support::TempDir;
 
 namespace {
 
-Json::Value Parse(const std::string& text) {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value v;
-    std::string errors;
-    reader->parse(text.data(), text.data() + text.size(), &v, &errors);
-    return v;
-}
-
-void WriteText(const std::wstring& path, const std::string& text) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD n = 0;
-    WriteFile(h, text.data(), DWORD(text.size()), &n, nullptr);
-    CloseHandle(h);
-}
-
 std::string Body(const std::string& category, const std::string& action) {
     Json::Value body(Json::objectValue);
     body["is_new"] = 1;
@@ -74,7 +58,7 @@ protected:
         ASSERT_TRUE(LocalServices::Reset());
         CreateDirectoryW(appData.c_str(), nullptr);
         std::string base = LocalServices::BaseUrl(true);
-        WriteText(dir.File(L"test.wk"), "[Configs]\r\nTestEnv=1\r\nCollectorUrl=" + base + "\r\nGa4Url=" + base + "\r\n");
+        test_support::WriteText(dir.File(L"test.wk"), "[Configs]\r\nTestEnv=1\r\nCollectorUrl=" + base + "\r\nGa4Url=" + base + "\r\n");
     }
     void Start() {
         m.reset(new CManagement(exe, appData));
@@ -85,7 +69,7 @@ protected:
     std::string Log() { return test_support::ReadFile(m->LogPath()); }
     std::vector<std::string> FiledKeys() {
         std::vector<std::string> keys;
-        Json::Value doc = Parse(test_support::ReadFile(m->QueueFilePath()));
+        Json::Value doc = test_support::ParseJson(test_support::ReadFile(m->QueueFilePath()));
         for (const Json::Value& e : doc["send_item"]) keys.push_back(e["task_guid"].asString());
         return keys;
     }
@@ -111,7 +95,7 @@ TEST_F(ReportCollector, FunnelEventIsPostedWholeWithItsHeaders) {
     EXPECT_EQ(r["headers"]["Accept"].asString(), "*/*");
     // (The services drop Accept-Encoding before they record a request.)
     EXPECT_EQ(r["headers"]["Content-Type"].asString(), "application/json; charset=utf-8");
-    Json::Value event = Parse(r["body"].asString());
+    Json::Value event = test_support::ParseJson(r["body"].asString());
     ReportFormat::CommonFields fields = m->Fields();
     EXPECT_EQ(event["common"]["session_id"].asString(), fields.sessionId);
     EXPECT_EQ(event["common"]["uid"].asString(), fields.uid);
@@ -176,7 +160,7 @@ TEST_F(ReportCollector, CollectorDownFor200EventsThenUp) {
     EXPECT_TRUE(FiledKeys().empty());
     std::multiset<std::string> actions;
     for (const Json::Value& r : Clean("/collector")) {
-        Json::Value event = Parse(r["body"].asString());
+        Json::Value event = test_support::ParseJson(r["body"].asString());
         actions.insert(event["actions"]["event_action"].asString());
     }
     EXPECT_EQ(actions.size(), 200u);
@@ -198,14 +182,14 @@ TEST_F(ReportCollector, EventsOfEarlierRunsAreLoadedAndDelivered) {
         earlier.WrapGa4(kGa4Query, 1700000000003, key, content);
         file.Update(key, content, 0);
         file.Update("short", "short", 0);
-        Json::Value doc = Parse(test_support::ReadFile(earlier.QueueFilePath()));
+        Json::Value doc = test_support::ParseJson(test_support::ReadFile(earlier.QueueFilePath()));
         Json::Value done(Json::objectValue);
         done["task_guid"] = "2::1700000000004::Cat::Done";
         done["task_status"] = 2;
         done["task_content"] = "{\"source_type\":\"downloader\",\"cross_end_id\":\"\"}";
         doc["send_item"].append(done);
         doc["send_count"] = 5;
-        WriteText(earlier.QueueFilePath(), doc.toStyledString());
+        test_support::WriteText(earlier.QueueFilePath(), doc.toStyledString());
     }
     Start();
     EXPECT_NE(Log().find("] Read history: 4/5\n"), std::string::npos) << Log();
@@ -213,8 +197,8 @@ TEST_F(ReportCollector, EventsOfEarlierRunsAreLoadedAndDelivered) {
     EXPECT_EQ(FiledKeys(), (std::vector<std::string>{"short", "2::1700000000004::Cat::Done"}));
     std::vector<Json::Value> funnel = Clean("/collector");
     ASSERT_EQ(funnel.size(), 2u);
-    EXPECT_EQ(Parse(funnel[0]["body"].asString())["actions"]["event_action"].asString(), "Earlier1");
-    EXPECT_EQ(Parse(funnel[0]["body"].asString())["ts"].asInt64(), 1700000000001);
+    EXPECT_EQ(test_support::ParseJson(funnel[0]["body"].asString())["actions"]["event_action"].asString(), "Earlier1");
+    EXPECT_EQ(test_support::ParseJson(funnel[0]["body"].asString())["ts"].asInt64(), 1700000000001);
     EXPECT_EQ(Clean("/g/collect").size(), 1u);
 }
 
@@ -241,9 +225,9 @@ TEST_F(ReportCollector, SendRestEndsWhenDeliveredOrWhenTheCollectorNeverAnswers)
 TEST_F(ReportCollector, ProxyFromTheFileBesideTheExecutable) {
     Start();
     CReportTransport transport(m->ExeFolder(), &m->Log());
-    WriteText(dir.File(L"proxy.txt"), "127.0.0.1:1\r\n");
+    test_support::WriteText(dir.File(L"proxy.txt"), "127.0.0.1:1\r\n");
     EXPECT_EQ(transport.PostDataError(m->CollectorAddress(), "{}"), 0);
     EXPECT_NE(Log().find("] PostDataError: 7, "), std::string::npos) << Log();
-    WriteText(dir.File(L"proxy.txt"), "\r\n127.0.0.1:1\r\n");  // an empty first line: no proxy
+    test_support::WriteText(dir.File(L"proxy.txt"), "\r\n127.0.0.1:1\r\n");  // an empty first line: no proxy
     EXPECT_EQ(transport.PostDataError(m->CollectorAddress(), "{}"), 200);
 }

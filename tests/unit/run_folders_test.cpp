@@ -150,18 +150,6 @@ bool RunChild(const std::wstring& appData, const std::wstring& baseName) {
     return code == 0;
 }
 
-std::vector<std::wstring> FilesIn(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(fd.cFileName);
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-    return names;
-}
-
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -188,7 +176,7 @@ TEST(RunLog, TwoRunsWriteTwoLogFilesSideBySide) {
     SetEnvironmentVariableW(L"APPDATA", hadAppData ? oldAppData : nullptr);
 
     const std::wstring logFolder = appData.path() + L"\\VUDezivazaru\\logs\\" + base;
-    std::vector<std::wstring> files = FilesIn(logFolder);
+    std::vector<std::wstring> files = test_support::FilesIn(logFolder);
     ASSERT_EQ(files.size(), 2u);
     EXPECT_NE(files[0], files[1]);
 

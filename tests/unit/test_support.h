@@ -2,18 +2,56 @@
 // Helpers shared by the unit tests.
 #include <windows.h>
 
+#include <json/json.h>
+
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace test_support {
 
+// A Linux path as Wine sees it (drive Z: is the Linux root).
+inline std::wstring WinePath(const std::string& unixPath) {
+    std::wstring path = L"Z:";
+    for (char c : unixPath) path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c)));
+    return path;
+}
+
 // A file of the source tree, seen from Wine (drive Z: is the Linux root).
 inline std::wstring SourcePath(const std::string& relative) {
-    std::string unix = std::string(ORBALA_SOURCE_DIR) + "/" + relative;
-    std::wstring path = L"Z:";
-    for (char c : unix) path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c)));
-    return path;
+    return WinePath(std::string(ORBALA_SOURCE_DIR) + "/" + relative);
+}
+
+inline void WriteText(const std::wstring& path, const std::string& text) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD n = 0;
+    WriteFile(h, text.data(), DWORD(text.size()), &n, nullptr);
+    CloseHandle(h);
+}
+
+// The JSON value of a text; null (or partly filled) when it does not parse.
+inline Json::Value ParseJson(const std::string& text) {
+    Json::CharReaderBuilder builder;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value v;
+    std::string errors;
+    reader->parse(text.data(), text.data() + text.size(), &v, &errors);
+    return v;
+}
+
+// Names of the files (not folders) in a folder.
+inline std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(fd.cFileName);
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return names;
 }
 
 inline std::string ReadFile(const std::wstring& path) {
