@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "CDownloadThread.h"
 #include "CTask.h"
@@ -70,6 +71,67 @@ std::string textUpToCrLf(const std::string& line, size_t offset) {
     size_t end = line.find("\r\n", offset);
     return line.substr(offset, end == std::string::npos ? std::string::npos : end - offset);
 }
+
+// libcurl hands the body to its writer in pieces of at most CURL_MAX_WRITE_SIZE (16 KiB),
+// whatever the receive buffer. Each write into the shared file takes the named download mutex,
+// a seek and a write; under Wine each of these is a call into the Wine server, and with the
+// workers queuing on the mutex 16 KiB at a time they, not the network, bound the download.
+// The gatherer collects a transfer's pieces into blocks of up to kWriteBlockSize and hands each
+// block to downloadFunc, which writes it as it writes any chunk: at the task's DownloadedPos,
+// under the mutex, cut at the segment's end. The bytes land where they would have landed one
+// piece at a time; DownloadedPos still counts only bytes in the file. A block is handed over
+// when it is full, when its first byte has waited kWriteBlockAgeMs (checked on every piece and
+// on libcurl's progress calls, which keep coming while nothing arrives, so progress of a
+// stalled transfer is not held back), and when the transfer ends, however it ends.
+class ChunkGatherer {
+public:
+    static constexpr size_t kWriteBlockSize = 256 * 1024;
+    static constexpr DWORD kWriteBlockAgeMs = 100;
+
+    explicit ChunkGatherer(CDownloadThread* thread) : m_thread(thread) { m_block.reserve(kWriteBlockSize); }
+
+    // Body writer: returns count to go on, anything else to end the transfer.
+    static size_t write(char* data, size_t size, size_t count, void* self) {
+        return static_cast<ChunkGatherer*>(self)->add(data, size * count);
+    }
+    // Progress call: hands over a block that has waited long enough; non-zero ends the transfer.
+    static int progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+        return static_cast<ChunkGatherer*>(self)->flushIfOld() ? 0 : 1;
+    }
+    // Hands over what is gathered; false when downloadFunc wrote less than the block.
+    bool flush() {
+        if (m_block.empty()) return true;
+        const size_t n = m_block.size();
+        const size_t written = downloadFunc(m_block.data(), 1, n, m_thread);
+        m_block.clear();
+        if (written != n) m_failed = true;
+        return written == n;
+    }
+    // Whether a block was cut short: the rest of the transfer is not wanted.
+    bool failed() const { return m_failed; }
+
+private:
+    size_t add(char* data, size_t n) {
+        CTask* task = m_thread ? m_thread->getTask() : nullptr;
+        // Without a task or a file nothing is gathered: the writer refuses the piece at once.
+        if (!task || !m_thread->getFile()) return downloadFunc(data, 1, n, m_thread);
+        if (m_failed) return 0;
+        if (!m_block.empty() && m_block.size() + n > kWriteBlockSize && !flush()) return 0;
+        if (m_block.empty()) m_firstTick = GetTickCount();
+        m_block.insert(m_block.end(), data, data + n);
+        if (m_block.size() >= kWriteBlockSize && !flush()) return 0;
+        return flushIfOld() ? n : 0;
+    }
+    bool flushIfOld() {
+        if (m_block.empty() || GetTickCount() - m_firstTick < kWriteBlockAgeMs) return !m_failed;
+        return flush();
+    }
+
+    CDownloadThread* m_thread;
+    std::vector<char> m_block;
+    DWORD m_firstTick = 0;
+    bool m_failed = false;
+};
 
 }  // namespace
 
@@ -184,8 +246,12 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, int64_t fromP
     curl_easy_setopt(m_pCurl, CURLOPT_RANGE, range.c_str());
     curl_easy_setopt(m_pCurl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(m_pCurl, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(m_pCurl, CURLOPT_WRITEFUNCTION, downloadFunc);
-    curl_easy_setopt(m_pCurl, CURLOPT_WRITEDATA, thread);
+    ChunkGatherer gatherer(thread);
+    curl_easy_setopt(m_pCurl, CURLOPT_WRITEFUNCTION, &ChunkGatherer::write);
+    curl_easy_setopt(m_pCurl, CURLOPT_WRITEDATA, &gatherer);
+    curl_easy_setopt(m_pCurl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(m_pCurl, CURLOPT_XFERINFOFUNCTION, &ChunkGatherer::progress);
+    curl_easy_setopt(m_pCurl, CURLOPT_XFERINFODATA, &gatherer);
     curl_easy_setopt(m_pCurl, CURLOPT_HEADERDATA, thread);
     curl_easy_setopt(m_pCurl, CURLOPT_HEADERFUNCTION, &CLibcurlTool::HeaderCallback);
     curl_easy_setopt(m_pCurl, CURLOPT_TIMEOUT, transferTimeout);
@@ -196,6 +262,12 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, int64_t fromP
     curl_easy_setopt(m_pCurl, CURLOPT_BUFFERSIZE, kSegmentBufferSize);
     CURLcode res = TlsPolicy::Apply(m_pCurl);
     if (res == CURLE_OK) res = curl_easy_perform(m_pCurl);
+    // Bytes received before the end of the transfer (also one that failed) go into the file, as
+    // they would have one piece at a time. A block cut short ends the request as a refused
+    // piece does: with a write error.
+    const bool flushed = gatherer.flush();
+    if ((res == CURLE_OK && !flushed) || (res == CURLE_ABORTED_BY_CALLBACK && gatherer.failed()))
+        res = CURLE_WRITE_ERROR;
     // The handle keeps a pointer to the list until the next reset; drop it before freeing.
     curl_easy_setopt(m_pCurl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headerList);

@@ -35,7 +35,8 @@ public:
     // POST of postBody on a handle of its own; the reply is appended to response.
     int HttpPost(const std::string& url, const std::string& postBody, std::string& response);
     // Ranged GET of fromPos..toPos (inclusive) into the shared output file of the thread's
-    // download, at the thread's task's DownloadedPos.
+    // download, at the thread's task's DownloadedPos. The body is gathered into blocks of up
+    // to 256 KiB, each written by downloadFunc.
     CURLcode httpDownloadContent(const std::string& url, int64_t fromPos, int64_t toPos,
                                  CDownloadThread* thread);
 

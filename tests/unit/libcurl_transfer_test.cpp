@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <cstdint>
@@ -407,6 +408,40 @@ TEST(TransferLimits, SegmentStopsAtTheTransferTimeout) {
     EXPECT_TRUE(out.Read(0, size_t(task->DownloadedPos)) == SourceBytes(0, size_t(task->DownloadedPos)));
     EXPECT_EQ(log.countExact(" Request Range: (1, 1048575) 0-1048575, [3,1]"), 1) << log.dump();
     EXPECT_EQ(log.countExact(" Curl Time out"), 1) << log.dump();
+}
+
+// The body is written in blocks, yet bytes of a slow transfer reach the file (and
+// DownloadedPos, which the supervisor watches for progress) while the transfer still runs, not
+// only when a block is full or the transfer ends: at 50000 B/s a block would take seconds.
+TEST(TransferLimits, SlowSegmentShowsProgressWhileItRuns) {
+    ASSERT_TRUE(LocalServices::Reset());
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path": "/download/pkg.exe", "throttle": 50000})"));
+    DownloadSettings& settings = GetDownloadSettings();
+    const int32_t saved = settings.TransferTimeout;
+    settings.TransferTimeout = 3;
+    Output out(0);
+    auto task = Segment(LocalServices::DownloadUrl(false, "pkg.exe"), 0, 1048575);
+    std::atomic<bool> ended{false};
+    CURLcode res = CURLE_OK;
+    std::thread worker([&] {
+        res = out.Fetch(task->RemotePath, *task);
+        ended = true;
+    });
+    int64_t seenWhileRunning = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    while (!ended.load() && std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(1500)) {
+        seenWhileRunning = task->DownloadedPos.load();
+        if (seenWhileRunning > 0) break;
+        Sleep(10);
+    }
+    const bool runningAtCheck = !ended.load();
+    worker.join();
+    settings.TransferTimeout = saved;
+    EXPECT_TRUE(runningAtCheck);
+    EXPECT_GT(seenWhileRunning, 0);
+    EXPECT_EQ(res, CURLE_OPERATION_TIMEDOUT);
+    EXPECT_GT(task->DownloadedPos, seenWhileRunning);
+    EXPECT_TRUE(out.Read(0, size_t(task->DownloadedPos)) == SourceBytes(0, size_t(task->DownloadedPos)));
 }
 
 TEST(TransferLimits, NoServerListening) {
