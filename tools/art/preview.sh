@@ -94,17 +94,17 @@ bold=/usr/share/fonts/truetype/noto/NotoSans-Bold.ttf
 
 # Message box, with the question icon and both buttons.
 /usr/bin/convert -size 500x190 xc:white \
-    \( "$s/backgroud.png" -crop 500x60+150+0 +repage \) -geometry +0+0 -composite \
+    "$s/message_bg.png" -geometry +0+0 -composite \
     "$s/btn_close_normal.png" -geometry +460+0 -composite \
-    "$s/logo_small.png" -geometry +16+8 -composite \
-    -font "$regular" -pointsize 12 -fill '#555555' -annotate +44+11 'Orbala Lumeno' \
+    "$s/logo_small.png" -geometry +16+10 -composite \
+    -gravity northwest -font "$regular" -pointsize 12 -fill '#555555' -annotate +44+11 'Orbala Lumeno' \
     "$s/message_help.png" -geometry +30+62 -composite \
     -font "$regular" -pointsize 13 -fill '#000000' -annotate +88+62 'You have already installed Orbala Lumeno on your' \
     -annotate +88+82 'computer. Do you want to replace it?' \
-    "$s/btn_primary_small_normal.png" -geometry +250+138 -composite \
-    "$s/btn_secondary_normal.png" -geometry +372+138 -composite \
-    -font "$bold" -pointsize 13 -fill '#FFFFFF' -annotate +282+145 'Replace' \
-    -font "$regular" -fill '#000000' -annotate +406+145 'Cancel' \
+    "$s/btn_primary_small_normal.png" -geometry +250+136 -composite \
+    "$s/btn_secondary_hot.png" -geometry +372+136 -composite \
+    -font "$bold" -pointsize 13 -fill '#FFFFFF' -gravity northwest -annotate +279+143 'Replace' \
+    -font "$regular" -fill '#000000' -annotate +406+143 'Cancel' \
     -fill none -stroke '#D9D6E8' -draw 'rectangle 0,0 499,189' \
     "$out/preview-message.png"
 

@@ -20,6 +20,8 @@ done
 # ImageMagick's own convert, also when the PATH puts a stand-in before it.
 im=convert
 if [ -x /usr/bin/convert ]; then im=/usr/bin/convert; fi
+optimise=
+if command -v optipng >/dev/null; then optimise=1; fi
 
 # png SOURCE.svg TARGET.png ZOOM [SIZE]: renders at ZOOM times the drawing's size, or SIZE x SIZE.
 # Written without time stamps, so an unchanged source gives the same bytes; images without any
@@ -36,6 +38,8 @@ png() {
     else
         "$im" "$work/r.png" -strip -define png:exclude-chunks=date,time PNG32:"$2"
     fi
+    # Lossless recompression when optipng is there (Debian: optipng), about 15 % smaller.
+    if [ -n "$optimise" ]; then optipng -quiet -o2 "$2"; fi
 }
 
 # Every SVG under svg/ and every generated control source: the same relative path in the skin
