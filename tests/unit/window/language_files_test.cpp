@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "test_support.h"
+#include "support/test_support.h"
 
 namespace {
 
