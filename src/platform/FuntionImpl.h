@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "base/LanguageTables.h"
+
 struct _SYSTEMTIME;  // SYSTEMTIME of <windows.h>, kept out of this header
 
 namespace FuntionImpl {
@@ -52,6 +54,8 @@ bool Is64BitSystem();
 // table gives its "0x%.4x" form twice, joined by "_".
 std::string UILanguageNameFor(uint16_t languageId);
 std::string GetUILanguageName();
+// The UI language for the user's Windows UI language (LanguageFromLangId); logs the id.
+EnumLanguage GetLanguageByLocalSystem();
 // ISO 3166-1 two-letter code of the user's nation; empty when Windows gives none.
 std::wstring GetSystemRegion();
 

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include "base/LanguageTables.h"
 #include "base/TextCodec.h"
 #include "base/ProcessEnvironment.h"
 
@@ -210,6 +211,12 @@ std::string UILanguageNameFor(uint16_t languageId) {
 }
 
 std::string GetUILanguageName() { return UILanguageNameFor(GetUserDefaultUILanguage()); }
+
+EnumLanguage GetLanguageByLocalSystem() {
+    LANGID id = GetUserDefaultUILanguage();
+    LOG(INFO) << " GetLanguageByLocalSystem: " << id;
+    return LanguageFromLangId(id);
+}
 
 std::wstring GetSystemRegion() {
     wchar_t code[260] = {};
