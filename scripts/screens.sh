@@ -12,7 +12,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 out="$top/build/screens"
 rm -rf "$out"; mkdir -p "$out"
 skin_zip="$build/src/skin.zip"
-"$WINE" "$build/tools/duilib_screens.exe" "$(winepath -w "$skin_zip" 2>/dev/null)" "$(winepath -w "$out" 2>/dev/null)" "$filter" "$scale" \
+"$WINE" "$build/tools/duilib_screens.exe" "Z:${skin_zip//\//\\}" "Z:${out//\//\\}" "$filter" "$scale" \
   | tr -d '\r' | grep -c '^wrote' | sed 's/^/screens rendered: /'
 grep -q . <(ls "$out") || { echo "no screens rendered" >&2; exit 1; }
 

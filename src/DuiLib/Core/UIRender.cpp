@@ -27,11 +27,32 @@ DibTarget TargetOf(HDC hdc) {
     DibTarget t;
     HGDIOBJ bitmap = GetCurrentObject(hdc, OBJ_BITMAP);
     DIBSECTION ds{};
-    if (bitmap && GetObjectW(bitmap, sizeof(ds), &ds) == sizeof(ds) && ds.dsBm.bmBitsPixel == 32 && ds.dsBm.bmBits) {
-        t.bits = static_cast<BYTE*>(ds.dsBm.bmBits);
-        t.width = ds.dsBm.bmWidth;
-        t.height = std::abs(ds.dsBmih.biHeight);
-        t.topDown = ds.dsBmih.biHeight < 0;
+    if (!bitmap || GetObjectW(bitmap, sizeof(ds), &ds) != sizeof(ds) || ds.dsBm.bmBitsPixel != 32 || !ds.dsBm.bmBits) return t;
+    t.bits = static_cast<BYTE*>(ds.dsBm.bmBits);
+    t.width = ds.dsBm.bmWidth;
+    t.height = std::abs(ds.dsBmih.biHeight);
+    t.topDown = ds.dsBmih.biHeight < 0;
+    if (!t.topDown && t.height > 1) {
+        // Some systems report the height of a top-down section without its sign: ask GDI where
+        // a pixel of a row lands.
+        RECT clip{};
+        if (GetClipBox(hdc, &clip) == NULLREGION || clip.top < 0 || clip.top >= t.height || clip.left < 0 || clip.left >= t.width) {
+            t.topDown = true;  // nothing can be drawn there anyway
+            return t;
+        }
+        int y = clip.top, mirror = t.height - 1 - y;
+        if (y == mirror) return t;
+        DWORD* top = reinterpret_cast<DWORD*>(t.bits + (static_cast<size_t>(y) * t.width + clip.left) * 4);
+        DWORD* bottom = reinterpret_cast<DWORD*>(t.bits + (static_cast<size_t>(mirror) * t.width + clip.left) * 4);
+        DWORD keepTop = *top, keepBottom = *bottom;
+        *top = 0x00010203;
+        *bottom = 0x00010203;
+        GdiFlush();
+        SetPixelV(hdc, clip.left, y, RGB(0xF1, 0xF2, 0xF3));
+        GdiFlush();
+        t.topDown = (*top & 0xFFFFFF) == 0xF1F2F3;
+        *top = keepTop;
+        *bottom = keepBottom;
     }
     return t;
 }
