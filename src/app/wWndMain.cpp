@@ -8,6 +8,7 @@
 #include "app/LogSetup.h"
 #include "app/StartupRules.h"
 #include "window/install_ui_mainwnd.h"
+#include "window/MessageBoxWnd.h"
 #include "app/startup_pending.h"
 #include "analytics/CSingleUserLog.h"
 #include "DuiLib/Core/UIManager.h"
@@ -127,7 +128,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     if (ShouldRefuse32BitSystem(values.support32System, FuntionImpl::Is64BitSystem())) {
         LOG(INFO) << " 32-bit Windows is not supported by this product";
         CSingleUserLog::GetInstance()->AddUserLogEvent("Other", "32bitStartupForbided", "", true);
-        StartupPending::ShowNotSupportSystemBox();
+        ShowNotSupportSystemBox();
         return 0;
     }
 

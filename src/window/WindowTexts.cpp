@@ -44,6 +44,28 @@ std::wstring FormatNumber(const std::wstring& format, double value) {
     return out;
 }
 
+std::wstring FormatText(const std::wstring& format, const std::wstring& text) {
+    std::wstring out;
+    bool filled = false;
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format[i] == L'%' && i + 1 < format.size()) {
+            if (format[i + 1] == L'%') {
+                out += L'%';
+                ++i;
+                continue;
+            }
+            if (format[i + 1] == L's' && !filled) {
+                out += text;
+                filled = true;
+                ++i;
+                continue;
+            }
+        }
+        out += format[i];
+    }
+    return out;
+}
+
 std::wstring ComposeInstallPath(const std::wstring& editText, const std::wstring& productName) {
     if (editText.find(productName) != std::wstring::npos) return editText;
     return editText + L"\\" + productName;

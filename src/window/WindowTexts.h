@@ -12,6 +12,9 @@ namespace WindowTexts {
 // value and every "%%" by "%". Any other "%" sequence is kept literally, so a language file can
 // never make the window read arguments that are not there.
 std::wstring FormatNumber(const std::wstring& format, double value);
+// The format text with its first "%s" replaced by the text and every "%%" by "%"; other "%"
+// sequences are kept literally.
+std::wstring FormatText(const std::wstring& format, const std::wstring& text);
 
 // The install folder for the text of the folder edit box: the text itself when it contains the
 // product name, else the text, a backslash and the product name.

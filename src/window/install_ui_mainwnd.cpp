@@ -1,13 +1,16 @@
 #include "window/install_ui_mainwnd.h"
 
 #include <process.h>
+#include <shobjidl.h>
 
 #include <easylogging++.h>
 
 #include "config/ConfigurationLoad.h"
 #include "download/DownloadAddress.h"
 #include "analytics/CSingleUserLog.h"
+#include "base/LanguageTables.h"
 #include "platform/FuntionImpl.h"
+#include "window/SettingsPanel.h"
 
 namespace {
 std::wstring g_windowClassName = L"QV_UI_Frame_";
@@ -15,8 +18,12 @@ std::wstring g_windowClassName = L"QV_UI_Frame_";
 
 void SetMainWindowClassName(const std::wstring& name) { g_windowClassName = name; }
 
-InstallUIMainWnd::InstallUIMainWnd() = default;
-InstallUIMainWnd::~InstallUIMainWnd() = default;
+InstallUIMainWnd::InstallUIMainWnd() : m_log(nullptr) {}
+
+InstallUIMainWnd::~InstallUIMainWnd() {
+    if (m_taskbar) m_taskbar->Release();
+    if (m_progressFinished) CloseHandle(m_progressFinished);
+}
 
 const wchar_t* InstallUIMainWnd::GetWindowClassName() const { return g_windowClassName.c_str(); }
 
@@ -51,22 +58,25 @@ std::wstring InstallUIMainWnd::CheckWin78Link(const std::wstring& address) {
                                            m_pm.GetControlText(L"Extra_download_url"));
 }
 
-void InstallUIMainWnd::InitWindow() {
-    if (!m_pm.GetRoot() || m_pm.GetRoot()->GetCount() == 0)
-        LOG(INFO) << " Main window layout missing from the skin; configuration labels are empty";
-    auto number = [this](const wchar_t* key) { return FuntionImpl::ParseLeadingInt(m_pm.GetControlText(key)); };
-    m_configure.reset(new CConfigure(number(L"Downloader_id"), number(L"Language_id"), number(L"Site_id")));
-    m_configure->loadFromConfigureXml(&m_pm, false);
-    m_configure->loadDefaultLinks(&m_pm);
-    m_configure->printContent();
-    // The download configuration is usually in before the user presses "install".
-    m_threads[0] = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &InstallUIMainWnd::AsyncGetCbsInfoThreadFunc, this, 0, nullptr));
+std::wstring InstallUIMainWnd::AnalyticsProductVersion() {
+    return m_configure ? m_configure->softwareVersion() : std::wstring();
+}
+
+std::string InstallUIMainWnd::AnalyticsLanguageCode() { return GetLanguageCode(m_uiLanguage.load()); }
+
+void InstallUIMainWnd::ResizeForSettings(bool collapsed) {
+    RECT rc{};
+    GetWindowRect(m_hWnd, &rc);
+    MoveWindow(m_hWnd, rc.left, rc.top, rc.right - rc.left, m_pm.Scale(SettingsPanel::HeightFor(collapsed)), TRUE);
 }
 
 LRESULT InstallUIMainWnd::OnDestroy(UINT, WPARAM, LPARAM, BOOL& handled) {
     // The report object ends with the window; what it still holds is delivered by the hidden
-    // "-sendrestlogs" copy it starts.
-    CSingleUserLog::GetInstance()->EndReportObject();
+    // "-sendrestlogs" copy it starts. The analytics object outlives the window: it forgets it.
+    if (m_log) {
+        m_log->SetMainWindow(nullptr);
+        m_log->EndReportObject();
+    }
     PostQuitMessage(0);
     handled = FALSE;
     return 0;

@@ -1,7 +1,11 @@
 #pragma once
-// The installer window. It draws the layout "InstallMainWnd.xml" of the skin (every
-// configuration key is a hidden label found by name), creates the configuration record and
-// logs it; the page logic and the install flow are still to come.
+// The installer window: the layout "InstallMainWnd.xml" of the skin with its pages (setting,
+// running, finish and failure), the settings panel, the language, the licence row, every click
+// and link, and the message boxes it asks with. Its methods are spread over one source unit per
+// concern: install_ui_mainwnd.cpp (threads, configuration, shared helpers), install_ui_init.cpp
+// (InitWindow), install_ui_clicks.cpp (clicks, links, the install click, the product start),
+// install_ui_language.cpp (the language choice and its texts), install_ui_msgbox.cpp (message
+// boxes).
 #include <windows.h>
 
 #include <atomic>
@@ -10,16 +14,33 @@
 #include <string>
 #include <vector>
 
+#include "analytics/CSingleUserLog.h"
 #include "config/CConfigure.h"
 #include "DuiLib/Core/WindowImplBase.h"
+
+struct ITaskbarList3;
+namespace DuiLib {
+class CButtonUI;
+class CCheckBoxUI;
+class CComboUI;
+class CContainerUI;
+class CEditUI;
+class CLabelUI;
+class COptionUI;
+class CProgressUI;
+class CTabLayoutUI;
+}
 
 // Class name of the installer window: "QV_UI_Frame_" + Downloader_id, fixed at start-up.
 void SetMainWindowClassName(const std::wstring& name);
 
-class InstallUIMainWnd : public DuiLib::WindowImplBase {
+class InstallUIMainWnd : public DuiLib::WindowImplBase, public IAnalyticsWindow {
 public:
     InstallUIMainWnd();
     ~InstallUIMainWnd() override;
+
+    // The analytics object the window reports to; the process's own unless set before Create.
+    void SetAnalytics(CSingleUserLog* log) { m_log = log; }
 
     // Waits for the threads the window started; their handles outlive the window.
     int WaitForAllThreadExit();
@@ -40,22 +61,166 @@ public:
     // The Windows 7/8 repair of an "_obwin.exe" address that the server no longer has.
     std::wstring CheckWin78Link(const std::wstring& address);
 
+    // ---- Messages boxes (install_ui_msgbox.cpp) ----
+    // Shows the message box of a kind over the window and returns its answer (1 first button,
+    // 2 second or close). In background mode nothing shows: the kind is kept as the last
+    // suppressed one and the answer is 1.
+    int32_t ShowMessageBox(int32_t kind, const std::wstring& extraText);
+    int32_t LastSuppressedMessage() const { return m_lastSuppressedMessage; }
+
+    // ---- Install folder and the product (install_ui_clicks.cpp) ----
+    // The install folder: fixed by the first call (the edit box's folder, with the product name
+    // appended unless it is in it), the same for the rest of the run.
+    std::wstring GetInstallPath();
+    // The folder picker; 0 when a folder was chosen (the edit box then holds it), -1 cancelled.
+    int BrowseInstallFolder();
+    // Free space of the folder's drive and the needed space into their labels; false when the
+    // free space cannot be read.
+    bool UpdateSpaceLabels(const std::wstring& folder);
+    // Starts the product (the window closes).
+    void LaunchProduct();
+    // The settings panel: 360 high collapsed, 560 open, keeping the left, top and width.
+    void ResizeForSettings(bool collapsed);
+    // The checks before the installation and the start of the install worker. 0 started, -1 not.
+    int BeginInstallTask();
+
+    // ---- Languages (install_ui_language.cpp) ----
+    void InitLanguage();
+    // Chooses the language the combo can show for the wanted one and selects it.
+    void SelectLanguageItem(int32_t wanted);
+    // Puts the current language's texts on the window.
+    void ApplyLanguage();
+    // Writes the language for the installed product (install worker and message 2945).
+    bool SaveProductLanguage();
+    std::wstring GetLanguageFontName();
+    int32_t GetLanguage() const { return m_uiLanguage.load(); }
+
+    // IAnalyticsWindow
+    std::wstring AnalyticsProductVersion() override;
+    std::string AnalyticsLanguageCode() override;
+
     // Set first thing by the install worker, never cleared; the early configuration thread
     // gives up when it sees it.
     std::atomic<bool> m_workerStarted{false};
     // The UI language (EnumLanguage index); English until the language choice sets it.
     std::atomic<int32_t> m_uiLanguage{0};
 
+    // Timer of the automated mode: presses "install" two seconds after the start.
+    static constexpr UINT_PTR kAutoInstallTimer = 666;
+
 protected:
     const wchar_t* GetWindowClassName() const override;
     UINT GetClassStyle() const override { return CS_DBLCLKS | CS_DROPSHADOW; }
     std::wstring GetSkinFile() override { return L"InstallMainWnd.xml"; }
     void InitWindow() override;
+    void Notify(DuiLib::TNotifyUI& msg) override;
+    void OnClick(DuiLib::TNotifyUI& msg) override;
+    void OnItemSelect(DuiLib::TNotifyUI& msg) override;
+    void OnTimer(UINT_PTR id) override;
     LRESULT OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) override;
 
 private:
+    // install_ui_init.cpp
+    void BindControls();
+    int CountCarouselFrames();
+    void ReadSkinValues();
+    void LogStartFacts();
+    void SendPcFactsOnce();
+
+    // install_ui_clicks.cpp
+    void OnLink(DuiLib::TNotifyUI& msg);
+    void PerformClick(DuiLib::CControlUI* control);
+    void OnInstallClick();
+    void OnStartAppClick();
+    void OnFinishStartClick();
+    void OnCancelRequest();
+    void ToggleSettings(bool& openFlag, int wantedPage);
+    void OpenAdviceLink();
+    bool IsFailurePageShown() const;
+    std::string RetryLabel() const { return m_retry ? "Retry" : "First"; }
+
+    // install_ui_language.cpp
+    void ApplyLicenceText();
+    void ApplyInstallPageTexts();
+
+    CSingleUserLog* m_log;
     std::unique_ptr<CConfigure> m_configure;
     // Pre-query, privacy links, banners, install worker and two spare slots. The handles are
     // kept (not closed) so that WaitForAllThreadExit can wait for them after the window is gone.
     HANDLE m_threads[6] = {};
+    HANDLE m_progressFinished = nullptr;  // "ProgressFinish100"
+    ITaskbarList3* m_taskbar = nullptr;
+
+    // Controls bound by name in InitWindow (null when the layout has none).
+    DuiLib::CButtonUI* m_closeBtn = nullptr;
+    DuiLib::CButtonUI* m_minBtn = nullptr;
+    DuiLib::CTabLayoutUI* m_mainTab = nullptr;
+    DuiLib::CEditUI* m_pathEdit = nullptr;
+    DuiLib::CProgressUI* m_progress = nullptr;
+    DuiLib::CLabelUI* m_progressLabel = nullptr;
+    DuiLib::CLabelUI* m_spaceFree = nullptr;
+    DuiLib::CLabelUI* m_spaceNeed = nullptr;
+    DuiLib::CButtonUI* m_installSetting = nullptr;
+    DuiLib::CLabelUI* m_licenseLink = nullptr;
+    DuiLib::CLabelUI* m_licenseLinkNew = nullptr;
+    DuiLib::CCheckBoxUI* m_licenseCheck = nullptr;
+    DuiLib::CCheckBoxUI* m_improvementCheck = nullptr;
+    DuiLib::CTabLayoutUI* m_setTab = nullptr;
+    DuiLib::CTabLayoutUI* m_pageTab = nullptr;
+    DuiLib::CButtonUI* m_installBtn = nullptr;
+    DuiLib::CControlUI* m_licenseEnglish = nullptr;
+    DuiLib::CControlUI* m_licenseJapanese = nullptr;
+    DuiLib::CLabelUI* m_licenseText = nullptr;
+    DuiLib::CControlUI* m_licenseTextLayout = nullptr;
+    DuiLib::CContainerUI* m_licenseArea = nullptr;
+    DuiLib::CComboUI* m_languageCombo = nullptr;
+    DuiLib::CControlUI* m_failRetry = nullptr;
+    DuiLib::CControlUI* m_failAdvice = nullptr;
+    DuiLib::CControlUI* m_imgWarning = nullptr;
+    DuiLib::CButtonUI* m_startApp = nullptr;
+    DuiLib::CControlUI* m_startShortcut = nullptr;
+    DuiLib::CControlUI* m_selectLanguageText = nullptr;
+    DuiLib::CControlUI* m_installPathText = nullptr;
+    DuiLib::CButtonUI* m_browseBtn = nullptr;
+    DuiLib::CControlUI* m_imagePlay = nullptr;
+    DuiLib::CControlUI* m_background = nullptr;
+    std::vector<DuiLib::COptionUI*> m_dots;
+
+    // Values of the skin's configuration labels.
+    int32_t m_downloaderId = 0;
+    int32_t m_siteId = 0;
+    int32_t m_languageId = 0;
+    int32_t m_gifDuration = 0;
+    int32_t m_needStartFlag = 0;
+    int32_t m_chooseLicense = 0;
+    int32_t m_suggestSsd = 0;
+    int32_t m_adminFlag = 0;
+    int32_t m_mainPid = 0;
+    std::wstring m_softwareName;
+    std::wstring m_extraDownloadUrl;
+    std::wstring m_newLicenseFlag;
+    bool m_useNewLicense = false;
+
+    // Window state.
+    int32_t m_closeMode = 2;  // 2: closing asks (MsgCancel); 1: closes at once
+    bool m_retry = false;
+    bool m_appendFileName = false;
+    bool m_launchStarted = false;
+    int32_t m_lastSuppressedMessage = -1;
+    DWORD m_windowStartTick = 0;
+    DWORD m_installClickTick = 0;
+    std::wstring m_startStamp;
+    std::wstring m_defaultFolder;
+    std::wstring m_downloadFolder;
+    std::wstring m_installPath;  // fixed by the first GetInstallPath
+    std::wstring m_progressFormat;
+    std::wstring m_needSpaceFormat;
+    std::wstring m_freeSpaceFormat;
+    float m_freeSpaceGb = 0;
+    int64_t m_packageSize = 0;
+    std::wstring m_adviceLinkOverride;
+    int m_frameCount = 0;
+    int m_carouselInterval = 7000;
+    int m_screenWidth = 0;
+    int m_screenHeight = 0;
 };

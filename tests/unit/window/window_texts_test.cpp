@@ -37,6 +37,13 @@ TEST(WindowTexts, FormatNumber) {
     for (const Case& c : cases) EXPECT_EQ(N(FormatNumber(c.format, c.value)), c.text) << N(c.format);
 }
 
+TEST(WindowTexts, FormatText) {
+    EXPECT_EQ(N(FormatText(L"Space required : 2.3M", L"512MB")), "Space required : 2.3M");
+    EXPECT_EQ(N(FormatText(L"Need %s (100%%)", L"512MB")), "Need 512MB (100%)");
+    EXPECT_EQ(N(FormatText(L"%s %s %d", L"x")), "x %s %d");
+    EXPECT_EQ(N(FormatText(L"50%", L"x")), "50%");
+}
+
 TEST(WindowTexts, InstallFolder) {
     EXPECT_EQ(N(ComposeInstallPath(L"D:\\Apps", L"Orbala Lumeno")), "D:\\Apps\\Orbala Lumeno");
     EXPECT_EQ(N(ComposeInstallPath(L"D:\\Orbala Lumeno\\x", L"Orbala Lumeno")), "D:\\Orbala Lumeno\\x");

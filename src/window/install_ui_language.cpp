@@ -1,0 +1,118 @@
+// The installer window's language: the first choice from the system, a change in the language
+// combo, and every text, format and licence text of the language put on the window.
+#include "window/install_ui_mainwnd.h"
+
+#include <easylogging++.h>
+
+#include <algorithm>
+
+#include "DuiLib/Control/UIButton.h"
+#include "DuiLib/Control/UICombo.h"
+#include "DuiLib/Control/UILabel.h"
+#include "DuiLib/Core/UIRender.h"
+#include "DuiLib/Layout/UIContainer.h"
+#include "base/LanguageFaces.h"
+#include "base/LanguageTables.h"
+#include "base/TextCodec.h"
+#include "platform/FuntionImpl.h"
+#include "window/WindowLanguage.h"
+#include "window/WindowTexts.h"
+
+void InstallUIMainWnd::InitLanguage() {
+    SelectLanguageItem(FuntionImpl::GetLanguageByLocalSystem());
+    m_log->UpdateCommon(m_uiLanguage.load(), TextCodec::WideToUtf8(m_configure->softwareVersion()));
+    ApplyLanguage();
+    ResizeForSettings(true);
+}
+
+void InstallUIMainWnd::SelectLanguageItem(int32_t wanted) {
+    std::vector<bool> visible;
+    if (m_languageCombo)
+        for (size_t i = 0; i < m_languageCombo->GetCount(); ++i) {
+            DuiLib::CControlUI* item = m_languageCombo->GetItemAt(i);
+            visible.push_back(item && item->IsVisible());
+        }
+    int32_t choice = WindowLanguage::ChooseLanguageItem(wanted, visible);
+    m_uiLanguage = choice;
+    if (m_languageCombo && !visible.empty()) m_languageCombo->SelectItem(choice, false, false);
+}
+
+void InstallUIMainWnd::OnItemSelect(DuiLib::TNotifyUI& msg) {
+    if (!m_languageCombo || msg.pSender != m_languageCombo) return;
+    int32_t selected = m_languageCombo->GetCurSel();
+    if (selected < 0) return;
+    m_uiLanguage = selected;
+    m_log->UpdateCommon(selected, TextCodec::WideToUtf8(m_configure->softwareVersion()));
+    LOG(INFO) << " ChangeLanguageTo: " << TextCodec::WideToUtf8(GetLanguageFileName(selected));
+    ApplyLanguage();
+}
+
+void InstallUIMainWnd::ApplyLanguage() {
+    const int32_t language = m_uiLanguage.load();
+    // The script's own face for every text, and Arabic pages from the right.
+    m_pm.SetFontFaceOverride(GetLanguageUiFace(language));
+    m_pm.SetRTL(IsRightToLeftLanguage(language));
+
+    // 1. The licence text of the language and the height of its panel.
+    ApplyLicenceText();
+
+    // 2. Every text of "install_page" whose key names a control; the three formats are kept.
+    ApplyInstallPageTexts();
+
+    // 3. The space labels in the new language.
+    if (m_spaceFree) m_spaceFree->SetText(WindowTexts::FormatNumber(m_freeSpaceFormat, m_freeSpaceGb));
+    if (m_spaceNeed) m_spaceNeed->SetText(WindowTexts::FormatText(m_needSpaceFormat, m_pm.GetControlText(L"ProductSize")));
+
+    // 4. The settings button and the licence link that stays in the licence row.
+    if (m_installSetting) m_installSetting->SetVisible(true);
+    if (DuiLib::CLabelUI* link = m_useNewLicense ? m_licenseLinkNew : m_licenseLink) link->SetVisible(true);
+}
+
+void InstallUIMainWnd::ApplyLicenceText() {
+    const int32_t language = m_uiLanguage.load();
+    DuiLib::CControlUI* licence = m_pm.FindControl(GetLicenseControlName(language));
+    if (!licence || !m_licenseText) return;
+    m_licenseText->SetText(licence->GetText());
+    if (!m_licenseTextLayout) return;
+    int height = WindowLanguage::LicenseTextHeight(language, m_siteId, m_useNewLicense,
+                                                   m_pm.GetControlText(WindowLanguage::LicenseHeightOverrideKey(language))) + 170;
+    // The panel never cuts the text off: it is at least as tall as the text laid out in the
+    // panel's width, in the language's face (a height written for another text may be shorter).
+    m_pm.UpdateLayout();
+    const RECT& pos = m_licenseText->GetPos();
+    RECT pad = m_licenseText->Scale(m_licenseText->GetTextPadding());
+    int width = (pos.right - pos.left) - pad.left - pad.right;
+    if (width > 0) {
+        DuiLib::TTextLayout layout = DuiLib::CRenderEngine::LayoutText(
+            m_pm.GetPaintDC(), &m_pm, DuiLib::ParseRichText(m_licenseText->GetText(), m_licenseText->IsShowHtml()),
+            m_licenseText->GetFont(), width, DT_WORDBREAK);
+        int needed = MulDiv(layout.size.cy + pad.top + pad.bottom, 100, m_pm.GetScale()) + 16;
+        height = std::max(height, needed);
+    }
+    m_licenseTextLayout->SetFixedHeight(height);
+}
+
+void InstallUIMainWnd::ApplyInstallPageTexts() {
+    WindowLanguage::Labels labels;
+    if (!WindowLanguage::LoadPage(m_uiLanguage.load(), L"install_page", labels)) {
+        LOG(INFO) << " Language file without install_page: "
+                  << TextCodec::WideToUtf8(GetLanguageFileName(m_uiLanguage.load()));
+        return;
+    }
+    for (auto it = labels.rbegin(); it != labels.rend(); ++it) {
+        const std::wstring& key = it->first;
+        const std::wstring& text = it->second;
+        if (key == L"install_label") m_progressFormat = text;
+        else if (key == L"space_need") m_needSpaceFormat = text;
+        else if (key == L"space_free") m_freeSpaceFormat = text;
+        if (key.empty()) continue;
+        if (DuiLib::CControlUI* control = m_pm.FindControl(key)) control->SetText(text);
+    }
+}
+
+bool InstallUIMainWnd::SaveProductLanguage() {
+    if (!m_configure) return false;
+    return WindowLanguage::SaveProductLanguage(m_configure->m_downloaderId, m_uiLanguage.load(), m_configure->m_softwareName);
+}
+
+std::wstring InstallUIMainWnd::GetLanguageFontName() { return GetLanguageFontFace(m_uiLanguage.load()); }
