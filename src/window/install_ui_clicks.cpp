@@ -22,12 +22,6 @@
 #include "window/WindowTexts.h"
 
 namespace {
-// The settings panel's "open" flags: one for the install_setting click, one for the links.
-bool g_settingsOpenByClick = false;
-bool g_settingsOpenByLink = false;
-// The start date and hour are sent once per process.
-bool g_startTimeSent = false;
-
 bool IsShown(const DuiLib::CControlUI* control) { return control && control->IsVisible(); }
 }  // namespace
 
@@ -69,16 +63,16 @@ void InstallUIMainWnd::OnClick(DuiLib::TNotifyUI& msg) {
     } else if (msg.pSender == m_startApp) {
         OnStartAppClick();
     } else if (msg.pSender == m_installSetting) {
-        ToggleSettings(g_settingsOpenByClick, SettingsPanel::kSettingsPage);
+        ToggleSettings(m_settingsOpenByClick, SettingsPanel::kSettingsPage);
     }
 }
 
 void InstallUIMainWnd::OnLink(DuiLib::TNotifyUI& msg) {
     if (!msg.pSender) return;
     if (msg.pSender == m_installSetting) {
-        ToggleSettings(g_settingsOpenByLink, SettingsPanel::kSettingsPage);
+        ToggleSettings(m_settingsOpenByLink, SettingsPanel::kSettingsPage);
     } else if (msg.pSender == m_licenseLink) {
-        ToggleSettings(g_settingsOpenByLink, SettingsPanel::kLicensePage);
+        ToggleSettings(m_settingsOpenByLink, SettingsPanel::kLicensePage);
     } else if (msg.pSender == m_licenseLinkNew) {
         // Link 0 is the privacy policy, any other the licence agreement.
         const std::string code = GetLanguageCode(m_uiLanguage.load());
@@ -130,8 +124,8 @@ void InstallUIMainWnd::OnInstallClick() {
         m_licenseCheck->SetCheck(true, false);
     }
 
-    if (!g_startTimeSent) {
-        g_startTimeSent = true;
+    if (!m_startTimeSent) {
+        m_startTimeSent = true;
         std::string now = FuntionImpl::GetChinaTimeText();  // "YYYY-MM-DD hh:mm:ss"
         if (now.size() >= 13) {
             m_log->AddUserLogEvent("Download", "StartTimeDate", now.substr(0, 10), false);
@@ -163,7 +157,7 @@ void InstallUIMainWnd::OnStartAppClick() {
 
 void InstallUIMainWnd::OpenAdviceLink() {
     m_log->AddUserLogEvent("Download", "8-2.ClickInstallLink", RetryLabel(), false);
-    std::wstring url = WindowTexts::AdviceLinkAddress(m_adviceLinkOverride, m_configure->m_remotePaths,
+    std::wstring url = WindowTexts::AdviceLinkAddress(AdviceLinkOverride(), m_configure->m_remotePaths,
                                                       m_configure->m_downloaderType);
     if (url.empty()) return;
     if (m_appendFileName) {

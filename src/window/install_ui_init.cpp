@@ -56,7 +56,7 @@ void InstallUIMainWnd::InitWindow() {
     Hide(m_failRetry);
     Hide(m_failAdvice);
     Hide(m_imgWarning);
-    m_adviceLinkOverride.clear();
+    SetAdviceLinkOverride(std::wstring());
 
     // 4. The skin's configuration values.
     if (!m_pm.GetRoot() || m_pm.GetRoot()->GetCount() == 0)

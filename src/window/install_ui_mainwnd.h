@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,16 @@ public:
     // Free space of the folder's drive and the needed space into their labels; false when the
     // free space cannot be read.
     bool UpdateSpaceLabels(const std::wstring& folder);
+    // The download address the install worker chose: the failure page's advice link opens it.
+    // (Written by the worker's thread, read by the window's.)
+    void SetAdviceLinkOverride(const std::wstring& address) {
+        std::lock_guard<std::mutex> lock(m_adviceLinkLock);
+        m_adviceLinkOverride = address;
+    }
+    std::wstring AdviceLinkOverride() {
+        std::lock_guard<std::mutex> lock(m_adviceLinkLock);
+        return m_adviceLinkOverride;
+    }
     // Starts the product (the window closes).
     void LaunchProduct();
     // The settings panel: 360 high collapsed, 560 open, keeping the left, top and width.
@@ -206,6 +217,12 @@ private:
     bool m_retry = false;
     bool m_appendFileName = false;
     bool m_launchStarted = false;
+    // The settings panel's "open" flags: one for the install_setting click, one for the links.
+    // (One window per process: these are the process's flags.)
+    bool m_settingsOpenByClick = false;
+    bool m_settingsOpenByLink = false;
+    // The start date and hour are sent at the first install click only.
+    bool m_startTimeSent = false;
     int32_t m_lastSuppressedMessage = -1;
     DWORD m_windowStartTick = 0;
     DWORD m_installClickTick = 0;
@@ -218,6 +235,7 @@ private:
     std::wstring m_freeSpaceFormat;
     float m_freeSpaceGb = 0;
     int64_t m_packageSize = 0;
+    std::mutex m_adviceLinkLock;
     std::wstring m_adviceLinkOverride;
     int m_frameCount = 0;
     int m_carouselInterval = 7000;

@@ -3,6 +3,7 @@
 // build packs it into setup.exe, so window tests read the same layouts, language files and images.
 #include <minizip/zip.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,10 @@
 namespace test_support {
 
 namespace detail {
-// Adds every file under folder to the archive as relative/name (forward slashes).
-inline void ZipFolder(zipFile zip, const std::wstring& folder, const std::string& relative) {
+// Adds every file under folder to the archive as relative/name (forward slashes); an entry named
+// in replaced gets that content instead of the file's.
+inline void ZipFolder(zipFile zip, const std::wstring& folder, const std::string& relative,
+                      const std::map<std::string, std::string>& replaced) {
     WIN32_FIND_DATAW fd;
     HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE) return;
@@ -23,10 +26,11 @@ inline void ZipFolder(zipFile zip, const std::wstring& folder, const std::string
         if (name == L"." || name == L"..") continue;
         std::string entry = (relative.empty() ? "" : relative + "/") + TextCodec::WideToUtf8(name);
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            ZipFolder(zip, folder + L"\\" + name, entry);
+            ZipFolder(zip, folder + L"\\" + name, entry, replaced);
             continue;
         }
-        std::string bytes = ReadFile(folder + L"\\" + name);
+        auto replacement = replaced.find(entry);
+        std::string bytes = replacement != replaced.end() ? replacement->second : ReadFile(folder + L"\\" + name);
         zip_fileinfo info{};
         zipOpenNewFileInZip(zip, entry.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 1);
         zipWriteInFileInZip(zip, bytes.data(), static_cast<unsigned>(bytes.size()));
@@ -36,20 +40,42 @@ inline void ZipFolder(zipFile zip, const std::wstring& folder, const std::string
 }
 }  // namespace detail
 
-// The bytes of a ZIP archive of the source tree's skin folder (made once per test binary).
+// The bytes of a ZIP archive of the source tree's skin folder, with some entries replaced.
+inline std::string MakeSkinArchive(const std::map<std::string, std::string>& replaced) {
+    TempDir dir;
+    std::string path = TextCodec::WideToAnsi(dir.File(L"skin.zip"));
+    zipFile zip = zipOpen(path.c_str(), APPEND_STATUS_CREATE);
+    if (!zip) return std::string();
+    detail::ZipFolder(zip, SourcePath("skin"), "", replaced);
+    zipClose(zip, nullptr);
+    return ReadFile(dir.File(L"skin.zip"));
+}
+
+// The source tree's skin (made once per test binary).
 inline const std::string& SourceSkinArchive() {
-    static const std::string bytes = [] {
-        TempDir dir;
-        std::string path = TextCodec::WideToAnsi(dir.File(L"skin.zip"));
-        zipFile zip = zipOpen(path.c_str(), APPEND_STATUS_CREATE);
-        if (!zip) return std::string();
-        detail::ZipFolder(zip, SourcePath("skin"), "");
-        zipClose(zip, nullptr);
-        return ReadFile(dir.File(L"skin.zip"));
-    }();
+    static const std::string bytes = MakeSkinArchive({});
     return bytes;
 }
 
+// The product configuration of the source skin with some labels' texts changed
+// ({"ChooseLicense", "0"}).
+inline std::string ConfigureWith(const std::map<std::string, std::string>& labels) {
+    std::string xml = ReadFile(SourcePath("skin/configure/configure.xml"));
+    for (const auto& label : labels) {
+        const std::string opening = "name=\"" + label.first + "\" text=\"";
+        size_t at = xml.find(opening);
+        if (at == std::string::npos) continue;
+        at += opening.size();
+        xml.replace(at, xml.find('"', at) - at, label.second);
+    }
+    return xml;
+}
+
+// Hands the toolkit the source skin with changed configuration labels.
+inline bool UseSourceSkinWith(const std::map<std::string, std::string>& labels) {
+    std::string bytes = MakeSkinArchive({{"configure/configure.xml", ConfigureWith(labels)}});
+    return !bytes.empty() && DuiLib::CPaintManagerUI::SetResourceZip(bytes.data(), bytes.size());
+}
 // Hands the source tree's skin to the toolkit, as start-up hands it the resource of setup.exe.
 inline bool UseSourceSkin() {
     const std::string& bytes = SourceSkinArchive();
