@@ -6,7 +6,6 @@
 #include <memory>
 
 #include "DuiLib/Core/UIDlgBuilder.h"
-#include "base/LanguageFaces.h"
 #include "base/LanguageTables.h"
 #include "platform/FuntionImpl.h"
 #include "window/WindowLanguage.h"
@@ -35,8 +34,7 @@ int32_t MessageBoxWnd::ShowModalOver(HWND parent) {
 }
 
 void MessageBoxWnd::ApplyKind(DuiLib::CPaintManagerUI& pm, int32_t kind, int32_t language, const std::wstring& extraText) {
-    pm.SetFontFaceOverride(GetLanguageUiFace(language));
-    pm.SetRTL(IsRightToLeftLanguage(language));
+    WindowLanguage::ApplyLanguageFace(pm, language);
     if (MessageBoxKinds::Row(kind).ownTexts) return;
     WindowLanguage::Labels page;
     bool fileLoaded = false;

@@ -1,10 +1,15 @@
 #include "window/WindowLanguage.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
 #include "base/LanguageTables.h"
+#include "DuiLib/Control/UILabel.h"
 #include "DuiLib/Core/UIDlgBuilder.h"
+#include "DuiLib/Core/UIManager.h"
+#include "DuiLib/Core/UIRender.h"
+#include "base/LanguageFaces.h"
 #include "deployment_values.h"
 #include "platform/FuntionImpl.h"
 
@@ -31,6 +36,51 @@ std::wstring GetLanguageText(const std::wstring& page, const std::wstring& key, 
     for (const auto& label : labels)
         if (label.first == key) return label.second;
     return std::wstring();
+}
+
+void ApplyLanguageFace(DuiLib::CPaintManagerUI& pm, int32_t language) {
+    pm.SetFontFaceOverride(GetLanguageUiFace(language));
+    pm.SetRTL(IsRightToLeftLanguage(language));
+}
+
+bool ApplyInstallPage(DuiLib::CPaintManagerUI& pm, int32_t language, InstallPageFormats& formats) {
+    Labels labels;
+    if (!LoadPage(language, L"install_page", labels)) return false;
+    for (auto it = labels.rbegin(); it != labels.rend(); ++it) {
+        const std::wstring& key = it->first;
+        const std::wstring& text = it->second;
+        if (key == L"install_label") formats.progress = text;
+        else if (key == L"space_need") formats.needSpace = text;
+        else if (key == L"space_free") formats.freeSpace = text;
+        if (key.empty()) continue;
+        if (DuiLib::CControlUI* control = pm.FindControl(key)) control->SetText(text);
+    }
+    return true;
+}
+
+bool ApplyLicence(DuiLib::CPaintManagerUI& pm, int32_t language, int32_t siteId, bool useNewLicense) {
+    DuiLib::CControlUI* licence = pm.FindControl(GetLicenseControlName(language));
+    auto* text = dynamic_cast<DuiLib::CLabelUI*>(pm.FindControl(L"license_text"));
+    if (!licence || !text) return false;
+    text->SetText(licence->GetText());
+    DuiLib::CControlUI* holder = pm.FindControl(L"license_text_layout");
+    if (!holder) return true;
+    int height = LicenseTextHeight(language, siteId, useNewLicense,
+                                   pm.GetControlText(LicenseHeightOverrideKey(language))) + 170;
+    // A height written for another text may be too short for this one: the panel never cuts
+    // the text off.
+    pm.UpdateLayout();
+    const RECT& pos = text->GetPos();
+    RECT pad = text->Scale(text->GetTextPadding());
+    int width = (pos.right - pos.left) - pad.left - pad.right;
+    if (width > 0) {
+        DuiLib::TTextLayout layout = DuiLib::CRenderEngine::LayoutText(
+            pm.GetPaintDC(), &pm, DuiLib::ParseRichText(text->GetText(), text->IsShowHtml()), text->GetFont(), width,
+            DT_WORDBREAK);
+        height = std::max(height, MulDiv(layout.size.cy + pad.top + pad.bottom, 100, pm.GetScale()) + 16);
+    }
+    holder->SetFixedHeight(height);
+    return true;
 }
 
 int32_t ChooseLanguageItem(int32_t wanted, const std::vector<bool>& itemVisible) {

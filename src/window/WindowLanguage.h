@@ -10,6 +10,10 @@
 #include <utility>
 #include <vector>
 
+namespace DuiLib {
+class CPaintManagerUI;
+}
+
 namespace WindowLanguage {
 
 // Labels of one page of a language file ("install_page", "message_page") in file order: (name,
@@ -21,6 +25,26 @@ bool LoadPage(int32_t language, const std::wstring& page, Labels& labels, bool* 
 // The text of one label of a language file's page; empty when the file, the page or the label
 // is missing.
 std::wstring GetLanguageText(const std::wstring& page, const std::wstring& key, int32_t language);
+
+// ---- A language on the main window's layout (the window, and the checks and screens that
+// look at it without a window) ----
+
+// The script's own face for every text of the layout, and right-to-left pages for Arabic.
+void ApplyLanguageFace(DuiLib::CPaintManagerUI& pm, int32_t language);
+// The formats "install_page" gives the window (progress label, needed and free space).
+struct InstallPageFormats {
+    std::wstring progress;
+    std::wstring needSpace;
+    std::wstring freeSpace;
+};
+// Every label of the language's "install_page", from the last to the first, onto the control of
+// the same name; the three format keys are also kept in formats. False (nothing changed) when
+// the file cannot be loaded or has no such page.
+bool ApplyInstallPage(DuiLib::CPaintManagerUI& pm, int32_t language, InstallPageFormats& formats);
+// The language's licence text into "license_text" and the height of "license_text_layout": the
+// built-in or overriding height + 170, and never less than the text needs at the text's current
+// width. False (nothing changed) when the licence layout has no text for the language.
+bool ApplyLicence(DuiLib::CPaintManagerUI& pm, int32_t language, int32_t siteId, bool useNewLicense);
 
 // The combo item to select for the wanted language, given which items are visible: the wanted
 // item when it exists and shows, else item 0 when it shows, else the first visible item, else

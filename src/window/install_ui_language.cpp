@@ -4,14 +4,10 @@
 
 #include <easylogging++.h>
 
-#include <algorithm>
-
 #include "DuiLib/Control/UIButton.h"
 #include "DuiLib/Control/UICombo.h"
 #include "DuiLib/Control/UILabel.h"
-#include "DuiLib/Core/UIRender.h"
 #include "DuiLib/Layout/UIContainer.h"
-#include "base/LanguageFaces.h"
 #include "base/LanguageTables.h"
 #include "base/TextCodec.h"
 #include "platform/FuntionImpl.h"
@@ -50,8 +46,7 @@ void InstallUIMainWnd::OnItemSelect(DuiLib::TNotifyUI& msg) {
 void InstallUIMainWnd::ApplyLanguage() {
     const int32_t language = m_uiLanguage.load();
     // The script's own face for every text, and Arabic pages from the right.
-    m_pm.SetFontFaceOverride(GetLanguageUiFace(language));
-    m_pm.SetRTL(IsRightToLeftLanguage(language));
+    WindowLanguage::ApplyLanguageFace(m_pm, language);
 
     // 1. The licence text of the language and the height of its panel.
     ApplyLicenceText();
@@ -69,45 +64,19 @@ void InstallUIMainWnd::ApplyLanguage() {
 }
 
 void InstallUIMainWnd::ApplyLicenceText() {
-    const int32_t language = m_uiLanguage.load();
-    DuiLib::CControlUI* licence = m_pm.FindControl(GetLicenseControlName(language));
-    if (!licence || !m_licenseText) return;
-    m_licenseText->SetText(licence->GetText());
-    if (!m_licenseTextLayout) return;
-    int height = WindowLanguage::LicenseTextHeight(language, m_siteId, m_useNewLicense,
-                                                   m_pm.GetControlText(WindowLanguage::LicenseHeightOverrideKey(language))) + 170;
-    // The panel never cuts the text off: it is at least as tall as the text laid out in the
-    // panel's width, in the language's face (a height written for another text may be shorter).
-    m_pm.UpdateLayout();
-    const RECT& pos = m_licenseText->GetPos();
-    RECT pad = m_licenseText->Scale(m_licenseText->GetTextPadding());
-    int width = (pos.right - pos.left) - pad.left - pad.right;
-    if (width > 0) {
-        DuiLib::TTextLayout layout = DuiLib::CRenderEngine::LayoutText(
-            m_pm.GetPaintDC(), &m_pm, DuiLib::ParseRichText(m_licenseText->GetText(), m_licenseText->IsShowHtml()),
-            m_licenseText->GetFont(), width, DT_WORDBREAK);
-        int needed = MulDiv(layout.size.cy + pad.top + pad.bottom, 100, m_pm.GetScale()) + 16;
-        height = std::max(height, needed);
-    }
-    m_licenseTextLayout->SetFixedHeight(height);
+    WindowLanguage::ApplyLicence(m_pm, m_uiLanguage.load(), m_siteId, m_useNewLicense);
 }
 
 void InstallUIMainWnd::ApplyInstallPageTexts() {
-    WindowLanguage::Labels labels;
-    if (!WindowLanguage::LoadPage(m_uiLanguage.load(), L"install_page", labels)) {
+    WindowLanguage::InstallPageFormats formats{m_progressFormat, m_needSpaceFormat, m_freeSpaceFormat};
+    if (!WindowLanguage::ApplyInstallPage(m_pm, m_uiLanguage.load(), formats)) {
         LOG(INFO) << " Language file without install_page: "
                   << TextCodec::WideToUtf8(GetLanguageFileName(m_uiLanguage.load()));
         return;
     }
-    for (auto it = labels.rbegin(); it != labels.rend(); ++it) {
-        const std::wstring& key = it->first;
-        const std::wstring& text = it->second;
-        if (key == L"install_label") m_progressFormat = text;
-        else if (key == L"space_need") m_needSpaceFormat = text;
-        else if (key == L"space_free") m_freeSpaceFormat = text;
-        if (key.empty()) continue;
-        if (DuiLib::CControlUI* control = m_pm.FindControl(key)) control->SetText(text);
-    }
+    m_progressFormat = formats.progress;
+    m_needSpaceFormat = formats.needSpace;
+    m_freeSpaceFormat = formats.freeSpace;
 }
 
 bool InstallUIMainWnd::SaveProductLanguage() {
