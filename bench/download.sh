@@ -45,7 +45,7 @@ control faults "[{\"path\":\"/download/slow.exe\",\"method\":\"GET\",\"throttle\
 winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 # Keep one Wine server alive for the whole run, so its start-up is not timed, and count its CPU.
 wineserver -p 2>/dev/null || true
-wine cmd /c exit 0 >/dev/null 2>&1 || true
+"$WINE" cmd /c exit 0 >/dev/null 2>&1 || true
 # This prefix's server works in /tmp/.wine-UID/server-DEV-INODE of the prefix folder.
 server_dir=$(printf '/tmp/.wine-%s/server-%x-%x' "$(id -u)" "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
 server_pid=
@@ -65,7 +65,7 @@ measure() {
   local before after
   before=$(server_cpu)
   case "$tool" in
-    project) /usr/bin/time -f '%e %U %S' -o "$work/time" wine "$driver" "$base/download/$file" "$(winpath "$out")" 1 1 nomd5 >"$work/driver.txt" 2>/dev/null || true
+    project) /usr/bin/time -f '%e %U %S' -o "$work/time" "$WINE" "$driver" "$base/download/$file" "$(winpath "$out")" 1 1 nomd5 >"$work/driver.txt" 2>/dev/null || true
              grep -q '^result 1 ' "$work/driver.txt" || { echo "project download failed: $(cat "$work/driver.txt")" >&2; exit 1; } ;;
     aria2c)  /usr/bin/time -f '%e %U %S' -o "$work/time" aria2c -q -x "$conns" -s "$conns" -k 1M --file-allocation=none \
                --allow-overwrite=true -d "$work/out" -o "$(basename "$out")" "$base/download/$file" ;;

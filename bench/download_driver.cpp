@@ -11,7 +11,7 @@
 
 #include <curl/curl.h>
 
-#include "DownLoadImpl.h"
+#include "download/DownLoadImpl.h"
 #include "easylogging++.h"
 
 int wmain(int argc, wchar_t** argv) {

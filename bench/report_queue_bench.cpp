@@ -10,7 +10,7 @@
 #include "ReportSDK/CManagement.h"
 #include "ReportSDK/CNetworkCommunicate.h"
 #include "ReportSDK/WebLog.h"
-#include "local_services.h"
+#include "support/local_services.h"
 
 int main() {
     if (!LocalServices::Available()) {

@@ -1,15 +1,23 @@
 #!/usr/bin/env bash
-# Cross-builds the setup's third-party libraries for i686 Windows into a cache outside the
+# Cross-builds the setup's third-party libraries for Windows (i686, or x86_64) into a cache outside the
 # checkout: libcurl (Schannel, zlib), jsoncpp, tinyxml2, minizip, GoogleTest, and copies
 # easylogging++. The cache is keyed by this script, the toolchain file and the compiler
 # version, so a second run with nothing changed returns at once.
 # Prints the cache prefix on its last line.
+#   bootstrap-deps.sh [i686|x86_64]   i686 (the shipped setup) unless told otherwise; x86_64 is the
+#                                     test build for machines that cannot run 32-bit code
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-toolchain="$here/cmake/toolchain-mingw32.cmake"
+arch=${1:-i686}
+case "$arch" in
+  i686) toolchain="$here/cmake/toolchain-mingw32.cmake" ;;
+  x86_64) toolchain="$here/cmake/toolchain-mingw64.cmake" ;;
+  *) echo "bootstrap-deps.sh: unknown architecture $arch" >&2; exit 2 ;;
+esac
+triple=$arch-w64-mingw32
 cache_root=${ORBALA_CACHE:-/var/cache/orbala-setup}
-key=$( { cat "$0" "$toolchain"; i686-w64-mingw32-g++-posix --version | head -1; } | sha256sum | cut -c1-16)
-prefix="$cache_root/deps-$key"
+key=$( { cat "$0" "$toolchain"; $triple-g++-posix --version | head -1; } | sha256sum | cut -c1-16)
+prefix="$cache_root/deps-$arch-$key"
 if [ -f "$prefix/.complete" ]; then echo "$prefix"; exit 0; fi
 
 jobs=$(nproc)
@@ -55,9 +63,9 @@ echo "deps: minizip" >&2
 mz="$(ls -d zlib-*/ | head -1)contrib/minizip"
 mkdir -p b-minizip "$prefix/include/minizip"
 for f in ioapi unzip zip iowin32; do
-  i686-w64-mingw32-gcc-posix -O2 -c "$mz/$f.c" -o "b-minizip/$f.o" >>"$log" 2>&1
+  $triple-gcc-posix -O2 -c "$mz/$f.c" -o "b-minizip/$f.o" >>"$log" 2>&1
 done
-i686-w64-mingw32-ar rcs "$prefix/lib/libminizip.a" b-minizip/*.o
+$triple-ar rcs "$prefix/lib/libminizip.a" b-minizip/*.o
 cp "$mz"/{ioapi,unzip,zip,iowin32,crypt}.h "$prefix/include/minizip/"
 
 echo "deps: googletest" >&2

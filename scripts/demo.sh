@@ -18,12 +18,12 @@ if [ -x "$services_bin" ]; then
 fi
 
 echo "== setup.exe under Wine"
-wine "$build/setup.exe" > "$out/setup-output.txt" 2>&1 &
+"$WINE" "$build/setup.exe" > "$out/setup-output.txt" 2>&1 &
 setup_pid=$!
 sleep 8
 import -window root "$out/screen-start.png" 2>/dev/null && echo "screenshot: $out/screen-start.png"
 # Ask the installer window to close, as the user would.
-wine "$build/close_setup_window.exe" >/dev/null 2>&1 || echo "no installer window to close"
+"$WINE" "$build/close_setup_window.exe" >/dev/null 2>&1 || echo "no installer window to close"
 for i in $(seq 1 50); do kill -0 $setup_pid 2>/dev/null || break; sleep 0.2; done
 if kill -0 $setup_pid 2>/dev/null; then wineserver -k 2>/dev/null || true; fi
 wait $setup_pid 2>/dev/null || true

@@ -1,6 +1,28 @@
 # Sourced by the run script and by the wine wrapper: the Wine prefix and display that
 # builds, tests and the demo share. The prefix lives outside the checkout and is made once.
-export WINEPREFIX=${WINEPREFIX:-/var/cache/orbala-setup/wineprefix}
+#
+# ORBALA_ARCH: the architecture the tests and the demo run. The setup ships as 32-bit (i686) and
+# runs so wherever the machine can execute 32-bit code. Some hosts run 64-bit user code only (a
+# 32-bit execve fails with ENOEXEC, so Wine's 32-bit loader cannot start): there the same sources
+# are built for x86_64 and run by Wine's 64-bit loader, and the 32-bit setup.exe is built but not run.
+if [ -z "${ORBALA_ARCH:-}" ]; then
+  if [ ! -e /lib/ld-linux.so.2 ] || /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    ORBALA_ARCH=i686   # no 32-bit loader yet (packages still to come): assume the usual host
+  else
+    ORBALA_ARCH=x86_64
+  fi
+fi
+export ORBALA_ARCH
+if [ "$ORBALA_ARCH" = i686 ]; then
+  WINE=wine
+  export WINEPREFIX=${WINEPREFIX:-/var/cache/orbala-setup/wineprefix}
+else
+  # Debian's wine wrapper prefers the 32-bit loader whenever it is installed: name the 64-bit one.
+  WINE=/usr/lib/wine/wine64
+  export WINELOADER=$WINE
+  export WINEPREFIX=${WINEPREFIX:-/var/cache/orbala-setup/wineprefix-x86_64}
+fi
+export WINE
 # A 64-bit prefix: the 32-bit setup runs under WoW64 there, as on the 64-bit Windows most users have.
 export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -10,7 +32,7 @@ ensure_wine_prefix() {
   if [ ! -f "$WINEPREFIX/.orbala-ready" ]; then
     echo "wine: creating prefix $WINEPREFIX" >&2
     rm -rf "$WINEPREFIX"; mkdir -p "$(dirname "$WINEPREFIX")"
-    wineboot -i >/dev/null 2>&1 || true
+    "$WINE" wineboot -i >/dev/null 2>&1 || true
     wineserver -w
     touch "$WINEPREFIX/.orbala-ready"
   fi

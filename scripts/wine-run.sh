@@ -6,7 +6,7 @@
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wine-env.sh"
 out=$(mktemp "${TMPDIR:-/tmp}/orbala-wine-run.XXXXXX")
-wine "$@" >"$out" 2>&1
+"$WINE" "$@" >"$out" 2>&1
 rc=$?
 cat "$out"
 rm -f "$out"

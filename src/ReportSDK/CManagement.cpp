@@ -12,27 +12,13 @@
 #include <memory>
 #include <vector>
 
-#include "FuntionImpl.h"
-#include "TextCodec.h"
+#include "platform/FuntionImpl.h"
+#include "base/TextCodec.h"
 #include "deployment_values.h"
+#include "base/JsonText.h"
+#include "base/ProcessEnvironment.h"
 
 namespace {
-
-std::wstring ModulePath() {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        DWORD n = GetModuleFileNameW(nullptr, buffer.data(), DWORD(buffer.size()));
-        if (n == 0) return std::wstring();
-        if (n < buffer.size()) return std::wstring(buffer.data(), n);
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
-std::wstring EnvironmentValue(const wchar_t* name) {
-    wchar_t buffer[32768] = {};
-    DWORD n = GetEnvironmentVariableW(name, buffer, 32768);
-    return n > 0 && n < 32768 ? std::wstring(buffer, n) : std::wstring();
-}
 
 std::string IniText(const std::wstring& path, const wchar_t* section, const wchar_t* key) {
     wchar_t buffer[261] = {};
@@ -68,7 +54,7 @@ const char kSixBytes[] = "%02X:%02X:%02X:%02X:%02X:%02X";
 }  // namespace
 
 CManagement& CManagement::Instance() {
-    static CManagement* instance = new CManagement(ModulePath(), EnvironmentValue(L"APPDATA"));
+    static CManagement* instance = new CManagement(ProcessEnvironment::ModulePath(), ProcessEnvironment::EnvironmentValue(L"APPDATA"));
     return *instance;
 }
 
@@ -180,11 +166,9 @@ void CManagement::SetCommonParams(int32_t downloaderId, int32_t kitType, const s
 
 int32_t CManagement::SetExtraCommon(const std::string& json) {
     if (json.size() < 2) return -1;
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value parsed;
     std::string errors;
-    bool ok = reader->parse(json.data(), json.data() + json.size(), &parsed, &errors);
+    bool ok = JsonText::Parse(json, parsed, &errors);
     if (!ok || !errors.empty()) {
         m_log.Write("Extra common parse failed: %s", errors.c_str());
         return 0;
@@ -239,11 +223,8 @@ ReportFormat::CommonFields CManagement::Fields() const {
 
 int32_t CManagement::WrapEvent(const std::string& body, int64_t ts, std::string& key, std::string& content) {
     CrossEndId();
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value input;
-    std::string errors;
-    if (!reader->parse(body.data(), body.data() + body.size(), &input, &errors)) input = Json::Value();
+    JsonText::Parse(body, input);  // a body that is not JSON wraps as null
     Json::Value event = ReportFormat::BuildFunnelEvent(Fields(), input, ts);
     int32_t check = ReportFormat::CheckFunnelEvent(event);
     if (check != 0) return check;

@@ -3,7 +3,8 @@
 #include <memory>
 
 #include "ReportSDK/CSdkLog.h"
-#include "TextCodec.h"
+#include "base/TextCodec.h"
+#include "base/JsonText.h"
 
 namespace {
 
@@ -30,11 +31,8 @@ private:
 };
 
 bool ParseDocument(const std::string& text, Json::Value& doc) {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string errors;
     Json::Value parsed;
-    if (!reader->parse(text.data(), text.data() + text.size(), &parsed, &errors)) return false;
+    if (!JsonText::Parse(text, parsed)) return false;
     if (!parsed.isObject()) return false;
     const Json::Value* items = parsed.find("send_item", "send_item" + 9);
     if (items && !items->isArray() && !items->isNull()) return false;

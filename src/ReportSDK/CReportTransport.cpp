@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "ReportSDK/CSdkLog.h"
-#include "TlsPolicy.h"
+#include "base/TlsPolicy.h"
 
 namespace {
 

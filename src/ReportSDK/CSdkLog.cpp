@@ -5,7 +5,7 @@
 #include <cstdarg>
 #include <cwchar>
 
-#include "TextCodec.h"
+#include "base/TextCodec.h"
 
 namespace {
 constexpr size_t kMessageMax = 4096;

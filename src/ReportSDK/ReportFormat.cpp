@@ -8,7 +8,7 @@
 #include <ctime>
 
 #include "ReportSDK/IWebLogNew.h"
-#include "TextCodec.h"
+#include "base/TextCodec.h"
 
 namespace ReportFormat {
 namespace {

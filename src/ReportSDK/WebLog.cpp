@@ -9,6 +9,7 @@
 #include "ReportSDK/CQueueFile.h"
 #include "ReportSDK/CNetworkCommunicate.h"
 #include "ReportSDK/ReportFormat.h"
+#include "base/ProcessEnvironment.h"
 
 namespace {
 
@@ -16,12 +17,6 @@ std::mutex g_objectLock;
 WebLog* g_object = nullptr;
 
 std::string Text(const char* text) { return text ? text : ""; }
-
-std::wstring ModulePath() {
-    wchar_t path[MAX_PATH + 1] = {};
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return n > 0 && n < MAX_PATH ? std::wstring(path, n) : std::wstring();
-}
 
 // A named mutex held for the life of a send-rest copy: a second copy for the same queue file
 // waits for the first to end before it loads the file, so two copies never deliver the same
@@ -121,4 +116,4 @@ extern "C" IWebLogNew* GetReportObj() {
     return g_object;
 }
 
-extern "C" void DestroyReportObj() { WebLog::EndReportObj(ModulePath()); }
+extern "C" void DestroyReportObj() { WebLog::EndReportObj(ProcessEnvironment::ModulePath()); }

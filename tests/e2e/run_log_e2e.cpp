@@ -5,9 +5,9 @@
 #include <regex>
 #include <sstream>
 
-#include "TextCodec.h"
-#include "setup_process.h"
-#include "test_support.h"
+#include "base/TextCodec.h"
+#include "support/setup_process.h"
+#include "support/test_support.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include "ReportSDK/CManagement.h"
 #include "ReportSDK/CQueueFile.h"
 #include "ReportSDK/WebLog.h"
-#include "local_services.h"
-#include "setup_process.h"
-#include "test_support.h"
+#include "support/local_services.h"
+#include "support/setup_process.h"
+#include "support/test_support.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <fstream>
 
-#include "setup_process.h"
-#include "test_support.h"
+#include "support/setup_process.h"
+#include "support/test_support.h"
 
 namespace {
 

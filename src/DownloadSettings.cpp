@@ -1,6 +1,0 @@
-#include "DownloadSettings.h"
-
-DownloadSettings& GetDownloadSettings() {
-    static DownloadSettings settings;
-    return settings;
-}

@@ -1,0 +1,291 @@
+#include "analytics/CSingleUserLog.h"
+
+#include <windows.h>
+
+#include <easylogging++.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/FuntionImpl.h"
+#include "base/LanguageTables.h"
+#include "ReportSDK/IWebLogNew.h"
+#include "base/TextCodec.h"
+#include "base/ProcessEnvironment.h"
+
+namespace {
+
+// Root ("C:\") of the drive that holds Windows; empty when unknown.
+std::wstring WindowsDriveRoot() {
+    wchar_t dir[MAX_PATH] = {};
+    UINT n = GetWindowsDirectoryW(dir, MAX_PATH);
+    if (n < 3 || n >= MAX_PATH) return std::wstring();
+    std::wstring root(dir, 3);
+    return FuntionImpl::StartsWithDriveRoot(root) ? root : std::wstring();
+}
+
+AnalyticsFormat::Identity IdentityOfThisProcess() {
+    AnalyticsFormat::Identity id;
+    std::wstring module = ProcessEnvironment::ModulePath();
+    id.toolsVersion = FuntionImpl::GetFileVersionText(module);
+    id.crossEndId = AnalyticsFormat::CrossEndIdFromPath(module);
+    float versionNumber = 0;
+    id.systemText = AnalyticsFormat::SystemText(FuntionImpl::GetOSVersionName(versionNumber), FuntionImpl::Is64BitSystem());
+    AnalyticsFormat::SplitLanguageName(FuntionImpl::GetUILanguageName(), id.language, id.country);
+    return id;
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string& text) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    if (!in) return false;
+    std::ostringstream out;
+    out << in.rdbuf();
+    text = out.str();
+    return true;
+}
+
+void WriteWholeFile(const std::wstring& path, const std::string& text) {
+    std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+// Creates a named manual-reset event in the signalled state, once per process.
+void* CreateMarkerEvent(const wchar_t* name) { return CreateEventW(nullptr, TRUE, TRUE, name); }
+
+}  // namespace
+
+CSingleUserLog* CSingleUserLog::GetInstance() {
+    // Never destroyed: threads may still report while the process ends. A function-local
+    // static is built once even when two threads ask at the same moment.
+    static CSingleUserLog* instance = new CSingleUserLog(::GetReportObj(), IdentityOfThisProcess(), &::DestroyReportObj);
+    return instance;
+}
+
+CSingleUserLog::CSingleUserLog(IWebLogNew* reportObject, const AnalyticsFormat::Identity& identity,
+                               EndReportFn endReport)
+    : m_report(reportObject), m_endReport(endReport), m_identity(identity) {
+    m_ga4Event = CreateMarkerEvent(L"UserLogGA4Mutex");
+    m_funnelEvent = CreateMarkerEvent(L"UserLogFunnelMutex");
+}
+
+CSingleUserLog::~CSingleUserLog() {
+    if (m_ga4Event) CloseHandle(m_ga4Event);
+    if (m_funnelEvent) CloseHandle(m_funnelEvent);
+}
+
+int CSingleUserLog::InitLogPath(const std::wstring& baseName) {
+    if (m_initCalled) return m_initResult;
+    m_initCalled = true;
+
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    RunFolderValues values;
+    if (!RunFolders::Compute(baseName, ProcessEnvironment::EnvironmentValue(L"APPDATA"), now, WindowsDriveRoot(),
+                             FuntionImpl::ReadDriveFacts(true, false), values))
+        return m_initResult = 0;
+    FuntionImpl::CreateDirectoryPath(values.logFolder);
+    FuntionImpl::CreateDirectoryPath(values.workFolder);
+    m_run = values;
+    return m_initResult = 1;
+}
+
+std::wstring CSingleUserLog::DayMarkerPath() const { return m_run.logFolder + L"\\galog.json"; }
+
+void CSingleUserLog::InitReport(int32_t downloaderId, int32_t siteId, const std::string& productVersion,
+                                const std::string& productName, const std::string& startupUrl, bool kitFlag,
+                                int32_t mainPid) {
+    m_siteId = siteId;
+    m_productName = productName;
+    m_startupUrl = startupUrl;
+    m_kitFlag = kitFlag;
+    m_mainPid = mainPid;
+
+    SYSTEMTIME today = {};
+    GetLocalTime(&today);
+    std::string text, newText;
+    bool exists = ReadWholeFile(DayMarkerPath(), text);
+    m_isNew = AnalyticsFormat::DayMarkerUpdate(text, exists, today.wYear, today.wMonth, today.wDay, newText);
+    if (!newText.empty()) WriteWholeFile(DayMarkerPath(), newText);
+
+    std::shared_lock<std::shared_mutex> lock(m_reportLock);
+    if (m_report == nullptr) return;
+    m_report->Init(2, mainPid, mainPid, "", "", productName.c_str(), productVersion.c_str(), "");
+    m_report->SetCommonParams(downloaderId, kitFlag ? 1 : 0, "en", m_identity.toolsVersion.c_str());
+}
+
+int32_t CSingleUserLog::AddUserLogEvent(const std::string& category, const std::string& action,
+                                        const std::string& label, bool bWait) {
+    if (FuntionImpl::IsAutoRun()) return kAutoRunRefused;
+    if (category == "Other" && action == "FlowError")
+        AddUserLog_funnelExPair("ErrorReporting", "Error", "MainErrorType", label, bWait, false);
+    return AddUserLog(0, action, bWait, 0, "", label, category);
+}
+
+void CSingleUserLog::MirrorFunnelStep(bool toolKit, const std::string& label, bool bWait) {
+    const char* coreName = toolKit ? "FlowIsChToolKitError" : "FlowError";
+    bool opening = false;
+    int32_t step = 0;
+    {
+        // Flag and step move together, so two reports at the same moment neither skip nor
+        // repeat a step and only one of them opens the funnel.
+        std::lock_guard<std::mutex> lock(m_funnelLock);
+        bool& started = toolKit ? m_toolKitFunnelStarted : m_flowFunnelStarted;
+        int32_t& next = toolKit ? m_toolKitStep : m_flowStep;
+        opening = !started;
+        started = true;
+        step = next++;
+    }
+    if (opening) AddUserLog_funnel("CoreFuncEvent", coreName, 0, "Download", "CoreFuncStart", "null", bWait, toolKit);
+    AddUserLog_funnel("CoreFuncEvent", coreName, step, "Download", label, "null", bWait, toolKit);
+}
+
+int32_t CSingleUserLog::AddUserLog(int32_t, const std::string& action, bool bWait, int32_t, const std::string&,
+                                   const std::string& label, const std::string& category) {
+    if (FuntionImpl::IsAutoRun()) return kAutoRunRefused;
+    if (action == "FlowErrorIsChToolKitErrorCode") {
+        MirrorFunnelStep(true, label, bWait);
+    } else if (action == "FlowError") {
+        MirrorFunnelStep(false, label, bWait);
+    } else if (category == "CrashRate" && action == "Close") {
+        bool flowStarted, toolKitStarted;
+        {
+            std::lock_guard<std::mutex> lock(m_funnelLock);
+            flowStarted = m_flowFunnelStarted;
+            toolKitStarted = m_toolKitFunnelStarted;
+        }
+        if (flowStarted) AddUserLog_funnel("CoreFuncEvent", "FlowError", 0, "Download", "CoreFuncEnd", "null", bWait, false);
+        if (toolKitStarted)
+            AddUserLog_funnel("CoreFuncEvent", "FlowIsChToolKitError", 0, "Download", "CoreFuncEnd", "null", bWait, false);
+    }
+
+    return SendGa4(category, action, label, bWait);
+}
+
+int32_t CSingleUserLog::SendGa4(const std::string& category, const std::string& action, const std::string& label,
+                                bool bWait) {
+    if (FuntionImpl::IsAutoRun()) return kAutoRunRefused;
+    AnalyticsFormat::Ga4Fields fields;
+    fields.siteCategory = FuntionImpl::GetSiteCategory(m_siteId);
+    fields.channelLabel = FuntionImpl::GetChannelLabel(m_siteId, m_startupUrl);
+    fields.productName = m_productName;
+    fields.kitFlag = m_kitFlag;
+    std::string query = AnalyticsFormat::Ga4Query(m_identity, fields, category, action, label);
+    std::shared_lock<std::shared_mutex> lock(m_reportLock);
+    if (m_report == nullptr) return kNoReportObject;
+    if (query.empty()) {
+        // Texts that would not fit the query are refused rather than cut into another event.
+        LOG(INFO) << " GA4 event too long, not sent: " << category << "###" << action;
+        return kNoReportObject;
+    }
+    int32_t result = kNoReportObject;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        result = m_report->ReportGa4(query.c_str(), bWait);
+        if (result == 0) return 0;
+    }
+    LOG(INFO) << "send ga4 fail, bWait = true, retry is max, retcode = " << result << ", " << category << "###" << action;
+    return result;
+}
+
+std::string CSingleUserLog::ProductVersion() {
+    std::lock_guard<std::mutex> lock(m_cacheLock);
+    if (!m_productVersion.empty()) return m_productVersion;
+    IAnalyticsWindow* window = m_mainWindow.load();
+    if (window == nullptr) return std::string();
+    m_productVersion = TextCodec::WideToUtf8(window->AnalyticsProductVersion());
+    return m_productVersion;
+}
+
+std::string CSingleUserLog::ToolsLanguage() {
+    std::lock_guard<std::mutex> lock(m_cacheLock);
+    if (LanguageFrozen.load()) return m_toolsLanguage;
+    IAnalyticsWindow* window = m_mainWindow.load();
+    m_toolsLanguage = window ? window->AnalyticsLanguageCode() : std::string();
+    return m_toolsLanguage;
+}
+
+AnalyticsFormat::FunnelCommon CSingleUserLog::FunnelCommonValues() {
+    AnalyticsFormat::FunnelCommon common;
+    common.isNew = m_isNew;
+    common.product = m_productName;
+    common.productVersion = ProductVersion();
+    common.toolsLang = ToolsLanguage();
+    common.kitFlag = m_kitFlag;
+    common.mainPid = m_mainPid;
+    if (m_firstFunnel.exchange(false)) {
+        std::string text;
+        bool exists = ReadWholeFile(DayMarkerPath(), text);
+        std::string newText = AnalyticsFormat::DayMarkerWithVersion(text, exists, m_identity.toolsVersion);
+        if (!newText.empty()) WriteWholeFile(DayMarkerPath(), newText);
+    }
+    return common;
+}
+
+int32_t CSingleUserLog::SendFunnelBody(const std::string& body, const std::string& category, const std::string& action,
+                                       bool bWait) {
+    std::shared_lock<std::shared_mutex> lock(m_reportLock);
+    if (m_report == nullptr) return kNoReportObject;
+    int32_t result = kNoReportObject;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        result = m_report->ReportEvent(body.c_str(), bWait);
+        if (result == 0) return 0;
+    }
+    LOG(INFO) << "send funnel fail, bWait = true, retry is max, retcode = " << result << ", " << category << "###" << action;
+    return result;
+}
+
+int32_t CSingleUserLog::AddUserLog_funnel(const std::string& eventType, const std::string& coreFuncName,
+                                          int32_t funcStep, const std::string& category, const std::string& action,
+                                          const std::string& label, bool bWait, bool isToolKit) {
+    if (FuntionImpl::IsAutoRun()) return kAutoRunRefused;
+    std::string body = AnalyticsFormat::FunnelBody(m_identity, FunnelCommonValues(), isToolKit, eventType, coreFuncName,
+                                                   funcStep, category, action, label);
+    return SendFunnelBody(body, category, action, bWait);
+}
+
+int32_t CSingleUserLog::AddUserLog_funnelEx(const std::string& category, const std::string& action,
+                                            const std::map<std::string, std::string>& extras, bool bWait,
+                                            bool isToolKit) {
+    if (FuntionImpl::IsAutoRun()) return kAutoRunRefused;
+    std::string body = AnalyticsFormat::FunnelExBody(m_identity, FunnelCommonValues(), isToolKit, category, action, extras);
+    return SendFunnelBody(body, category, action, bWait);
+}
+
+int32_t CSingleUserLog::AddUserLog_funnelExPair(const std::string& category, const std::string& action,
+                                                const std::string& key, const std::string& value, bool bWait,
+                                                bool isToolKit) {
+    return AddUserLog_funnelEx(category, action, {{key, value}}, bWait, isToolKit);
+}
+
+void CSingleUserLog::UpdateCommon(int32_t uiLanguage, const std::string& productVersion) {
+    std::string json = AnalyticsFormat::ExtraCommonJson(GetLanguageCode(uiLanguage), productVersion);
+    std::shared_lock<std::shared_mutex> lock(m_reportLock);
+    if (m_report) m_report->SetExtraCommon(json.c_str());
+}
+
+bool CSingleUserLog::WaitThreadForExit() {
+    LOG(INFO) << "CSingleUserLog WaitThreadForExit";
+    return true;
+}
+
+void CSingleUserLog::EndReportObject() {
+    std::unique_lock<std::shared_mutex> lock(m_reportLock);
+    m_report = nullptr;
+    if (m_endReport) m_endReport();
+}
+
+void CSingleUserLog::SetContentLength(const std::string& address, int64_t length) {
+    if (address.empty() || length == 0) return;
+    std::lock_guard<std::mutex> lock(m_lengthsLock);
+    m_contentLengths[address] = length;
+}
+
+int64_t CSingleUserLog::GetContentLength(const std::string& address) {
+    if (address.empty()) return 0;
+    std::lock_guard<std::mutex> lock(m_lengthsLock);
+    auto it = m_contentLengths.find(address);
+    return it == m_contentLengths.end() ? 0 : it->second;
+}
+
+std::string DurationBucketText(int64_t seconds, const std::string& suffix) {
+    return AnalyticsFormat::DurationBucketText(seconds, suffix);
+}

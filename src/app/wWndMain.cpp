@@ -1,0 +1,162 @@
+// Process entry of the setup: start-up sequence, maintenance modes, single instance, the
+// installer window and the ordered shutdown.
+#include <curl/curl.h>  // before windows.h: it brings winsock2.h
+#include <easylogging++.h>
+#include <objbase.h>
+#include <windows.h>
+
+#include "app/LogSetup.h"
+#include "app/StartupRules.h"
+#include "window/install_ui_mainwnd.h"
+#include "app/startup_pending.h"
+#include "analytics/CSingleUserLog.h"
+#include "DuiLib/Core/UIManager.h"
+#include "DuiLib/Core/UIMarkup.h"
+#include "platform/FuntionImpl.h"
+#include "ReportSDK/WebLog.h"
+#include "base/TextCodec.h"
+
+namespace {
+
+// Process-wide start-up state, written on the main thread before any other thread exists.
+HANDLE g_instanceMutex = nullptr;
+HANDLE g_instanceMutexForWorker = nullptr;  // released by the install worker's forced exit
+int g_downloaderIdForCrash = 0;             // fall-back dump name of the crash handler
+
+constexpr int kSkinResourceId = 138;
+
+// Hands the skin archive to the toolkit. False when the resource is missing or empty.
+bool LoadSkinArchive(HINSTANCE instance) {
+    HRSRC info = FindResourceW(instance, MAKEINTRESOURCEW(kSkinResourceId), L"ZIPRES");
+    if (info == nullptr) return false;
+    HGLOBAL handle = LoadResource(instance, info);
+    if (handle == nullptr) return false;
+    DWORD size = SizeofResource(instance, info);
+    const void* data = LockResource(handle);
+    bool ok = size != 0 && data != nullptr && DuiLib::CPaintManagerUI::SetResourceZip(data, size);
+    FreeResource(handle);
+    return ok;
+}
+
+void ReleaseInstanceMutex() {
+    if (g_instanceMutex != nullptr) {
+        ReleaseMutex(g_instanceMutex);
+        CloseHandle(g_instanceMutex);
+        g_instanceMutex = nullptr;
+    }
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
+    // 1. Crash handling first.
+    StartupPending::InstallCrashHandler();
+
+    // 2-3. The skin archive and the start-up keys of the product configuration.
+    StartupValues values;
+    bool haveSkin = LoadSkinArchive(hInstance);
+    if (haveSkin) {
+        DuiLib::CMarkup markup;
+        if (markup.LoadFromResource(L"configure\\configure.xml")) ReadStartupValues(markup, values);
+    }
+
+    // 4.
+    curl_global_init(CURL_GLOBAL_ALL);
+
+    // 5. The run's log, named after the installer's base name.
+    std::wstring baseName = BaseNameFromUrl(values.startupUrl);
+    if (!baseName.empty() && CSingleUserLog::GetInstance()->InitLogPath(baseName) == 1)
+        ConfigureProgramLog(CSingleUserLog::GetInstance()->GetLogFilePath());
+    LOG(INFO) << " Start: skin " << (haveSkin ? "loaded" : "missing") << ", Downloader_id "
+              << TextCodec::WideToUtf8(values.downloaderIdText) << ", start-up url "
+              << TextCodec::WideToUtf8(values.startupUrl);
+
+    // 6. Maintenance modes: upload a log archive and end.
+    std::wstring commandLine = lpCmdLine ? lpCmdLine : L"";
+    MaintenanceCommand maintenance = ParseMaintenanceCommand(commandLine);
+    if (maintenance.mode != MaintenanceMode::None) {
+        LOG(INFO) << " Maintenance start: " << TextCodec::WideToUtf8(maintenance.catalogue) << " "
+                  << TextCodec::WideToUtf8(maintenance.logFileName);
+        StartupPending::UploadLogArchive(maintenance.logFileName, TextCodec::WideToAnsi(maintenance.catalogue),
+                                         std::wstring(), maintenance.wantDumps);
+        return 0;
+    }
+
+    // The hidden copy started when a run ended: the report object delivers the queued events
+    // and ends this process from Init. It goes ahead of the single-instance checks, because the
+    // run that started it may still hold the mutex, and a copy that held it would turn a new
+    // start of the setup away while it delivers.
+    if (WebLog::IsSendRestCommandLine(commandLine)) {
+        LOG(INFO) << " Send rest logs";
+        GetReportObj()->Init(2, values.mainPid, values.mainPid, "", "", TextCodec::WideToUtf8(values.softwareName).c_str(),
+                             TextCodec::WideToUtf8(values.softwareVersion).c_str(), "");
+        return 0;
+    }
+
+    // 7. A window of this product is already open: bring it forward instead.
+    if (!values.downloaderIdText.empty()) {
+        std::wstring className = WindowClassNameFor(values.downloaderIdText);
+        SetMainWindowClassName(className);
+        HWND existing = FindWindowW(className.c_str(), nullptr);
+        if (existing != nullptr && !FuntionImpl::IsAutoRun()) {
+            LOG(INFO) << " Already running: showing the open window";
+            ShowWindow(existing, SW_SHOW);
+            SwitchToThisWindow(existing, TRUE);
+            return 0;
+        }
+    }
+
+    // 8. One instance per product.
+    std::wstring mutexName = InstanceMutexNameFor(values.downloaderId);
+    g_instanceMutex = CreateMutexW(nullptr, TRUE, mutexName.c_str());
+    if (GetLastError() == ERROR_ALREADY_EXISTS && !FuntionImpl::IsAutoRun()) {
+        LOG(INFO) << " Already running: " << TextCodec::WideToUtf8(mutexName) << " exists";
+        if (g_instanceMutex) CloseHandle(g_instanceMutex);
+        g_instanceMutex = nullptr;
+        return 0;
+    }
+    g_instanceMutexForWorker = g_instanceMutex;
+    g_downloaderIdForCrash = values.downloaderId;
+
+    // 9. Analytics.
+    CSingleUserLog::GetInstance()->InitReport(values.downloaderId, values.siteId, TextCodec::WideToUtf8(values.softwareVersion),
+                               TextCodec::WideToUtf8(values.softwareName), TextCodec::WideToUtf8(values.startupUrl),
+                               KitFlagFor(values.downloaderId), values.mainPid);
+
+    // 10. Products that do not support 32-bit Windows refuse to run there.
+    if (ShouldRefuse32BitSystem(values.support32System, FuntionImpl::Is64BitSystem())) {
+        LOG(INFO) << " 32-bit Windows is not supported by this product";
+        CSingleUserLog::GetInstance()->AddUserLogEvent("Other", "32bitStartupForbided", "", true);
+        StartupPending::ShowNotSupportSystemBox();
+        return 0;
+    }
+
+    // 11.
+    if (FAILED(CoInitialize(nullptr))) return 0;
+
+    // 12.
+    wchar_t modulePath[257] = {};
+    GetModuleFileNameW(nullptr, modulePath, 256);
+    StartupPending::RegisterWithFirewall(modulePath);
+
+    // 13. The installer window and the message loop.
+    DuiLib::CPaintManagerUI::SetInstance(hInstance);
+    InstallUIMainWnd* window = new (std::nothrow) InstallUIMainWnd();
+    if (window == nullptr) return 0;
+    window->Create(nullptr, L"Orbala Lumeno", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 600, 400, nullptr);
+    window->CenterWindow();
+    window->ShowWindow(true, true);
+    DuiLib::CWindowWnd::MessageLoop();
+
+    // 14. Shutdown in order.
+    ReleaseInstanceMutex();
+    LOG(INFO) << " Wait exit 1";
+    window->WaitForAllThreadExit();
+    LOG(INFO) << " Wait exit 2";
+    CSingleUserLog::GetInstance()->WaitThreadForExit();
+    LOG(INFO) << " Wait exit 3";
+    delete window;
+    curl_global_cleanup();
+    CoUninitialize();
+    return 0;
+}

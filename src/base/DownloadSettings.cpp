@@ -1,0 +1,6 @@
+#include "base/DownloadSettings.h"
+
+DownloadSettings& GetDownloadSettings() {
+    static DownloadSettings settings;
+    return settings;
+}

@@ -1,0 +1,388 @@
+#include "download/CDownloadTaskManager.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <tinyxml2.h>
+
+#include "net/CLibcurlTool.h"
+#include "analytics/CSingleUserLog.h"
+#include "download/DownloadEvents.h"
+#include "base/DownloadSettings.h"
+#include "easylogging++.h"
+
+namespace {
+
+// The text from offset to the CR LF that ends its line (or to the end of the text).
+std::string restOfLine(const std::string& text, size_t offset) {
+    if (offset > text.size()) return std::string();
+    size_t end = text.find("\r\n", offset);
+    return text.substr(offset, end == std::string::npos ? std::string::npos : end - offset);
+}
+
+// Leading decimal digits at offset as a number (0 without any).
+int64_t digitsAt(const std::string& text, size_t offset) {
+    if (offset >= text.size()) return 0;
+    return _strtoi64(text.c_str() + offset, nullptr, 10);
+}
+
+// A Location value may be relative ("/path" or "name"): it is resolved against the address the
+// probe asked for, so the segments get an address they can request.
+std::string resolveLocation(const std::string& base, const std::string& location) {
+    if (location.find("://") != std::string::npos) return location;
+    size_t scheme = base.find("://");
+    if (scheme == std::string::npos) return location;
+    size_t pathStart = base.find('/', scheme + 3);
+    std::string origin = pathStart == std::string::npos ? base : base.substr(0, pathStart);
+    if (!location.empty() && location[0] == '/') return origin + location;
+    std::string path = pathStart == std::string::npos ? "/" : base.substr(pathStart);
+    path = path.substr(0, path.find('?'));
+    return origin + path.substr(0, path.rfind('/') + 1) + location;
+}
+
+bool fileExists(const std::string& path) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return false;
+    fclose(f);
+    return true;
+}
+
+int64_t childInt64(const tinyxml2::XMLElement* e) {
+    int64_t v = 0;
+    if (e->QueryInt64Text(&v) != tinyxml2::XML_SUCCESS) v = 0;
+    return v;
+}
+
+void addChild(tinyxml2::XMLDocument& doc, tinyxml2::XMLElement* parent, const char* name, int64_t value) {
+    tinyxml2::XMLElement* e = doc.NewElement(name);
+    e->SetText(value);
+    parent->InsertEndChild(e);
+}
+
+void addChild(tinyxml2::XMLDocument& doc, tinyxml2::XMLElement* parent, const char* name, const std::string& value) {
+    tinyxml2::XMLElement* e = doc.NewElement(name);
+    e->SetText(value.c_str());
+    parent->InsertEndChild(e);
+}
+
+}  // namespace
+
+CDownloadTaskManager::CDownloadTaskManager(const std::string& remotePath, const std::string& localPath,
+                                           const std::string& taskFilePath)
+    : m_remotePath(remotePath), m_localPath(localPath), m_taskFilePath(taskFilePath) {}
+
+CTask* CDownloadTaskManager::getTask() {
+    if (m_todoTasks.empty()) return nullptr;
+    CTask* task = m_todoTasks.front();
+    m_todoTasks.pop_front();
+    task->TaskStatus.store(TaskHandedOut);
+    m_takenTasks.push_back(task);
+    return task;
+}
+
+bool CDownloadTaskManager::addTodoTask(CTask* task) {
+    if (!task) return false;
+    m_todoTasks.push_back(task);
+    return true;
+}
+
+bool CDownloadTaskManager::addDoneTask(CTask* task) {
+    if (!task) return false;
+    m_takenTasks.push_back(task);
+    return true;
+}
+
+int64_t CDownloadTaskManager::getContentLength(int& resultCode, std::string& cdnText, int verbose, bool fresh) {
+    cdnText.clear();
+    CSingleUserLog* analytics = CSingleUserLog::GetInstance();
+    if (!fresh) {
+        int64_t known = analytics->GetContentLength(m_remotePath);
+        if (known != 0) return known;
+    }
+    resultCode = 0;
+    CLibcurlTool tool(curl_easy_init());
+    // A reply that keeps naming a Location while answering 200 would otherwise be followed for
+    // ever: ten probes per call at most.
+    for (int probes = 1;; ++probes) {
+        LOG(INFO) << " before getContentLength GetHeader";
+        std::vector<char> buffer(CLibcurlTool::kHeaderBufferSize, 0);
+        long status = 0;
+        resultCode = tool.httpGet(m_remotePath, buffer.data(), status);
+        LOG(INFO) << " after getContentLength GetHeader";
+        const std::string headers(buffer.data());
+
+        // CDN text: Cloudflare's cache status and data centre, or another CDN's X-Cache.
+        const size_t cacheAt = headers.find("CF-Cache-Status:");
+        const size_t rayAt = headers.find("CF-RAY:");
+        const size_t rayEnd = rayAt == std::string::npos ? std::string::npos : headers.find("\r\n", rayAt);
+        const size_t dashAt = rayAt == std::string::npos ? std::string::npos : headers.find('-', rayAt + 7);
+        const size_t xCacheAt = headers.find("X-Cache:");
+        if (cacheAt != std::string::npos && dashAt != std::string::npos && dashAt < rayEnd) {
+            const std::string cache = restOfLine(headers, cacheAt + strlen("CF-Cache-Status:"));
+            const std::string centre = restOfLine(headers, dashAt + 1);
+            LOG(INFO) << " Cdn result:" << cache << ", " << centre;
+            DownloadEvents::Event("Download", "3.CDNStatus", centre + "/" + cache);
+        } else if (xCacheAt != std::string::npos) {
+            cdnText = restOfLine(headers, xCacheAt + 9);
+            LOG(INFO) << " Cdn result:" << cdnText;
+            DownloadEvents::Event("Download", "3.CDNStatus", cdnText);
+        }
+
+        if (status != 200) {
+            cdnText.clear();
+            return 0;
+        }
+        const size_t locationAt = headers.find("Location:");
+        if (locationAt != std::string::npos) {
+            if (probes >= 10) {
+                if (verbose) LOG(INFO) << " Get Contentlength =" << 0 << ", error CURLE_TOO_MANY_REDIRECTS";
+                cdnText.clear();
+                return 0;
+            }
+            const size_t colon = headers.find(':', locationAt);
+            m_remotePath = resolveLocation(m_remotePath, restOfLine(headers, colon + 2));
+            continue;
+        }
+
+        int64_t length = 0;
+        const size_t rangeAt = headers.find("Content-Range:");
+        const size_t lengthAt = headers.find("Content-Length:");
+        if (rangeAt != std::string::npos) {
+            const size_t slash = headers.find('/', rangeAt);
+            if (slash != std::string::npos) length = digitsAt(headers, slash + 1);
+        } else if (lengthAt != std::string::npos) {
+            size_t p = lengthAt + strlen("Content-Length:");
+            while (p < headers.size() && (headers[p] == ' ' || headers[p] == '\t')) ++p;
+            length = digitsAt(headers, p);
+        } else {
+            return 0;
+        }
+        if (verbose) LOG(INFO) << " Get Contentlength =" << length;
+        if (length > 0 && !m_remotePath.empty()) analytics->SetContentLength(m_remotePath, length);
+        return length;
+    }
+}
+
+int64_t CDownloadTaskManager::probeSize(int tries, int verbose, int& lastResult, std::string& cdnText,
+                                        std::vector<std::string>* results, bool fresh) {
+    int64_t length = 0;
+    for (int i = 0; i < tries; ++i) {
+        int result = 0;
+        length = getContentLength(result, cdnText, verbose, fresh);
+        lastResult = result;
+        if (length > 0) {
+            if (results) results->push_back("Success");
+            break;
+        }
+        if (results) {
+            char text[32];
+            snprintf(text, sizeof text, "error:%d", result);
+            results->push_back(text);
+        }
+        Sleep(100);
+    }
+    return length;
+}
+
+EnumErrorCode CDownloadTaskManager::generateDownloadTask(const std::string& tag, int verbose) {
+    std::vector<std::string> results;
+    std::string cdnText;
+    int lastResult = 0;
+    const int64_t length = probeSize(10, verbose, lastResult, cdnText, &results, false);
+    while (results.size() < 10) results.push_back("Null");
+    if (!tag.empty()) {
+        std::string label;
+        for (size_t i = 0; i < results.size(); ++i) label += (i ? "/" : "") + results[i];
+        DownloadEvents::Event("Other", "Download", label);
+        LOG(INFO) << " GetSize: " << tag << ", " << label;
+    }
+    if (length <= 0) {
+        LOG(INFO) << " [Error]: " << "get content length failed";
+        return lastResult == CURLE_TOO_MANY_REDIRECTS ? ErrTooManyRedirects : ErrSizeUnknown;
+    }
+
+    ContentLength = length;
+    const DownloadSettings& settings = GetDownloadSettings();
+    int64_t count = 0;
+    if (settings.Slice_num > 0) {
+        count = settings.Slice_num;
+        // More slices than bytes would give empty slices: one byte per slice then.
+        if (count > length) count = length;
+        m_sliceSize = length / count;
+    } else {
+        m_sliceSize = settings.Slice_size > 0 ? settings.Slice_size : kDefaultSliceSize;
+        count = length / m_sliceSize;
+    }
+    if (count == 0) count = 1;
+
+    for (int64_t i = 1; i <= count; ++i) {
+        CTask* task = new CTask;
+        task->StartPos = (i - 1) * m_sliceSize;
+        task->DownloadedPos = task->StartPos;
+        task->EndPos = i == count ? length : i * m_sliceSize - 1;
+        task->TaskStatus = TaskNew;
+        task->TaskId = static_cast<int32_t>(i);
+        task->RemotePath = m_remotePath;
+        task->LocalPath = m_localPath;
+        task->ContentLength = length;
+        task->RequestTimes = 0;
+        task->HeadCdnInfo = cdnText;
+        task->Verbose = verbose;
+        addTask(task);
+    }
+    TasksCount = static_cast<int32_t>(count);
+    if (verbose)
+        LOG(INFO) << " Tasks info, generate ok, total " << m_allTasks.size() << ", todo " << m_todoTasks.size()
+                  << ", complete " << m_takenTasks.size();
+    return ErrSuccess;
+}
+
+bool CDownloadTaskManager::loadTaskFromFile(int verbose) {
+    m_loadedTasks = false;
+    FILE* file = fopen(m_taskFilePath.c_str(), "rb");
+    if (!file) return false;
+    tinyxml2::XMLDocument doc;
+    const tinyxml2::XMLError parsed = doc.LoadFile(file);
+    fclose(file);
+    const tinyxml2::XMLElement* root = parsed == tinyxml2::XML_SUCCESS ? doc.FirstChildElement() : nullptr;
+    if (!root) return false;
+
+    CSingleUserLog* analytics = CSingleUserLog::GetInstance();
+    for (const tinyxml2::XMLElement* e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
+        const std::string name = e->Name();
+        if (name == "TasksCount") TasksCount = static_cast<int32_t>(childInt64(e));
+        else if (name == "ContentLength") ContentLength = childInt64(e);
+        else if (name == "DownloadTime") DownloadTime = childInt64(e);
+        else if (name == "Task") {
+            CTask* task = new CTask;
+            for (const tinyxml2::XMLElement* c = e->FirstChildElement(); c; c = c->NextSiblingElement()) {
+                const std::string field = c->Name();
+                const char* text = c->GetText();
+                if (field == "StartPos") task->StartPos = childInt64(c);
+                else if (field == "EndPos") task->EndPos = childInt64(c);
+                else if (field == "DownloadedPos") task->DownloadedPos = childInt64(c);
+                else if (field == "RemotePath") {
+                    task->RemotePath = text ? text : "";
+                    if (ContentLength != 0) analytics->SetContentLength(task->RemotePath, ContentLength);
+                } else if (field == "LocalPath") task->LocalPath = text ? text : "";
+                else if (field == "TaskStatus") task->TaskStatus = static_cast<int32_t>(childInt64(c));
+                else if (field == "TaskId") task->TaskId = static_cast<int32_t>(childInt64(c));
+            }
+            task->RequestTimes = 0;
+            if (task->ContentLength == 0 && ContentLength != 0) task->ContentLength = ContentLength;
+            task->Verbose = verbose;
+            addTask(task);
+            m_loadedTasks = true;
+        }
+    }
+    // The file does not keep the slice size: it is the length of the first of several
+    // segments, so a file cut with any slice size passes the layout check.
+    if (m_allTasks.size() > 1) m_sliceSize = m_allTasks[0]->EndPos - m_allTasks[0]->StartPos + 1;
+    if (verbose)
+        LOG(INFO) << " Tasks info, load ok, total " << m_allTasks.size() << ", todo " << m_todoTasks.size()
+                  << ", complete " << m_takenTasks.size();
+    return true;
+}
+
+int CDownloadTaskManager::checkTaskInfo(int verbose) {
+    // The size is asked of the server itself, not of what this process learnt before: a file
+    // that changed on the server must not be resumed. A probe that cannot learn the size says
+    // nothing about the file, which is then kept for a later attempt.
+    std::string cdnText;
+    int lastResult = 0;
+    const int64_t length = probeSize(3, verbose, lastResult, cdnText, nullptr, true);
+    if (length <= 0) return CheckSizeUnknown;
+    if (length != ContentLength) {
+        DownloadEvents::Flow("DL025");
+        return CheckSizeChanged;
+    }
+    int64_t expectedStart = 0;
+    bool progress = false;
+    bool fits = !m_allTasks.empty();
+    for (const auto& task : m_allTasks) {
+        const int64_t start = task->StartPos;
+        const int64_t downloaded = task->DownloadedPos;
+        if (start != (int64_t(task->TaskId.load()) - 1) * m_sliceSize || start != expectedStart ||
+            task->EndPos < start || downloaded < start || downloaded > task->EndPos) {
+            fits = false;
+            break;
+        }
+        progress = progress || downloaded > start;
+        expectedStart = task->EndPos + 1;
+    }
+    // Progress recorded for an output file that is gone would count missing bytes as done.
+    if (fits && (expectedStart != ContentLength + 1 || (progress && !fileExists(m_localPath)))) fits = false;
+    if (!fits) {
+        DownloadEvents::Flow("DL026");
+        return CheckInconsistent;
+    }
+    return CheckUsable;
+}
+
+void CDownloadTaskManager::discardDownload() {
+    clearTasks();
+    DeleteFileA(m_localPath.c_str());
+    DeleteFileA(m_taskFilePath.c_str());
+    ContentLength = 0;
+    DownloadTime = 0;
+}
+
+EnumErrorCode CDownloadTaskManager::loadDownloadTask(const std::string& tag, int verbose) {
+    if (fileExists(m_taskFilePath)) {
+        int check = CheckInconsistent;
+        if (loadTaskFromFile(verbose)) {
+            check = checkTaskInfo(verbose);
+        } else {
+            // Not well-formed, or no root element: as unusable as an inconsistent file.
+            DownloadEvents::Flow("DL026");
+        }
+        if (check == CheckUsable) {
+            LOG(INFO) << " Load tasks from file success!";
+            if (m_loadedTasks) DownloadEvents::Funnel("Download", "ResumUpload");
+            return ErrSuccess;
+        }
+        if (check == CheckSizeUnknown) {
+            // The server did not answer the size: keep the partial download for the next attempt.
+            clearTasks();
+            return ErrSizeUnknown;
+        }
+        LOG(INFO) << " taskinfo file error";
+        discardDownload();
+    }
+    return generateDownloadTask(tag, verbose);
+}
+
+void CDownloadTaskManager::saveTaskToFile() {
+    tinyxml2::XMLDocument doc;
+    tinyxml2::XMLElement* root = doc.NewElement("TaskInfo");
+    doc.InsertEndChild(root);
+    addChild(doc, root, "TasksCount", int64_t(TasksCount));
+    addChild(doc, root, "ContentLength", ContentLength);
+    addChild(doc, root, "DownloadTime", DownloadTime);
+    for (const auto& task : m_allTasks) {
+        tinyxml2::XMLElement* e = doc.NewElement("Task");
+        root->InsertEndChild(e);
+        addChild(doc, e, "StartPos", task->StartPos);
+        addChild(doc, e, "EndPos", task->EndPos);
+        addChild(doc, e, "DownloadedPos", task->DownloadedPos.load());
+        addChild(doc, e, "RemotePath", task->RemotePath);
+        addChild(doc, e, "LocalPath", task->LocalPath);
+        addChild(doc, e, "TaskStatus", int64_t(task->TaskStatus.load()));
+        addChild(doc, e, "TaskId", int64_t(task->TaskId.load()));
+        addChild(doc, e, "RequestTimes", int64_t(task->RequestTimes));
+    }
+    // Written beside the task file and then put in its place, so a process that ends in the
+    // middle of the write leaves the previous file, never half of one.
+    const std::string temporary = m_taskFilePath + ".tmp";
+    FILE* file = fopen(temporary.c_str(), "w");
+    if (!file) return;
+    const bool written = doc.SaveFile(file, false) == tinyxml2::XML_SUCCESS;
+    const bool closed = fclose(file) == 0;
+    if (!written || !closed ||
+        !MoveFileExA(temporary.c_str(), m_taskFilePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        DeleteFileA(temporary.c_str());
+}

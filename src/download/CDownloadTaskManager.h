@@ -1,0 +1,62 @@
+#pragma once
+// The segments of one download attempt: the size probe, the cut into segments, the resume from
+// the task file beside the download, and the task file itself.
+#include <cstdint>
+#include <string>
+
+#include "download/CTaskManager.h"
+#include "download/DownloadResult.h"
+
+class CDownloadTaskManager : public CTaskManager {
+public:
+    static constexpr int64_t kDefaultSliceSize = 4194304;  // 4 MiB
+
+    // Result of checkTaskInfo.
+    enum CheckResult { CheckUsable = 1, CheckSizeChanged = 2, CheckInconsistent = 3, CheckSizeUnknown = 4 };
+
+    // Narrow texts: remote address, local output path, task file path.
+    CDownloadTaskManager(const std::string& remotePath, const std::string& localPath, const std::string& taskFilePath);
+
+    CTask* getTask() override;
+    bool addTodoTask(CTask* task) override;
+    bool addDoneTask(CTask* task) override;
+
+    // Resumes from the task file when it is usable, else starts afresh: an EnumErrorCode
+    // (1 ready; 6 size unknown; 13 too many redirects).
+    EnumErrorCode loadDownloadTask(const std::string& tag, int verbose);
+    // Probes the size and cuts the file into segments: 1, 6 or 13.
+    EnumErrorCode generateDownloadTask(const std::string& tag, int verbose);
+    // Reads the task file into tasks. False when the file is missing, is not well-formed XML
+    // or has no root element (nothing is added then).
+    bool loadTaskFromFile(int verbose);
+    // Whether the loaded tasks fit the remote file: CheckResult.
+    int checkTaskInfo(int verbose);
+    // Writes the current state over the task file; a file that cannot be written is skipped.
+    void saveTaskToFile();
+
+    // Size of the remote file, 0 when unknown. resultCode gets the last probe's libcurl result,
+    // cdnText the CDN text of the reply. A length this process already knows for the address
+    // is answered without a request unless fresh is set.
+    int64_t getContentLength(int& resultCode, std::string& cdnText, int verbose, bool fresh = false);
+
+    const std::string& remotePath() const { return m_remotePath; }
+    const std::string& localPath() const { return m_localPath; }
+    const std::string& taskFilePath() const { return m_taskFilePath; }
+    int64_t sliceSize() const { return m_sliceSize; }
+
+    int64_t ContentLength = 0;  // length of the remote file, 0 = unknown
+    int64_t DownloadTime = 0;   // milliseconds of downloading over all attempts
+
+private:
+    // Up to `tries` probes with 100 ms between failed ones; collects "Success"/"error:%d".
+    int64_t probeSize(int tries, int verbose, int& lastResult, std::string& cdnText, std::vector<std::string>* results,
+                      bool fresh);
+    // Deletes the tasks, the partial output file and the task file.
+    void discardDownload();
+
+    std::string m_remotePath;
+    std::string m_localPath;
+    std::string m_taskFilePath;
+    int64_t m_sliceSize = kDefaultSliceSize;  // 64-bit: slices of files beyond 4 GiB
+    bool m_loadedTasks = false;               // the last load read at least one task
+};

@@ -1,0 +1,192 @@
+#include "download/CDownloader.h"
+
+#include <process.h>
+
+#include <algorithm>
+
+#include "easylogging++.h"
+
+CDownloader::CDownloader(const std::string& remotePath, const std::string& localPath, const std::string& taskFilePath,
+                         int threadCount)
+    : m_remotePath(remotePath),
+      m_localPath(localPath),
+      m_taskFilePath(taskFilePath),
+      m_threadCount(threadCount),
+      m_taskManager(remotePath, localPath, taskFilePath),
+      m_threadManager(localPath) {
+    m_statistics.tick = GetTickCount();
+    m_hThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, driverEntry, this, 0, nullptr));
+}
+
+CDownloader::~CDownloader() {
+    if (m_hThread) {
+        // Never leave a running driver behind on a deleted object.
+        m_runState.store(RunStop);
+        WaitForSingleObject(m_hThread, INFINITE);
+        CloseHandle(m_hThread);
+    }
+}
+
+unsigned __stdcall CDownloader::driverEntry(void* self) { return static_cast<CDownloader*>(self)->downloaderThread(); }
+
+EnumErrorCode CDownloader::downloadInit(const std::string& tag, int verbose) {
+    const EnumErrorCode result = m_taskManager.loadDownloadTask(tag, verbose);
+    if (result != ErrSuccess) {
+        LOG(INFO) << " [Error]: " << "error to loadDownloadTask";
+        return result;
+    }
+    int threads = m_threadManager.createThreads(m_threadCount);
+    if (threads == -1) return ErrOpenFile;
+    if (threads == 0) {
+        LOG(INFO) << " [Error]: " << " createThreads is empty";
+        return ErrNoThreads;
+    }
+    m_dispatched.store(false);
+    return ErrSuccess;
+}
+
+bool CDownloader::waitDriver(DWORD milliseconds) {
+    return !m_hThread || WaitForSingleObject(m_hThread, milliseconds) == WAIT_OBJECT_0;
+}
+
+void CDownloader::resetAttempt() {
+    m_threadManager.releaseThreads();
+    m_taskManager.clearTasks();
+    m_threadManager.closeFile();
+    m_retries.clear();
+    m_runState.store(RunCreated);
+    {
+        std::lock_guard<std::mutex> lock(m_statisticsLock);
+        m_statistics.tick = GetTickCount();
+    }
+    if (m_hThread) CloseHandle(m_hThread);
+    m_hThread = nullptr;
+}
+
+DownloadStatistics CDownloader::getStatistics() const {
+    std::lock_guard<std::mutex> lock(m_statisticsLock);
+    return m_statistics;
+}
+
+void CDownloader::updateStatistics() {
+    const DWORD now = GetTickCount();
+    int64_t downloaded = 0;
+    int32_t requestTimes = 0;
+    for (const auto& task : m_taskManager.allTasks()) {
+        downloaded += task->DownloadedPos.load() - task->StartPos + 1;
+        requestTimes += task->RequestTimes;
+    }
+    std::lock_guard<std::mutex> lock(m_statisticsLock);
+    const DWORD elapsed = now - m_statistics.tick;
+    if (elapsed == 0) return;
+    m_taskManager.DownloadTime += elapsed;
+    DownloadStatistics next;
+    next.tick = now;
+    next.downloaded = downloaded;
+    const int64_t length = m_taskManager.ContentLength;
+    next.percent = length > 0 ? static_cast<int64_t>(static_cast<double>(downloaded) / length * 10000) / 100.0 : 0;
+    next.downloadTime = m_taskManager.DownloadTime;
+    next.requestTimes = requestTimes;
+    m_statistics = next;
+}
+
+std::string CDownloader::getCdnSummary() const {
+    const auto& tasks = m_taskManager.allTasks();
+    std::string parts;
+    for (const auto& task : tasks)
+        if (!task->CdnInfo.empty()) parts += task->CdnInfo + ";";
+    if (parts.empty()) return std::string();
+    return "T(" + tasks.back()->HeadCdnInfo + ");C(" + parts + ")";
+}
+
+void CDownloader::saveTaskToFile() {
+    if (!m_abandoned.load()) m_taskManager.saveTaskToFile();
+}
+
+DWORD CDownloader::retryDelayMs(int32_t failures) {
+    // 250 ms after the first failure, doubling up to 4 s: a server that refuses every request
+    // is not hammered, and a broken connection is picked up again at once.
+    if (failures < 1) failures = 1;
+    if (failures > 5) failures = 5;
+    return 250u << (failures - 1);
+}
+
+void CDownloader::requeueFailed(const std::vector<CThread*>& recycled) {
+    const DWORD now = GetTickCount();
+    for (CThread* t : recycled) {
+        CTask* task = t->getTask();
+        if (task && task->TaskStatus.load() == TaskFailed) m_retries.push_back({task, now + retryDelayMs(task->RequestTimes)});
+    }
+}
+
+void CDownloader::releaseDueRetries() {
+    const DWORD now = GetTickCount();
+    for (auto it = m_retries.begin(); it != m_retries.end();) {
+        if (static_cast<int32_t>(now - it->due) >= 0) {
+            // Back from the taken list to the todo list: the next request continues at
+            // DownloadedPos, so the bytes already written are kept.
+            m_taskManager.returnToTodo(it->task);
+            it = m_retries.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+unsigned CDownloader::downloaderThread() {
+    double saveMark = 0;
+    std::vector<CThread*> recycled;
+    for (;;) {
+        const int32_t state = m_runState.load();
+        if (state == RunStop) {
+            if (m_threadManager.busyThreads().empty()) break;
+            m_threadManager.recycleThreads();
+            updateStatistics();
+            // Workers end their transfers within the transfer time limit; wait for them
+            // without spinning a processor.
+            Sleep(1);
+            continue;
+        }
+        if (state == RunCreated) {
+            Sleep(1);
+            continue;
+        }
+        if (state != RunRunning) continue;
+
+        if (getStatistics().percent / 10 > saveMark) {
+            saveMark += 1;
+            saveTaskToFile();
+        }
+        const auto& taken = m_taskManager.takenTasks();
+        const bool allComplete = std::all_of(taken.begin(), taken.end(),
+                                             [](CTask* t) { return t->TaskStatus.load() == TaskComplete; });
+        if (m_taskManager.todoTasks().empty() && allComplete && m_threadManager.busyThreads().empty() &&
+            m_retries.empty()) {
+            m_runState.store(RunStop);
+            Sleep(100);
+            LOG(INFO) << " Download will stop";
+            continue;
+        }
+        m_dispatched.store(true);
+        recycled.clear();
+        m_threadManager.recycleThreads(&recycled);
+        requeueFailed(recycled);
+        releaseDueRetries();
+        updateStatistics();
+        while (!m_taskManager.todoTasks().empty() && !m_threadManager.freeThreads().empty())
+            m_threadManager.giveTaskToAThreadTodo(m_taskManager.getTask());
+        Sleep(1);
+    }
+
+    const auto& all = m_taskManager.allTasks();
+    if (std::any_of(all.begin(), all.end(), [](const std::unique_ptr<CTask>& t) { return t->TaskStatus.load() != TaskComplete; })) {
+        LOG(INFO) << " Stopping Download," << "Mission Failed";
+        saveTaskToFile();
+    }
+    m_threadManager.stopThreads();
+    updateStatistics();
+    LOG(INFO) << " Stopping Download," << "Update DownloadInfo";
+    saveTaskToFile();
+    LOG(INFO) << " Download Stopped\xA3\xA1";
+    return 1;
+}

@@ -1,0 +1,51 @@
+#pragma once
+// A pool of worker threads with a free list and a busy list. One thread (the driver) calls
+// every operation, so the lists need no lock.
+#include <windows.h>
+
+#include <memory>
+#include <vector>
+
+#include "download/CThread.h"
+
+class CTask;
+
+class CThreadManager {
+public:
+    CThreadManager();
+    virtual ~CThreadManager();
+    CThreadManager(const CThreadManager&) = delete;
+    CThreadManager& operator=(const CThreadManager&) = delete;
+
+    // Creates and starts count threads; returns the number of started threads.
+    virtual int createThreads(int count);
+
+    // The most recently freed thread, removed from the free list; null when none is free.
+    CThread* getOneFreeThreads();
+    // Gives the task to a free thread and moves it to the busy list: 1, or 0 when none is free.
+    int giveTaskToAThreadTodo(CTask* task);
+    // Moves every busy thread that has gone idle back to the free list; the threads moved are
+    // appended to recycled when it is given.
+    void recycleThreads(std::vector<CThread*>* recycled = nullptr);
+    // Tells every free thread to end and waits for each, at most 30 s each. Returns 1.
+    int stopThreads();
+    // Releases the threads of an attempt: waits for threads that are still running (their
+    // transfers are bounded by the transfer time limit), then deletes the workers with their
+    // transfer handles and closes the thread handles. The lists are empty afterwards.
+    void releaseThreads();
+
+    const std::vector<CThread*>& freeThreads() const { return m_freeThreads; }
+    const std::vector<CThread*>& busyThreads() const { return m_busyThreads; }
+    const std::vector<HANDLE>& threadHandles() const { return m_threadHandles; }
+    HANDLE downloadMutex() const { return m_hMutex; }
+
+protected:
+    // Starts a created thread and files it; a thread that fails to start is deleted.
+    void startThread(CThread* thread);
+
+    std::vector<CThread*> m_freeThreads;   // idle, not owning
+    std::vector<CThread*> m_busyThreads;   // given a task, not owning
+    std::vector<HANDLE> m_threadHandles;   // one per started thread, in creation order
+    HANDLE m_hMutex = nullptr;             // "mutex_for_downloadthread"
+    std::vector<std::unique_ptr<CThread>> m_threads;  // owning, every started thread
+};

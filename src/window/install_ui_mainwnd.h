@@ -1,0 +1,63 @@
+#pragma once
+// The installer window. For now it builds its control tree from the skin (so every
+// configuration key is a hidden label found by name), creates the configuration record and
+// logs it; pages, drawing and the install flow come with the window toolkit.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/CConfigure.h"
+#include "DuiLib/Core/UIBase.h"
+#include "DuiLib/Core/UIManager.h"
+
+// Class name of the installer window: "QV_UI_Frame_" + Downloader_id, fixed at start-up.
+void SetMainWindowClassName(const std::wstring& name);
+
+class InstallUIMainWnd : public DuiLib::CWindowWnd {
+public:
+    InstallUIMainWnd();
+    ~InstallUIMainWnd() override;
+
+    // Waits for the threads the window started; their handles outlive the window.
+    int WaitForAllThreadExit();
+
+    CConfigure* GetConfigure() const { return m_configure.get(); }
+    DuiLib::CPaintManagerUI& GetPaintManager() { return m_pm; }
+
+    // Early configuration thread, started when the window initialises (argument: the window).
+    static unsigned __stdcall AsyncGetCbsInfoThreadFunc(void* window);
+    // The install worker's configuration phase: the install-time order of the query, the parse
+    // and the skin fall-back. The worker sets the worker-started flag before calling it.
+    void LoadDownloadInfo();
+
+    // Download address choice over the record's remote paths.
+    std::wstring checkRemotePath(std::vector<std::wstring> remotePaths);
+    // The persistent counter of downloads refused by a content-delivery host.
+    bool IsForbidCDN();
+    void AddRequestTooMuchTimes();
+    // The Windows 7/8 repair of an "_obwin.exe" address that the server no longer has.
+    std::wstring CheckWin78Link(const std::wstring& address);
+
+    // Set first thing by the install worker, never cleared; the early configuration thread
+    // gives up when it sees it.
+    std::atomic<bool> m_workerStarted{false};
+    // The UI language (EnumLanguage index); English until the language choice sets it.
+    std::atomic<int32_t> m_uiLanguage{0};
+
+protected:
+    const wchar_t* GetWindowClassName() const override;
+    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void OnWindowInit();
+
+    DuiLib::CPaintManagerUI m_pm;
+    std::unique_ptr<CConfigure> m_configure;
+    // Pre-query, privacy links, banners, install worker and two spare slots. The handles are
+    // kept (not closed) so that WaitForAllThreadExit can wait for them after the window is gone.
+    HANDLE m_threads[6] = {};
+};

@@ -1,0 +1,233 @@
+// The report SDK against the local services' collector and GA4 path: what is sent, what counts
+// as delivered, retries, the queue file across outages and restarts, and the send-rest wait.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <set>
+
+#include "ReportSDK/CManagement.h"
+#include "ReportSDK/CNetworkCommunicate.h"
+#include "ReportSDK/CQueueFile.h"
+#include "ReportSDK/CReportTransport.h"
+#include "ReportSDK/ReportFormat.h"
+#include "ReportSDK/WebLog.h"
+#include "support/local_services.h"
+#include "support/test_support.h"
+
+using test_support::TempDir;
+
+namespace {
+
+std::string Body(const std::string& category, const std::string& action) {
+    Json::Value body(Json::objectValue);
+    body["is_new"] = 1;
+    body["actions"]["event_category"] = category;
+    body["actions"]["event_action"] = action;
+    body["actions"]["event_label"] = "label";
+    return body.toStyledString();
+}
+
+const char kGa4Query[] = "&tid=G-Q3RT8KW2ZN&ep.qv_productname=Downloader&ep.qv_category=Other"
+                         "&ep.qv_action=FlowError&ep.qv_label=DL002&en=FlowError&ep.cd7=Windows 10 64bit";
+
+// Requests of a path that the services answered without an injected fault.
+std::vector<Json::Value> Clean(const std::string& path) {
+    std::vector<Json::Value> out;
+    for (const Json::Value& r : LocalServices::Requests(path))
+        if (!r.isMember("faults")) out.push_back(r);
+    return out;
+}
+
+bool WaitFor(const std::function<bool()>& done, DWORD ms) {
+    ULONGLONG start = GetTickCount64();
+    while (!done()) {
+        if (GetTickCount64() - start > ms) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+// A started SDK in a temporary folder whose test switch file points both endpoints at the
+// local services; short pauses keep the retries quick.
+class ReportCollector : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(LocalServices::Available());
+        ASSERT_TRUE(LocalServices::Reset());
+        CreateDirectoryW(appData.c_str(), nullptr);
+        std::string base = LocalServices::BaseUrl(true);
+        test_support::WriteText(dir.File(L"test.wk"), "[Configs]\r\nTestEnv=1\r\nCollectorUrl=" + base + "\r\nGa4Url=" + base + "\r\n");
+    }
+    void Start() {
+        m.reset(new CManagement(exe, appData));
+        n.reset(new CNetworkCommunicate(*m, timing));
+        WebLog::Start(*m, *n, 2, 3086, 3086, "", "", "Orbala Lumeno", "2.1.0", "");
+        m->SetCommonParams(486, 0, "en", "1.0.0.1");
+    }
+    std::string Log() { return test_support::ReadFile(m->LogPath()); }
+    std::vector<std::string> FiledKeys() {
+        std::vector<std::string> keys;
+        Json::Value doc = test_support::ParseJson(test_support::ReadFile(m->QueueFilePath()));
+        for (const Json::Value& e : doc["send_item"]) keys.push_back(e["task_guid"].asString());
+        return keys;
+    }
+
+    TempDir dir;
+    std::wstring exe = dir.File(L"Setup.exe");
+    std::wstring appData = dir.File(L"AppData");
+    CNetworkCommunicate::Timing timing{3, 50, 20};
+    std::unique_ptr<CManagement> m;
+    std::unique_ptr<CNetworkCommunicate> n;
+};
+
+}  // namespace
+
+TEST_F(ReportCollector, FunnelEventIsPostedWholeWithItsHeaders) {
+    Start();
+    ASSERT_EQ(WebLog::ReportEventWith(*m, *n, Body("CoreFuncEvent", "FlowError"), true), 0);
+    std::vector<Json::Value> requests = Clean("/collector");
+    ASSERT_EQ(requests.size(), 1u);
+    const Json::Value& r = requests[0];
+    EXPECT_EQ(r["method"].asString(), "POST");
+    EXPECT_EQ(r["headers"]["User-Agent"].asString(), "PostmanRuntime/7.29.2");
+    EXPECT_EQ(r["headers"]["Accept"].asString(), "*/*");
+    // (The services drop Accept-Encoding before they record a request.)
+    EXPECT_EQ(r["headers"]["Content-Type"].asString(), "application/json; charset=utf-8");
+    Json::Value event = test_support::ParseJson(r["body"].asString());
+    ReportFormat::CommonFields fields = m->Fields();
+    EXPECT_EQ(event["common"]["session_id"].asString(), fields.sessionId);
+    EXPECT_EQ(event["common"]["uid"].asString(), fields.uid);
+    EXPECT_EQ(event["common"]["pid"].asInt(), 3086);
+    EXPECT_EQ(event["common"]["downloader_id"].asInt(), 486);
+    EXPECT_EQ(event["common"]["product_version"].asString(), "2.1.0");
+    EXPECT_EQ(event["common"]["is_new"].asInt(), 1);
+    EXPECT_EQ(event["actions"]["event_label"].asString(), "label");
+    EXPECT_EQ(std::to_string(event["ts"].asInt64()).size(), 13u);
+    // Written in jsoncpp's styled form: tab indentation and a final line feed.
+    EXPECT_EQ(r["body"].asString().compare(0, 3, "{\n\t"), 0);
+    EXPECT_EQ(r["body"].asString().back(), '\n');
+    EXPECT_TRUE(FiledKeys().empty());
+    EXPECT_EQ(Log().find("PostDataError"), std::string::npos);
+
+    // The body's length is given to the library, so a zero byte does not cut it short.
+    CReportTransport transport(m->ExeFolder(), &m->Log());
+    EXPECT_EQ(transport.PostDataError(m->CollectorAddress(), std::string("a\0b", 3)), 200);
+    EXPECT_EQ(LocalServices::Requests("/collector").back()["body_size"].asInt(), 3);
+}
+
+TEST_F(ReportCollector, Status201IsLoggedAndTriedAgain) {
+    Start();
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/collector","status":201,"times":1})"));
+    EXPECT_EQ(WebLog::ReportEventWith(*m, *n, Body("Cat", "Act"), true), 0);
+    EXPECT_EQ(LocalServices::Requests("/collector").size(), 2u);
+    EXPECT_NE(Log().find("] PostDataError: 0, No error, 201\n"), std::string::npos) << Log();
+    EXPECT_TRUE(FiledKeys().empty());
+}
+
+TEST_F(ReportCollector, Ga4WantsStatus204) {
+    Start();
+    ASSERT_EQ(WebLog::ReportGa4With(*m, *n, kGa4Query, true), 0);
+    std::vector<Json::Value> requests = Clean("/g/collect");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]["method"].asString(), "POST");
+    EXPECT_EQ(requests[0]["body_size"].asInt(), 0);
+    std::string query = requests[0]["query"].asString();
+    std::string cid = ReportFormat::Ga4ClientId(m->VolumeSerialHex(), m->Fields().mac);
+    EXPECT_EQ(query.compare(0, 11 + cid.size(), "v=2&cid=" + cid + "&ti"), 0) << query;
+    EXPECT_NE(query.find("&ep.cd7=Windows%2010%2064bit"), std::string::npos) << query;
+    EXPECT_EQ(Log().find("PostDataError"), std::string::npos);
+
+    // A 200 from the GA4 path is no delivery: three attempts, -2, and the sending thread takes
+    // the event over (it is still filed).
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/g/collect","status":200,"times":3})"));
+    EXPECT_EQ(WebLog::ReportGa4With(*m, *n, std::string(kGa4Query) + "&ep.x=1", true), -2);
+    EXPECT_EQ(FiledKeys().size(), 1u);
+    EXPECT_TRUE(WaitFor([&] { return n->Idle() && FiledKeys().empty(); }, 20000));
+    EXPECT_EQ(LocalServices::Requests("/g/collect").size(), 5u);
+}
+
+TEST_F(ReportCollector, CollectorDownFor200EventsThenUp) {
+    Start();
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/collector","status":503})"));
+    for (int i = 0; i < 200; ++i) ASSERT_EQ(WebLog::ReportEventWith(*m, *n, Body("Cat", "A" + std::to_string(i)), false), 0);
+    EXPECT_EQ(FiledKeys().size(), 200u);
+    EXPECT_TRUE(WaitFor([&] { return LocalServices::Requests("/collector").size() >= 6; }, 20000));
+    EXPECT_EQ(FiledKeys().size(), 200u);  // nothing leaves the file while the collector refuses
+    ASSERT_TRUE(LocalServices::Reset());  // up again
+    ASSERT_TRUE(WaitFor([&] { return n->Idle(); }, 120000));
+    EXPECT_TRUE(FiledKeys().empty());
+    std::multiset<std::string> actions;
+    for (const Json::Value& r : Clean("/collector")) {
+        Json::Value event = test_support::ParseJson(r["body"].asString());
+        actions.insert(event["actions"]["event_action"].asString());
+    }
+    EXPECT_EQ(actions.size(), 200u);
+    for (int i = 0; i < 200; ++i) EXPECT_EQ(actions.count("A" + std::to_string(i)), 1u) << i;
+}
+
+TEST_F(ReportCollector, EventsOfEarlierRunsAreLoadedAndDelivered) {
+    // A queue file left by an earlier run: two funnel events, one GA4 event, one entry too short
+    // to be sent and one already delivered.
+    {
+        CManagement earlier(exe, appData);
+        earlier.Init(2, 3086, 3086, "", "", "Orbala Lumeno", "2.1.0", "");
+        CQueueFile file(earlier.QueueFilePath());
+        std::string key, content;
+        ASSERT_EQ(earlier.WrapEvent(Body("Cat", "Earlier1"), 1700000000001, key, content), 0);
+        file.Update(key, content, 0);
+        ASSERT_EQ(earlier.WrapEvent(Body("Cat", "Earlier2"), 1700000000002, key, content), 0);
+        file.Update(key, content, 0);
+        earlier.WrapGa4(kGa4Query, 1700000000003, key, content);
+        file.Update(key, content, 0);
+        file.Update("short", "short", 0);
+        Json::Value doc = test_support::ParseJson(test_support::ReadFile(earlier.QueueFilePath()));
+        Json::Value done(Json::objectValue);
+        done["task_guid"] = "2::1700000000004::Cat::Done";
+        done["task_status"] = 2;
+        done["task_content"] = "{\"source_type\":\"downloader\",\"cross_end_id\":\"\"}";
+        doc["send_item"].append(done);
+        doc["send_count"] = 5;
+        test_support::WriteText(earlier.QueueFilePath(), doc.toStyledString());
+    }
+    Start();
+    EXPECT_NE(Log().find("] Read history: 4/5\n"), std::string::npos) << Log();
+    ASSERT_TRUE(WaitFor([&] { return n->Idle(); }, 20000));
+    EXPECT_EQ(FiledKeys(), (std::vector<std::string>{"short", "2::1700000000004::Cat::Done"}));
+    std::vector<Json::Value> funnel = Clean("/collector");
+    ASSERT_EQ(funnel.size(), 2u);
+    EXPECT_EQ(test_support::ParseJson(funnel[0]["body"].asString())["actions"]["event_action"].asString(), "Earlier1");
+    EXPECT_EQ(test_support::ParseJson(funnel[0]["body"].asString())["ts"].asInt64(), 1700000000001);
+    EXPECT_EQ(Clean("/g/collect").size(), 1u);
+}
+
+TEST_F(ReportCollector, SendRestEndsWhenDeliveredOrWhenTheCollectorNeverAnswers) {
+    Start();
+    CNetworkCommunicate::SendRestLimits limits;
+    limits.pollMs = 50;
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/collector","status":503})"));
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(WebLog::ReportEventWith(*m, *n, Body("Cat", "R" + std::to_string(i)), false), 0);
+    ULONGLONG start = GetTickCount64();
+    EXPECT_FALSE(n->WaitSendRest(limits));
+    // Two failed rounds of three tasks, three attempts each.
+    EXPECT_GE(LocalServices::Requests("/collector").size(), 18u);
+    EXPECT_LT(GetTickCount64() - start, 30000u);
+    EXPECT_EQ(FiledKeys().size(), 3u);  // kept for the next start
+    EXPECT_NE(Log().find("] Send rest logs, "), std::string::npos);
+
+    ASSERT_TRUE(LocalServices::Reset());
+    EXPECT_TRUE(n->WaitSendRest(limits));
+    EXPECT_TRUE(FiledKeys().empty());
+    EXPECT_EQ(Clean("/collector").size(), 3u);
+}
+
+TEST_F(ReportCollector, ProxyFromTheFileBesideTheExecutable) {
+    Start();
+    CReportTransport transport(m->ExeFolder(), &m->Log());
+    test_support::WriteText(dir.File(L"proxy.txt"), "127.0.0.1:1\r\n");
+    EXPECT_EQ(transport.PostDataError(m->CollectorAddress(), "{}"), 0);
+    EXPECT_NE(Log().find("] PostDataError: 7, "), std::string::npos) << Log();
+    test_support::WriteText(dir.File(L"proxy.txt"), "\r\n127.0.0.1:1\r\n");  // an empty first line: no proxy
+    EXPECT_EQ(transport.PostDataError(m->CollectorAddress(), "{}"), 200);
+}
