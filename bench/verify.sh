@@ -32,7 +32,7 @@ rm -f "$work/big.exe"
 winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 
 wineserver -p 2>/dev/null || true
-wine cmd /c exit 0 >/dev/null 2>&1 || true
+"$WINE" cmd /c exit 0 >/dev/null 2>&1 || true
 
 median() { sort -n | awk '{a[NR] = $1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
 : > "$work/project"; : > "$work/project_wall"; : > "$work/peer"
@@ -40,7 +40,7 @@ expected=$(md5sum "$work/package.exe" | cut -d' ' -f1)
 for round in $(seq 1 "$rounds"); do
   # Project: the driver's own measurement (without Wine's start-up) and the whole run's wall time.
   start=$(date +%s.%N)
-  out=$(wine "$driver" "$(winpath "$work/package.exe")" "$(winpath "$packages/ca/ca.der")" 2>/dev/null | tr -d '\r')
+  out=$("$WINE" "$driver" "$(winpath "$work/package.exe")" "$(winpath "$packages/ca/ca.der")" 2>/dev/null | tr -d '\r')
   end=$(date +%s.%N)
   set -- $out
   [ "${1:-}" = verify ] && [ "$4" = "$expected" ] && [ "$6" = 1 ] || { echo "project check failed: $out" >&2; exit 1; }

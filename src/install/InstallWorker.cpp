@@ -15,7 +15,7 @@
 #include "config/CConfigure.h"
 #include "deployment_values.h"
 #include "download/DownLoadImpl.h"
-#include "install/DownloadAddress.h"
+#include "download/DownloadAddress.h"
 #include "install/InstallFlowCodes.h"
 #include "install/InstallerCommand.h"
 #include "install/InstallerRun.h"

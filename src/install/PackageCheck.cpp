@@ -85,9 +85,9 @@ bool VerifyEmbeddedSignatureBy(const std::wstring& path, const std::wstring& pub
 
     bool ok = status == ERROR_SUCCESS;
     if (ok) {
-        // A trusted chain is not enough: the signer must be the product's publisher. (Wine
-        // checks the chain only against the roots its prefix trusts; the publisher test holds
-        // everywhere.)
+        // A trusted chain is not enough: the signer must be the product's publisher. (Wine does
+        // not check that a chain ends at a trusted root, so under Wine this test is the one that
+        // turns away a signature made with a certificate of one's own.)
         std::wstring signer = SignerName(data.hWVTStateData);
         if (signer != publisher) {
             LOG(INFO) << " VerifyEmbeddedSignature signer is \"" << TextCodec::WideToUtf8(signer)

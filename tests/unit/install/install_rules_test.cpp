@@ -77,6 +77,6 @@ TEST(InstallWorkerRules, SpeedNeverDividesByZero) {
     EXPECT_EQ(InstallWorker::SpeedText(100 * mib, 10000), "10.00MB/s");
     EXPECT_EQ(InstallWorker::SpeedText(100 * mib, 10999), "10.00MB/s");  // whole seconds
     EXPECT_EQ(InstallWorker::SpeedText(10 * mib, 500), "20.00MB/s");     // under a second: milliseconds
-    EXPECT_EQ(InstallWorker::SpeedText(10 * mib, 0), "10240.00MB/s");    // at least one millisecond
+    EXPECT_EQ(InstallWorker::SpeedText(10 * mib, 0), "10000.00MB/s");    // at least one millisecond
     EXPECT_EQ(InstallWorker::SpeedText(0, 0), "0.00MB/s");
 }

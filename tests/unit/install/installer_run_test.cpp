@@ -5,9 +5,9 @@
 
 #include "install/InstallerCommand.h"
 #include "install/InstallerRun.h"
-#include "install_fixtures.h"
+#include "support/install_fixtures.h"
 #include "platform/FuntionImpl.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 using install_fixtures::ProcessesNamed;
 
@@ -34,7 +34,7 @@ BOOL WINAPI RecordingCreateProcess(LPCWSTR app, LPWSTR line, LPSECURITY_ATTRIBUT
     g_captured.inherit = inherit;
     g_captured.flags = flags;
     g_captured.attributesInherit = pa && ta && pa->bInheritHandle && ta->bInheritHandle && !pa->lpSecurityDescriptor &&
-                                   pa->nLength == 12 && si->cb == 68;
+                                   pa->nLength == sizeof(SECURITY_ATTRIBUTES) && si->cb == sizeof(STARTUPINFOW);
     if (g_failWith) {
         SetLastError(g_failWith);
         return FALSE;
@@ -43,8 +43,8 @@ BOOL WINAPI RecordingCreateProcess(LPCWSTR app, LPWSTR line, LPSECURITY_ATTRIBUT
 }
 
 // One installer in a folder of its own, with the folder it installs into and its log folder.
-struct Setup {
-    Setup() { CreateDirectoryW(logs.c_str(), nullptr); }
+struct Installation {
+    Installation() { CreateDirectoryW(logs.c_str(), nullptr); }
     std::wstring Line() {
         InstallerCommand::Inputs in;
         in.installDirectory = app;
@@ -104,7 +104,7 @@ TEST_F(InstallerRunTest, ExitCodesTimeOutAndStartFailures) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Clean();
-        Setup s;
+        Installation s;
         const std::wstring& installer = s.installer;
         const std::wstring& app = s.app;
         ASSERT_TRUE(install_fixtures::CopyPackage(c.variant, installer));
@@ -144,7 +144,7 @@ TEST_F(InstallerRunTest, ExitCodesTimeOutAndStartFailures) {
 }
 
 TEST_F(InstallerRunTest, TheWaitGivesUpOnlyAfterTheCountExceedsTheLimit) {
-    Setup s;
+    Installation s;
     ASSERT_TRUE(install_fixtures::CopyPackage(L"slow", s.installer));
     DWORD error = 0;
     HANDLE process = InstallerRun::Start(s.installer, s.Line(), error);
@@ -159,7 +159,7 @@ TEST_F(InstallerRunTest, TheWaitGivesUpOnlyAfterTheCountExceedsTheLimit) {
 }
 
 TEST_F(InstallerRunTest, AStillRunningInstallerIsEndedWithItsLoader) {
-    Setup s;
+    Installation s;
     const std::wstring& installer = s.installer;
     ASSERT_TRUE(install_fixtures::CopyPackage(L"slow", installer));
     DWORD error = 0;

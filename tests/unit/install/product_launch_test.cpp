@@ -5,11 +5,11 @@
 
 #include "analytics/CSingleUserLog.h"
 #include "install/ProductLaunch.h"
-#include "install_fixtures.h"
-#include "log_capture.h"
+#include "support/install_fixtures.h"
+#include "support/log_capture.h"
 #include "platform/FuntionImpl.h"
-#include "recording_report.h"
-#include "test_support.h"
+#include "support/recording_report.h"
+#include "support/test_support.h"
 
 using install_fixtures::ProcessName;
 

@@ -3,10 +3,10 @@
 
 #include <shlobj.h>
 
-#include "install_fixtures.h"
-#include "log_capture.h"
+#include "support/install_fixtures.h"
+#include "support/log_capture.h"
 #include "platform/FuntionImpl.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 using install_fixtures::ProcessName;
 

@@ -1,5 +1,5 @@
 // Finding, and ending, the processes that run a given program file.
-#include "FuntionImpl.h"
+#include "platform/FuntionImpl.h"
 
 #include <windows.h>
 #include <psapi.h>
