@@ -148,7 +148,6 @@ protected:
         w->state.installDirectory = app;
         w->state.workFolder = work;
         w->state.logFolder = logs;
-        Serve(L"");
 
         c->m_loadState = CConfigure::kLoaded;
         c->m_source = CConfigure::kSourceServer;
@@ -156,7 +155,7 @@ protected:
         c->m_softwareVersion = L"1.0.0.0";
         c->m_installTimeout = 60;
         c->m_queryUrl = kQueryUrl;
-        SetAddress(url);
+        Serve(L"");
     }
     void TearDown() override {
         InstallerRun::SetCreateProcessForTest(nullptr);
@@ -167,11 +166,18 @@ protected:
         install_fixtures::DeleteUninstallKey();
     }
 
-    // Serves a package variant under the download name; the record's digest becomes its MD5.
+    // Serves a package variant under the download name, at an address of its own (the process
+    // keeps the content length it learnt for each address), and makes it the configuration's
+    // address; the record's digest becomes the package's MD5.
     void Serve(const std::wstring& variant, const std::wstring& name = kServedName) {
-        std::wstring served = Wide(LocalServices::Root()) + L"\\" + name;
-        ASSERT_TRUE(install_fixtures::CopyPackage(variant, served));
-        c->m_md5 = Wide(CDownLoadImpl::FileMd5(served));
+        static int served = 0;
+        std::string folder = "v" + std::to_string(++served);
+        std::wstring local = Wide(LocalServices::Root()) + L"\\" + Wide(folder);
+        CreateDirectoryW(local.c_str(), nullptr);
+        ASSERT_TRUE(install_fixtures::CopyPackage(variant, local + L"\\" + name));
+        c->m_md5 = Wide(CDownLoadImpl::FileMd5(local + L"\\" + name));
+        url = LocalServices::DownloadUrl(false, folder + "/" + install_fixtures::Utf8(name));
+        SetAddress(url);
     }
     void SetAddress(const std::string& address) {
         c->m_remotePaths = {Wide(address)};
@@ -213,16 +219,26 @@ protected:
             if (e.action == "FlowError") codes.push_back(e.label);
         return codes;
     }
+    // The actions of every event, GA4 or funnel, in the order they were handed over.
+    std::vector<std::string> AllActions() {
+        std::vector<std::string> out;
+        for (const auto& call : report->Calls()) {
+            if (call.slot == "ReportGa4") out.push_back(Field(call.text, "ep.qv_action"));
+            if (call.slot == "ReportEvent")
+                out.push_back(test_support::ParseJson(call.text)["actions"]["event_action"].asString());
+        }
+        return out;
+    }
     // Whether the actions occur in this order (others may come between).
     ::testing::AssertionResult ActionsInOrder(const std::vector<std::string>& actions) {
-        std::vector<Ga4Event> events = Events();
+        std::vector<std::string> all = AllActions();
         size_t next = 0;
-        for (const auto& e : events)
-            if (next < actions.size() && e.action == actions[next]) ++next;
+        for (const auto& a : all)
+            if (next < actions.size() && a == actions[next]) ++next;
         if (next == actions.size()) return ::testing::AssertionSuccess();
-        std::string all;
-        for (const auto& e : events) all += e.action + "|";
-        return ::testing::AssertionFailure() << "missing " << actions[next] << " in " << all;
+        std::string text;
+        for (const auto& a : all) text += a + "|";
+        return ::testing::AssertionFailure() << "missing " << actions[next] << " in " << text;
     }
     std::string LabelOf(const std::string& action) {
         for (const auto& e : Events())
@@ -246,7 +262,7 @@ protected:
     // Everything a run touches is made afresh by SetUp, so a test can run several cases.
     std::unique_ptr<test_support::TempDir> dir;
     std::wstring work, logs, app;
-    std::string url = LocalServices::DownloadUrl(false, "OrbalaLumeno_Setup.exe");
+    std::string url;  // the address of the package served last
     std::unique_ptr<FakeWindow> w;
     std::unique_ptr<CConfigure> c;
     std::unique_ptr<RecordingReport> report;
@@ -446,7 +462,6 @@ TEST_F(InstallWorkerTest, SuccessOnTheThirdAttempt) {
 
 TEST_F(InstallWorkerTest, PackageThatIsNotAProgram) {
     Serve(L"", L"OrbalaLumeno.apk");
-    SetAddress(LocalServices::DownloadUrl(false, "OrbalaLumeno.apk"));
     LogCapture log;
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(w->Posted(), (Messages{{2945, 0}}));
