@@ -274,12 +274,11 @@ InstallWorker::Step InstallWorker::Verify() {
     // From here until the installer has started, nobody may change the file.
     bool locked = m_lock.Acquire(m_paths.installer);
     if (!locked) LOG(INFO) << " Package lock failed (" << m_lock.error() << ")";
-    bool digestGood = m_config.m_source == CConfigure::kSourceFile ||
-                      CDownLoadImpl::checkMD5(m_paths.installer, m_config.m_md5, m_config.m_md5Extra,
-                                              m_config.m_softwareVersion);
-    LOG(INFO) << " after md5 ";
-    // A file that cannot be held unchanged counts as not verified.
-    bool signatureGood = locked && FuntionImpl::VerifyEmbeddedSignature(m_paths.installer, m_lock.handle());
+    PackageVerdict verdict =
+        VerifyHeldPackage(m_paths.installer, m_lock, m_config.m_source != CConfigure::kSourceFile, m_config.m_md5,
+                          m_config.m_md5Extra, m_config.m_softwareVersion);
+    bool digestGood = verdict.digestGood;
+    bool signatureGood = verdict.signatureGood;
 
     DWORD start = m_state.verificationStartTick.load();
     Event("Other", "MMD5CheckTime", Decimal(SecondsSince(start)));

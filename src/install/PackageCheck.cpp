@@ -7,9 +7,11 @@
 #include <easylogging++.h>
 
 #include <cstdio>
+#include <thread>
 
 #include "base/TextCodec.h"
 #include "deployment_values.h"
+#include "download/DownLoadImpl.h"
 
 namespace FuntionImpl {
 
@@ -61,6 +63,10 @@ bool VerifyEmbeddedSignature(const std::wstring& path, HANDLE file) {
 }
 
 bool VerifyEmbeddedSignatureBy(const std::wstring& path, const std::wstring& publisher, HANDLE file) {
+    return JudgeEmbeddedSignature(path, publisher, CheckEmbeddedSignature(path, file));
+}
+
+SignatureCheck CheckEmbeddedSignature(const std::wstring& path, HANDLE file) {
     WINTRUST_FILE_INFO fileInfo = {};
     fileInfo.cbStruct = sizeof fileInfo;
     fileInfo.pcwszFilePath = path.c_str();
@@ -79,25 +85,28 @@ bool VerifyEmbeddedSignatureBy(const std::wstring& path, const std::wstring& pub
     data.dwProvFlags = WTD_REVOCATION_CHECK_NONE | WTD_NO_POLICY_USAGE_FLAG;
 
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    LONG status = WinVerifyTrust(nullptr, &action, &data);
-    DWORD lastError = GetLastError();
-    LOG(INFO) << " VerifyEmbeddedSignature result is " << status << ", " << SignatureStatusText(status, lastError, path);
-
-    bool ok = status == ERROR_SUCCESS;
-    if (ok) {
-        // A trusted chain is not enough: the signer must be the product's publisher. (Wine does
-        // not check that a chain ends at a trusted root, so under Wine this test is the one that
-        // turns away a signature made with a certificate of one's own.)
-        std::wstring signer = SignerName(data.hWVTStateData);
-        if (signer != publisher) {
-            LOG(INFO) << " VerifyEmbeddedSignature signer is \"" << TextCodec::WideToUtf8(signer)
-                      << "\", not the publisher \"" << TextCodec::WideToUtf8(publisher) << "\"";
-            ok = false;
-        }
-    }
+    SignatureCheck check;
+    check.status = WinVerifyTrust(nullptr, &action, &data);
+    check.lastError = GetLastError();
+    if (check.status == ERROR_SUCCESS) check.signer = SignerName(data.hWVTStateData);
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     WinVerifyTrust(nullptr, &action, &data);
-    return ok;
+    return check;
+}
+
+bool JudgeEmbeddedSignature(const std::wstring& path, const std::wstring& publisher, const SignatureCheck& check) {
+    LOG(INFO) << " VerifyEmbeddedSignature result is " << check.status << ", "
+              << SignatureStatusText(check.status, check.lastError, path);
+    if (check.status != ERROR_SUCCESS) return false;
+    // A trusted chain is not enough: the signer must be the product's publisher. (Wine does
+    // not check that a chain ends at a trusted root, so under Wine this test is the one that
+    // turns away a signature made with a certificate of one's own.)
+    if (check.signer != publisher) {
+        LOG(INFO) << " VerifyEmbeddedSignature signer is \"" << TextCodec::WideToUtf8(check.signer)
+                  << "\", not the publisher \"" << TextCodec::WideToUtf8(publisher) << "\"";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace FuntionImpl
@@ -113,4 +122,21 @@ bool PackageLock::Acquire(const std::wstring& path) {
 void PackageLock::Release() {
     if (m_file != INVALID_HANDLE_VALUE) CloseHandle(m_file);
     m_file = INVALID_HANDLE_VALUE;
+}
+
+PackageVerdict VerifyHeldPackage(const std::wstring& path, const PackageLock& lock, bool compareDigest,
+                                 const std::wstring& md5, const std::wstring& md5Extra, const std::wstring& record) {
+    std::string digest;
+    std::thread digestThread;
+    if (compareDigest) digestThread = std::thread([&digest, &path] { digest = CDownLoadImpl::FileMd5(path); });
+    FuntionImpl::SignatureCheck signature;
+    if (lock.held()) signature = FuntionImpl::CheckEmbeddedSignature(path, lock.handle());
+    if (digestThread.joinable()) digestThread.join();
+
+    PackageVerdict verdict;
+    verdict.digestGood = !compareDigest || CDownLoadImpl::checkDigest(path, digest, md5, md5Extra, record);
+    LOG(INFO) << " after md5 ";
+    verdict.signatureGood =
+        lock.held() && FuntionImpl::JudgeEmbeddedSignature(path, Deployment::PRODUCT_PUBLISHER(), signature);
+    return verdict;
 }

@@ -20,6 +20,17 @@ bool VerifyEmbeddedSignature(const std::wstring& path, HANDLE file = INVALID_HAN
 // The same against a given publisher name.
 bool VerifyEmbeddedSignatureBy(const std::wstring& path, const std::wstring& publisher, HANDLE file);
 
+// The two halves of the check, so the signature can be checked while something else runs and
+// be logged afterwards in its place: the result of WinVerifyTrust and the signer's name ...
+struct SignatureCheck {
+    LONG status = 0;
+    DWORD lastError = 0;
+    std::wstring signer;  // subject name of the first signer (when the status is 0)
+};
+SignatureCheck CheckEmbeddedSignature(const std::wstring& path, HANDLE file);
+// ... and the verdict for a publisher, with its log lines.
+bool JudgeEmbeddedSignature(const std::wstring& path, const std::wstring& publisher, const SignatureCheck& check);
+
 }  // namespace FuntionImpl
 
 // Holds the package open for reading while sharing only reading: from before its digest is
@@ -43,3 +54,15 @@ private:
     HANDLE m_file = INVALID_HANDLE_VALUE;
     DWORD m_error = 0;
 };
+
+struct PackageVerdict {
+    bool digestGood = false;
+    bool signatureGood = false;
+};
+// The checks between the end of the download and the installer's start, on a package held by
+// lock (a package not held counts as not signed): its MD5 digest when compareDigest is set
+// (recorded in the ".db" stamp with record; otherwise it counts as good) and its signature by the
+// product's publisher. Both read the whole file, so they run side by side; their log lines come
+// in the order digest, " after md5 ", signature.
+PackageVerdict VerifyHeldPackage(const std::wstring& path, const PackageLock& lock, bool compareDigest,
+                                 const std::wstring& md5, const std::wstring& md5Extra, const std::wstring& record);

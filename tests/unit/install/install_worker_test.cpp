@@ -294,6 +294,17 @@ TEST_F(InstallWorkerTest, WholeInstallation) {
     EXPECT_TRUE(log.contains(" [Start Install CmdLine]:  /VERYSILENT /SP- /NORESTART /DIR=\"" +
                              install_fixtures::Utf8(app) + "\" /LANG=en /LOG=\"")) << log.dump();
     EXPECT_TRUE(log.contains(" install Finished, exit code: 0")) << log.dump();
+    // The digest and the signature are checked side by side but logged in their order.
+    std::vector<std::string> lines = log.lines();
+    auto at = [&lines](const std::string& start) {
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].rfind(start, 0) == 0) return static_cast<int>(i);
+        return -1;
+    };
+    EXPECT_GE(at(" MD5 of file "), 0) << log.dump();
+    EXPECT_LT(at(" MD5 of file "), at(" after md5 "));
+    EXPECT_LT(at(" after md5 "), at(" VerifyEmbeddedSignature result is 0, "));
+    EXPECT_LT(at(" VerifyEmbeddedSignature result is 0, "), at(" [Start Install CmdLine]: "));
 
     EXPECT_TRUE(ActionsInOrder({"DownloadConfigReady", "3.Downloading...", "Use download address", "DownFinsh",
                                 "MDownloadTime", "DownloadSpeed", "DownloadTime", "DownloadSuccess", "Md5CheckStart",
