@@ -116,6 +116,11 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
         return 0;
     }
     g_instanceMutexForWorker = g_instanceMutex;
+    // The install worker's own handle of the mutex, which it closes before an automated restart.
+    HANDLE workerCopy = nullptr;
+    if (g_instanceMutex)
+        DuplicateHandle(GetCurrentProcess(), g_instanceMutex, GetCurrentProcess(), &workerCopy, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    InstallUIMainWnd::SetInstanceMutexForWorker(workerCopy);
     g_downloaderIdForCrash = values.downloaderId;
 
     // 9. Analytics.
