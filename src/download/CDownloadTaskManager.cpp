@@ -44,11 +44,11 @@ std::string resolveLocation(const std::string& base, const std::string& location
     return origin + path.substr(0, path.rfind('/') + 1) + location;
 }
 
+// Whether a file is there, whoever holds it open: a package another process keeps open is
+// still there, and so is the progress recorded for it.
 bool fileExists(const std::string& path) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return false;
-    fclose(f);
-    return true;
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 int64_t childInt64(const tinyxml2::XMLElement* e) {
@@ -140,6 +140,8 @@ int64_t CDownloadTaskManager::getContentLength(int& resultCode, std::string& cdn
         if (locationAt != std::string::npos) {
             if (probes >= 10) {
                 if (verbose) LOG(INFO) << " Get Contentlength =" << 0 << ", error CURLE_TOO_MANY_REDIRECTS";
+                // The probe gave up on redirects: that is the result the caller reports (13).
+                resultCode = CURLE_TOO_MANY_REDIRECTS;
                 cdnText.clear();
                 return 0;
             }
@@ -188,22 +190,27 @@ int64_t CDownloadTaskManager::probeSize(int tries, int verbose, int& lastResult,
     return length;
 }
 
+void CDownloadTaskManager::reportSizeProbes(const std::string& tag, std::vector<std::string> results) {
+    while (results.size() < kSizeProbes) results.push_back("Null");
+    if (tag.empty()) return;
+    std::string label;
+    for (size_t i = 0; i < results.size(); ++i) label += (i ? "/" : "") + results[i];
+    DownloadEvents::Event("Other", "Download", label);
+    LOG(INFO) << " GetSize: " << tag << ", " << label;
+}
+
+EnumErrorCode CDownloadTaskManager::sizeFailure(int lastResult) {
+    LOG(INFO) << " [Error]: " << "get content length failed";
+    return lastResult == CURLE_TOO_MANY_REDIRECTS ? ErrTooManyRedirects : ErrSizeUnknown;
+}
+
 EnumErrorCode CDownloadTaskManager::generateDownloadTask(const std::string& tag, int verbose) {
     std::vector<std::string> results;
     std::string cdnText;
     int lastResult = 0;
-    const int64_t length = probeSize(10, verbose, lastResult, cdnText, &results, false);
-    while (results.size() < 10) results.push_back("Null");
-    if (!tag.empty()) {
-        std::string label;
-        for (size_t i = 0; i < results.size(); ++i) label += (i ? "/" : "") + results[i];
-        DownloadEvents::Event("Other", "Download", label);
-        LOG(INFO) << " GetSize: " << tag << ", " << label;
-    }
-    if (length <= 0) {
-        LOG(INFO) << " [Error]: " << "get content length failed";
-        return lastResult == CURLE_TOO_MANY_REDIRECTS ? ErrTooManyRedirects : ErrSizeUnknown;
-    }
+    const int64_t length = probeSize(kSizeProbes, verbose, lastResult, cdnText, &results, false);
+    reportSizeProbes(tag, results);
+    if (length <= 0) return sizeFailure(lastResult);
 
     ContentLength = length;
     const DownloadSettings& settings = GetDownloadSettings();
@@ -293,8 +300,9 @@ int CDownloadTaskManager::checkTaskInfo(int verbose) {
     // that changed on the server must not be resumed. A probe that cannot learn the size says
     // nothing about the file, which is then kept for a later attempt.
     std::string cdnText;
-    int lastResult = 0;
-    const int64_t length = probeSize(3, verbose, lastResult, cdnText, nullptr, true);
+    m_checkProbes.clear();
+    m_checkResult = 0;
+    const int64_t length = probeSize(kSizeProbes, verbose, m_checkResult, cdnText, &m_checkProbes, true);
     if (length <= 0) return CheckSizeUnknown;
     if (length != ContentLength) {
         DownloadEvents::Flow("DL025");
@@ -346,9 +354,11 @@ EnumErrorCode CDownloadTaskManager::loadDownloadTask(const std::string& tag, int
             return ErrSuccess;
         }
         if (check == CheckSizeUnknown) {
-            // The server did not answer the size: keep the partial download for the next attempt.
+            // The server did not answer the size: nothing is known about the file, so the
+            // partial download and its task file stay exactly as they are for the next attempt.
+            reportSizeProbes(tag, m_checkProbes);
             clearTasks();
-            return ErrSizeUnknown;
+            return sizeFailure(m_checkResult);
         }
         LOG(INFO) << " taskinfo file error";
         discardDownload();

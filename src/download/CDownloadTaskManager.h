@@ -3,6 +3,7 @@
 // the task file beside the download, and the task file itself.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "download/CTaskManager.h"
 #include "download/DownloadResult.h"
@@ -53,10 +54,19 @@ private:
                       bool fresh);
     // Deletes the tasks, the partial output file and the task file.
     void discardDownload();
+    // The "GetSize" event and log line of a series of size probes ("Success", "error:N"),
+    // padded with "Null" to kSizeProbes entries; nothing without a tag.
+    static void reportSizeProbes(const std::string& tag, std::vector<std::string> results);
+    // The result of a size that could not be learnt: 13 after too many redirects, else 6.
+    static EnumErrorCode sizeFailure(int lastResult);
+
+    static constexpr size_t kSizeProbes = 10;
 
     std::string m_remotePath;
     std::string m_localPath;
     std::string m_taskFilePath;
     int64_t m_sliceSize = kDefaultSliceSize;  // 64-bit: slices of files beyond 4 GiB
     bool m_loadedTasks = false;               // the last load read at least one task
+    std::vector<std::string> m_checkProbes;   // the probes of the last checkTaskInfo
+    int m_checkResult = 0;                    // and the result of its last probe
 };

@@ -42,6 +42,7 @@ EnumErrorCode CDownloader::downloadInit(const std::string& tag, int verbose) {
         return ErrNoThreads;
     }
     m_dispatched.store(false);
+    m_prepared.store(true);
     return ErrSuccess;
 }
 
@@ -100,7 +101,10 @@ std::string CDownloader::getCdnSummary() const {
 }
 
 void CDownloader::saveTaskToFile() {
-    if (!m_abandoned.load()) m_taskManager.saveTaskToFile();
+    // An attempt whose preparation failed (size unknown, too many redirects, package not
+    // opened, no worker) has nothing to tell the task file: it stays exactly as the attempt
+    // found it, and the next attempt resumes from it.
+    if (m_prepared.load() && !m_abandoned.load()) m_taskManager.saveTaskToFile();
 }
 
 DWORD CDownloader::retryDelayMs(int32_t failures) {

@@ -75,6 +75,7 @@ private:
     HANDLE m_hThread = nullptr;
     std::atomic<bool> m_dispatched{false};
     std::atomic<bool> m_abandoned{false};
+    std::atomic<bool> m_prepared{false};  // downloadInit succeeded: the task file may be written
     mutable std::mutex m_statisticsLock;  // the owner reads the record while the driver writes it
     DownloadStatistics m_statistics;
     CDownloadTaskManager m_taskManager;

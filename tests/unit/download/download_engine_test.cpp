@@ -158,6 +158,60 @@ TEST_F(Download, ResumesAHalfDoneTaskFileAndRepairsNothingElse) {
               "bytes=" + std::to_string(kSlice + 1000) + "-" + std::to_string(kPackage));
 }
 
+// An attempt that ends before it has running tasks (the size probe fails, the probe meets a
+// redirect loop, the package cannot be opened) leaves the task file and the package exactly as
+// it found them; the next, healthy attempt fetches only what was missing.
+TEST_F(Download, StartFailuresLeaveTheResumeForTheNextAttempt) {
+    const std::string url = LocalServices::DownloadUrl(false, "pkg.exe");
+    struct Case {
+        const char* name;
+        const char* fault;   // rule for the probe, or ""
+        bool holdPackage;    // another program holds the package open without sharing
+        int result;
+    } cases[] = {
+        {"size probe fails", R"({"path":"/download/pkg.exe","method":"HEAD","status":503})", false, 6},
+        {"redirect loop", R"({"path":"/download/pkg.exe","method":"HEAD","redirect_loop":true})", false, 13},
+        {"package cannot be opened", "", true, 7},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LocalServices::Reset();
+        DeleteFileW(Out(L"pkg.exe.xml").c_str());
+        ASSERT_EQ(Run(url, Out(L"pkg.exe")), 1);
+        {
+            // The second segment stopped 1000 bytes in.
+            CDownloadTaskManager m(url, Narrow(Out(L"pkg.exe")), Narrow(Out(L"pkg.exe.xml")));
+            ASSERT_TRUE(m.loadTaskFromFile(0));
+            m.allTasks()[1]->DownloadedPos = kSlice + 1000;
+            m.allTasks()[1]->TaskStatus = 2;
+            m.saveTaskToFile();
+            ASSERT_TRUE(WriteAt(Out(L"pkg.exe"), kSlice + 1000, std::vector<char>(100000, 0), -1, false));
+        }
+        const std::string taskFile = test_support::ReadFile(Out(L"pkg.exe.xml"));
+        const std::string package = test_support::ReadFile(Out(L"pkg.exe"));
+        if (*c.fault) {
+            ASSERT_TRUE(LocalServices::AddFault(c.fault));
+        }
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (c.holdPackage) {
+            held = CreateFileW(Out(L"pkg.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        }
+        EXPECT_EQ(Run(url, Out(L"pkg.exe")), c.result);
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        EXPECT_EQ(test_support::ReadFile(Out(L"pkg.exe.xml")), taskFile);
+        EXPECT_TRUE(test_support::ReadFile(Out(L"pkg.exe")) == package);
+
+        LocalServices::Reset();
+        ASSERT_EQ(Run(url, Out(L"pkg.exe")), 1);
+        EXPECT_EQ(Md5Of(Out(L"pkg.exe")), Md5Of(ServedPath("pkg.exe")));
+        auto gets = Gets("/download/pkg.exe");
+        ASSERT_EQ(gets.size(), 1u);
+        EXPECT_EQ(gets[0]["headers"]["Range"].asString(),
+                  "bytes=" + std::to_string(kSlice + 1000) + "-" + std::to_string(kPackage));
+    }
+}
+
 TEST_F(Download, FileThatChangedOnTheServerStartsAfresh) {
     const std::string url = LocalServices::DownloadUrl(false, "changing.exe");
     ASSERT_TRUE(Serve("changing.exe", kPackage));

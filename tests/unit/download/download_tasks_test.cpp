@@ -302,13 +302,36 @@ TEST_F(Resume, UnusableTaskFilesStartAfresh) {
     ASSERT_TRUE(Serve("ten.bin", 10));
 }
 
+// A resume whose size check cannot learn the size keeps the partial download and its task file
+// untouched, and reports the failed probes like any other size probe.
 TEST_F(Resume, ServerThatDoesNotAnswerTheSizeKeepsThePartialDownload) {
-    Prepare("ten.bin", 3);
-    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/ten.bin","status":503})"));
-    CDownloadTaskManager m(url_, Local("out"), Local("out.xml"));
-    EXPECT_EQ(m.loadDownloadTask("Download", 0), 6);
-    EXPECT_EQ(FileSize(dir_.File(L"out")), 1);
-    EXPECT_NE(ReadTaskFile().find("<TaskStatus>1</TaskStatus>"), std::string::npos);
+    struct Case {
+        const char* fault;
+        int result;
+        const char* label;
+    } cases[] = {
+        {R"({"path":"/download/ten.bin","status":503})", 6,
+         "error:0/error:0/error:0/error:0/error:0/error:0/error:0/error:0/error:0/error:0"},
+        {R"({"path":"/download/ten.bin","redirect_loop":true})", 13,
+         "error:47/error:47/error:47/error:47/error:47/error:47/error:47/error:47/error:47/error:47"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        LocalServices::Reset();
+        Prepare("ten.bin", 3);
+        const std::string before = ReadTaskFile();
+        ASSERT_TRUE(LocalServices::AddFault(c.fault));
+        Reports reports;
+        LogCapture log;
+        CDownloadTaskManager m(url_, Local("out"), Local("out.xml"));
+        EXPECT_EQ(m.loadDownloadTask("Download", 0), c.result);
+        EXPECT_TRUE(m.allTasks().empty());
+        EXPECT_EQ(FileSize(dir_.File(L"out")), 1);
+        EXPECT_EQ(ReadTaskFile(), before);
+        EXPECT_EQ(reports.count(std::string("event|Other|Download|") + c.label), 1);
+        EXPECT_TRUE(log.contains(std::string(" GetSize: Download, ") + c.label)) << log.dump();
+        EXPECT_EQ(reports.count("flow|Other|FlowError|DL025") + reports.count("flow|Other|FlowError|DL026"), 0);
+    }
 }
 
 // A package of 5 GiB: segment positions and the task file go past 32 bits and come back.
