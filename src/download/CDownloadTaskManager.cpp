@@ -303,6 +303,7 @@ int CDownloadTaskManager::checkTaskInfo(int verbose) {
     m_checkProbes.clear();
     m_checkResult = 0;
     const int64_t length = probeSize(kSizeProbes, verbose, m_checkResult, cdnText, &m_checkProbes, true);
+    m_checkCdnText = cdnText;
     if (length <= 0) return CheckSizeUnknown;
     if (length != ContentLength) {
         DownloadEvents::Flow("DL025");
@@ -349,6 +350,14 @@ EnumErrorCode CDownloadTaskManager::loadDownloadTask(const std::string& tag, int
             DownloadEvents::Flow("DL026");
         }
         if (check == CheckUsable) {
+            // The segments are asked of the address that was just probed (and its final address
+            // after redirects), not of the one stored when the tasks were cut: a signed link
+            // that has expired, or a configuration that now names another address for the same
+            // file, must not fail every request of every attempt.
+            for (const auto& task : m_allTasks) {
+                task->RemotePath = m_remotePath;
+                task->HeadCdnInfo = m_checkCdnText;
+            }
             LOG(INFO) << " Load tasks from file success!";
             if (m_loadedTasks) DownloadEvents::Funnel("Download", "ResumUpload");
             return ErrSuccess;

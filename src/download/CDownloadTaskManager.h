@@ -69,4 +69,5 @@ private:
     bool m_loadedTasks = false;               // the last load read at least one task
     std::vector<std::string> m_checkProbes;   // the probes of the last checkTaskInfo
     int m_checkResult = 0;                    // and the result of its last probe
+    std::string m_checkCdnText;               // and the CDN text it saw
 };

@@ -212,6 +212,32 @@ TEST_F(Download, StartFailuresLeaveTheResumeForTheNextAttempt) {
     }
 }
 
+// The task file names an address that no longer works (an expired signed link, or the
+// configuration now names another address for the same file): the resumed segments are asked
+// of the address this attempt was given and probed.
+TEST_F(Download, ResumedSegmentsUseTheAddressJustProbed) {
+    const std::string url = LocalServices::DownloadUrl(false, "pkg.exe");
+    const std::string expired = LocalServices::DownloadUrl(false, "pkg-expired.exe") + "?sig=old";
+    ASSERT_EQ(Run(url, Out(L"pkg.exe")), 1);
+    {
+        CDownloadTaskManager m(url, Narrow(Out(L"pkg.exe")), Narrow(Out(L"pkg.exe.xml")));
+        ASSERT_TRUE(m.loadTaskFromFile(0));
+        for (const auto& t : m.allTasks()) t->RemotePath = expired;
+        m.allTasks()[1]->DownloadedPos = kSlice + 1000;
+        m.allTasks()[1]->TaskStatus = 2;
+        m.saveTaskToFile();
+        ASSERT_TRUE(WriteAt(Out(L"pkg.exe"), kSlice + 1000, std::vector<char>(100000, 0), -1, false));
+    }
+    LocalServices::Reset();
+    ASSERT_EQ(Run(url, Out(L"pkg.exe")), 1);
+    EXPECT_EQ(Md5Of(Out(L"pkg.exe")), Md5Of(ServedPath("pkg.exe")));
+    EXPECT_TRUE(LocalServices::Requests("/download/pkg-expired.exe").empty());
+    ASSERT_EQ(Gets("/download/pkg.exe").size(), 1u);
+    // The task file now names the address that works.
+    const std::string taskFile = test_support::ReadFile(Out(L"pkg.exe.xml"));
+    EXPECT_EQ(taskFile.find("pkg-expired"), std::string::npos);
+}
+
 TEST_F(Download, FileThatChangedOnTheServerStartsAfresh) {
     const std::string url = LocalServices::DownloadUrl(false, "changing.exe");
     ASSERT_TRUE(Serve("changing.exe", kPackage));
