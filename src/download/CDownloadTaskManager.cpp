@@ -10,19 +10,13 @@
 #include <tinyxml2.h>
 
 #include "net/CLibcurlTool.h"
+#include "net/HttpHeaders.h"
 #include "analytics/CSingleUserLog.h"
 #include "download/DownloadEvents.h"
 #include "base/DownloadSettings.h"
 #include "easylogging++.h"
 
 namespace {
-
-// The text from offset to the CR LF that ends its line (or to the end of the text).
-std::string restOfLine(const std::string& text, size_t offset) {
-    if (offset > text.size()) return std::string();
-    size_t end = text.find("\r\n", offset);
-    return text.substr(offset, end == std::string::npos ? std::string::npos : end - offset);
-}
 
 // Leading decimal digits at offset as a number (0 without any).
 int64_t digitsAt(const std::string& text, size_t offset) {
@@ -96,6 +90,41 @@ bool CDownloadTaskManager::addDoneTask(CTask* task) {
     return true;
 }
 
+int64_t CDownloadTaskManager::LengthOfReply(const std::string& headers, int64_t parsedLength) {
+    std::string value;
+    if (HttpHeaders::Find(headers, "Content-Range", value)) {
+        int64_t first = 0, last = 0, total = 0;
+        if (HttpHeaders::ParseContentRange(value, first, last, total) && total > 0) return total;
+        return 0;
+    }
+    if (parsedLength >= 0) return parsedLength;
+    if (HttpHeaders::Find(headers, "Content-Length", value)) return digitsAt(value, 0);
+    return 0;
+}
+
+bool CDownloadTaskManager::CdnOfReply(const std::string& headers, std::string& eventLabel, std::string& logText,
+                                      std::string& cdnText) {
+    eventLabel.clear();
+    logText.clear();
+    cdnText.clear();
+    std::string cache, ray, xCache;
+    const bool hasCache = HttpHeaders::Find(headers, "CF-Cache-Status", cache);
+    const bool hasRay = HttpHeaders::Find(headers, "CF-RAY", ray);
+    const size_t dash = hasRay ? ray.find('-') : std::string::npos;
+    if (hasCache && dash != std::string::npos) {
+        // Cloudflare: data centre (the ray identifier's suffix) and cache status. The cache
+        // status keeps the blank that follows the header's colon in the event label.
+        eventLabel = ray.substr(dash + 1) + "/ " + cache;
+        logText = " " + cache + ", " + ray.substr(dash + 1);
+        return true;
+    }
+    if (HttpHeaders::Find(headers, "X-Cache", xCache)) {
+        eventLabel = logText = cdnText = xCache;
+        return true;
+    }
+    return false;
+}
+
 int64_t CDownloadTaskManager::getContentLength(int& resultCode, std::string& cdnText, int verbose, bool fresh) {
     cdnText.clear();
     CSingleUserLog* analytics = CSingleUserLog::GetInstance();
@@ -105,39 +134,32 @@ int64_t CDownloadTaskManager::getContentLength(int& resultCode, std::string& cdn
     }
     resultCode = 0;
     CLibcurlTool tool(curl_easy_init());
-    // A reply that keeps naming a Location while answering 200 would otherwise be followed for
-    // ever: ten probes per call at most.
+    // A final reply that still names a Location (and answers 200) is followed by another
+    // probe; ten probes per call at most.
     for (int probes = 1;; ++probes) {
         LOG(INFO) << " before getContentLength GetHeader";
         std::vector<char> buffer(CLibcurlTool::kHeaderBufferSize, 0);
         long status = 0;
-        resultCode = tool.httpGet(m_remotePath, buffer.data(), status);
+        CLibcurlTool::ProbeResult probe;
+        resultCode = tool.httpGet(m_remotePath, buffer.data(), status, &probe);
         LOG(INFO) << " after getContentLength GetHeader";
-        const std::string headers(buffer.data());
+        // Everything is read from the last reply of the redirect chain, by header name.
+        const std::string& headers = probe.lastHeaders;
 
-        // CDN text: Cloudflare's cache status and data centre, or another CDN's X-Cache.
-        const size_t cacheAt = headers.find("CF-Cache-Status:");
-        const size_t rayAt = headers.find("CF-RAY:");
-        const size_t rayEnd = rayAt == std::string::npos ? std::string::npos : headers.find("\r\n", rayAt);
-        const size_t dashAt = rayAt == std::string::npos ? std::string::npos : headers.find('-', rayAt + 7);
-        const size_t xCacheAt = headers.find("X-Cache:");
-        if (cacheAt != std::string::npos && dashAt != std::string::npos && dashAt < rayEnd) {
-            const std::string cache = restOfLine(headers, cacheAt + strlen("CF-Cache-Status:"));
-            const std::string centre = restOfLine(headers, dashAt + 1);
-            LOG(INFO) << " Cdn result:" << cache << ", " << centre;
-            DownloadEvents::Event("Download", "3.CDNStatus", centre + "/" + cache);
-        } else if (xCacheAt != std::string::npos) {
-            cdnText = restOfLine(headers, xCacheAt + 9);
-            LOG(INFO) << " Cdn result:" << cdnText;
-            DownloadEvents::Event("Download", "3.CDNStatus", cdnText);
+        std::string label, logText;
+        if (CdnOfReply(headers, label, logText, cdnText)) {
+            LOG(INFO) << " Cdn result:" << logText;
+            DownloadEvents::Event("Download", "3.CDNStatus", label);
         }
 
         if (status != 200) {
             cdnText.clear();
             return 0;
         }
-        const size_t locationAt = headers.find("Location:");
-        if (locationAt != std::string::npos) {
+        // libcurl followed the redirects: its final address is the file's address.
+        if (!probe.finalUrl.empty()) m_remotePath = probe.finalUrl;
+        std::string location;
+        if (HttpHeaders::Find(headers, "Location", location)) {
             if (probes >= 10) {
                 if (verbose) LOG(INFO) << " Get Contentlength =" << 0 << ", error CURLE_TOO_MANY_REDIRECTS";
                 // The probe gave up on redirects: that is the result the caller reports (13).
@@ -145,26 +167,14 @@ int64_t CDownloadTaskManager::getContentLength(int& resultCode, std::string& cdn
                 cdnText.clear();
                 return 0;
             }
-            const size_t colon = headers.find(':', locationAt);
-            m_remotePath = resolveLocation(m_remotePath, restOfLine(headers, colon + 2));
+            m_remotePath = resolveLocation(m_remotePath, location);
             continue;
         }
 
-        int64_t length = 0;
-        const size_t rangeAt = headers.find("Content-Range:");
-        const size_t lengthAt = headers.find("Content-Length:");
-        if (rangeAt != std::string::npos) {
-            const size_t slash = headers.find('/', rangeAt);
-            if (slash != std::string::npos) length = digitsAt(headers, slash + 1);
-        } else if (lengthAt != std::string::npos) {
-            size_t p = lengthAt + strlen("Content-Length:");
-            while (p < headers.size() && (headers[p] == ' ' || headers[p] == '\t')) ++p;
-            length = digitsAt(headers, p);
-        } else {
-            return 0;
-        }
+        const int64_t length = LengthOfReply(headers, probe.contentLength);
+        if (length <= 0) return 0;
         if (verbose) LOG(INFO) << " Get Contentlength =" << length;
-        if (length > 0 && !m_remotePath.empty()) analytics->SetContentLength(m_remotePath, length);
+        if (!m_remotePath.empty()) analytics->SetContentLength(m_remotePath, length);
         return length;
     }
 }

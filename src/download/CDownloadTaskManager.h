@@ -40,6 +40,17 @@ public:
     // is answered without a request unless fresh is set.
     int64_t getContentLength(int& resultCode, std::string& cdnText, int verbose, bool fresh = false);
 
+    // The remote file's length from the header block of a probe's last reply: the total of its
+    // Content-Range, else the length libcurl parsed (parsedLength, -1 when none), else its
+    // Content-Length; 0 when none is known. Header names in any case.
+    static int64_t LengthOfReply(const std::string& headers, int64_t parsedLength);
+    // The CDN facts of a probe's last reply: eventLabel for the "3.CDNStatus" event (data
+    // centre "/" cache status of Cloudflare, or X-Cache), the text of the " Cdn result:" log
+    // line, and cdnText, the CDN text the segments compare theirs with (X-Cache only). False
+    // when the reply names no CDN.
+    static bool CdnOfReply(const std::string& headers, std::string& eventLabel, std::string& logText,
+                           std::string& cdnText);
+
     const std::string& remotePath() const { return m_remotePath; }
     const std::string& localPath() const { return m_localPath; }
     const std::string& taskFilePath() const { return m_taskFilePath; }

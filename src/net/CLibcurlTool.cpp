@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "net/HttpHeaders.h"
 #include "net/RangeTarget.h"
 #include "base/DownloadSettings.h"
 #include "base/TlsPolicy.h"
@@ -45,30 +46,6 @@ bool statusFitsSegment(const TransferSegment& task, int status) {
     if (status >= 400) return false;
     if (status == 200 && task.DownloadedPos != 0) return false;
     return true;
-}
-
-// The first byte position of a "Content-Range: bytes A-B/T" line; false when there is none
-// (for example "bytes */T").
-bool contentRangeStart(const std::string& line, int64_t& start) {
-    size_t at = line.find("Content-Range");
-    size_t colon = line.find(':', at);
-    if (colon == std::string::npos) return false;
-    size_t p = line.find_first_not_of(' ', colon + 1);
-    if (p == std::string::npos || _strnicmp(line.c_str() + p, "bytes", 5) != 0) return false;
-    p = line.find_first_not_of(' ', p + 5);
-    if (p == std::string::npos || line[p] < '0' || line[p] > '9') return false;
-    char* end = nullptr;
-    long long value = strtoll(line.c_str() + p, &end, 10);
-    if (!end || *end != '-') return false;
-    start = value;
-    return true;
-}
-
-// The text of line from offset to the first CR LF after it (or to the end).
-std::string textUpToCrLf(const std::string& line, size_t offset) {
-    if (offset > line.size()) return std::string();
-    size_t end = line.find("\r\n", offset);
-    return line.substr(offset, end == std::string::npos ? std::string::npos : end - offset);
 }
 
 // libcurl hands the body to its writer in pieces of at most CURL_MAX_WRITE_SIZE (16 KiB),
@@ -138,7 +115,7 @@ CLibcurlTool::~CLibcurlTool() {
     if (m_pCurl) curl_easy_cleanup(m_pCurl);
 }
 
-CURLcode CLibcurlTool::httpGet(const std::string& url, char* headerBuffer, long& responseCode) {
+CURLcode CLibcurlTool::httpGet(const std::string& url, char* headerBuffer, long& responseCode, ProbeResult* result) {
     if (!m_pCurl) {
         LOG(INFO) << " curl easy init fail !!!";
         return CURLE_FAILED_INIT;
@@ -161,6 +138,15 @@ CURLcode CLibcurlTool::httpGet(const std::string& url, char* headerBuffer, long&
     }
     res = curl_easy_perform(m_pCurl);
     curl_easy_getinfo(m_pCurl, CURLINFO_RESPONSE_CODE, &responseCode);
+    if (result) {
+        char* finalUrl = nullptr;
+        if (curl_easy_getinfo(m_pCurl, CURLINFO_EFFECTIVE_URL, &finalUrl) == CURLE_OK && finalUrl)
+            result->finalUrl = finalUrl;
+        curl_off_t length = -1;
+        if (curl_easy_getinfo(m_pCurl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK) length = -1;
+        result->contentLength = length;
+        result->lastHeaders = HttpHeaders::LastBlock(headers);
+    }
     if (headerBuffer) {
         // Bounded copy that always ends in a terminator (the buffer holds kHeaderBufferSize).
         size_t n = headers.size() < kHeaderTextMax ? headers.size() : kHeaderTextMax;
@@ -316,45 +302,49 @@ size_t CLibcurlTool::HeaderCallback(char* line, size_t size, size_t count, void*
     if (!line || !task || task->ContentLength == 0) return accept;
     const std::string text(line, accept);
 
-    if (text.size() >= 5 && _strnicmp(text.c_str(), "HTTP/", 5) == 0) {
-        int major = 0, minor = 0, status = 0;
-        // An HTTP/2 status line ("HTTP/2 200") has two numbers only and is not checked.
-        if (sscanf(text.c_str(), "%*[^0-9]%d%*[^0-9]%d%*[^0-9]%d%*[^0-9]", &major, &minor, &status) == 3 &&
-            status != 0 && !statusFitsSegment(*task, status)) {
-            LOG(INFO) << " HeaderCallback error0: http_code is " << status;
-            return 0;
-        }
+    // The status of every response, HTTP/2 status lines ("HTTP/2 200") included.
+    const int status = HttpHeaders::StatusOf(line, accept);
+    if (status != 0 && !statusFitsSegment(*task, status)) {
+        LOG(INFO) << " HeaderCallback error0: http_code is " << status;
+        return 0;
     }
 
+    // Headers are matched by name, in any case.
+    std::string value;
     bool cdnLine = false;
-    if (text.find("CF-RAY:") != std::string::npos) {
+    if (HttpHeaders::LineIs(text, "CF-RAY", value)) {
         // The data-centre suffix of the ray identifier, e.g. "FRA" of "7d2a...-FRA".
-        size_t dash = text.find('-', 7);
+        size_t dash = value.find('-');
         if (dash != std::string::npos) {
-            std::string value = textUpToCrLf(text, dash + 1);
-            task->CdnInfo = task->CdnInfo.empty() ? value : value + "/" + task->CdnInfo;
+            const std::string centre = value.substr(dash + 1);
+            task->CdnInfo = task->CdnInfo.empty() ? centre : centre + "/" + task->CdnInfo;
         }
         cdnLine = true;
-    } else if (text.find("CF-Cache-Status:") != std::string::npos) {
-        std::string value = textUpToCrLf(text, 17);
+    } else if (HttpHeaders::LineIs(text, "CF-Cache-Status", value)) {
         task->CdnInfo = task->CdnInfo.empty() ? value : task->CdnInfo + "/" + value;
         cdnLine = true;
-    } else if (text.find("Content-Range") != std::string::npos) {
-        size_t slash = text.rfind('/');
-        if (slash == std::string::npos) {
+    } else if (HttpHeaders::LineIs(text, "Content-Range", value)) {
+        if (value.rfind('/') == std::string::npos) {
             LOG(INFO) << " HeaderCallback error2: " << text;
             return 0;
         }
-        const int64_t total = strtoll(text.c_str() + slash + 1, nullptr, 10);
+        const int64_t total = strtoll(value.c_str() + value.rfind('/') + 1, nullptr, 10);
         if (total != task->ContentLength) {
             LOG(INFO) << " HeaderCallback error1: " << task->ContentLength << " != " << text;
             return 0;
         }
         // The reply must start where the segment continues, or its bytes would land at the
-        // wrong place in the file.
-        int64_t start = 0;
-        if (contentRangeStart(text, start) && start != task->DownloadedPos) {
+        // wrong place in the file; and it must end inside the file, after its start. A reply
+        // that ends before the segment's end is taken: its bytes are right, the rest is asked
+        // for again.
+        int64_t first = 0, last = 0, parsedTotal = 0;
+        const bool parsed = HttpHeaders::ParseContentRange(value, first, last, parsedTotal);
+        if (parsed && first >= 0 && first != task->DownloadedPos) {
             LOG(INFO) << " HeaderCallback error3: " << task->DownloadedPos << " != " << text;
+            return 0;
+        }
+        if (parsed && first >= 0 && (last < first || last >= total)) {
+            LOG(INFO) << " HeaderCallback error4: " << first << "-" << last << " outside " << total << ", " << text;
             return 0;
         }
     }

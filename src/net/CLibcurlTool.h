@@ -4,6 +4,7 @@
 #include <curl/curl.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 class IRangeTarget;
@@ -25,10 +26,16 @@ public:
 
     CURL* handle() const { return m_pCurl; }
 
+    // What libcurl learnt of the last response of a header probe.
+    struct ProbeResult {
+        std::string finalUrl;        // the address of the last response (after redirects)
+        int64_t contentLength = -1;  // its Content-Length as libcurl read it, -1 when none
+        std::string lastHeaders;     // its header block, whole
+    };
     // Header probe: HEAD-style request (redirects followed, at most 5) whose header blocks,
     // each line ending in CR LF, go into headerBuffer (kHeaderBufferSize bytes); responseCode
-    // gets the status of the last response.
-    CURLcode httpGet(const std::string& url, char* headerBuffer, long& responseCode);
+    // gets the status of the last response, result (when given) what libcurl parsed of it.
+    CURLcode httpGet(const std::string& url, char* headerBuffer, long& responseCode, ProbeResult* result = nullptr);
     // Plain GET of at most 5 seconds; on success the received body replaces body, otherwise
     // body is left as it was.
     CURLcode httpGet(const std::string& url, std::string& body);

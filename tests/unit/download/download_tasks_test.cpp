@@ -211,6 +211,57 @@ TEST_F(Tasks, ProbeReportsCdnTextsAndFailures) {
     EXPECT_EQ(LocalServices::Requests("/download/ten.bin").size(), 1u);
 }
 
+// The length and CDN facts of a probe's last reply, read by header name in any case.
+TEST(ProbeReply, HeadersAreMatchedByName) {
+    struct Case {
+        const char* name;
+        std::string headers;
+        int64_t parsed;  // the length libcurl read, -1 = none
+        int64_t length;
+        const char* label;  // "3.CDNStatus" label, "" = none
+    } cases[] = {
+        {"length", "HTTP/1.1 200 OK\r\nContent-Length: 11\r\n", -1, 11, ""},
+        {"length in lower case", "HTTP/1.1 200 OK\r\ncontent-length: 11\r\n", -1, 11, ""},
+        {"libcurl's length first", "HTTP/1.1 200 OK\r\nContent-Length: 12\r\n", 11, 11, ""},
+        {"total of a range", "HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-0/1000\r\nContent-Length: 1\r\n", 1, 1000,
+         ""},
+        {"range named in another header", "HTTP/1.1 200 OK\r\nAccess-Control-Expose-Headers: Content-Range/7\r\n",
+         11, 11, ""},
+        {"no length", "HTTP/1.1 200 OK\r\n", -1, 0, ""},
+        {"Cloudflare", "HTTP/1.1 200 OK\r\ncf-cache-status: HIT\r\nCF-RAY: 7d2a-FRA\r\n", 5, 5, "FRA/ HIT"},
+        {"X-Cache", "HTTP/1.1 200 OK\r\nx-cache: HIT from edge\r\n", 5, 5, "HIT from edge"},
+        {"names inside other headers", "HTTP/1.1 200 OK\r\nX-Origin-CF-RAY: 1-LHR\r\nX-CF-Cache-Status: HIT\r\n"
+         "X-X-Cache: MISS\r\n", 5, 5, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(CDownloadTaskManager::LengthOfReply(c.headers, c.parsed), c.length);
+        std::string label, logText, cdnText;
+        EXPECT_EQ(CDownloadTaskManager::CdnOfReply(c.headers, label, logText, cdnText), *c.label != 0);
+        EXPECT_EQ(label, c.label);
+    }
+}
+
+// "Content-Location" names no redirect; a final reply (200) that does name a Location is
+// followed, ten probes at most, and then reported as too many redirects (13).
+TEST_F(Tasks, ProbeFollowsOnlyALocationHeader) {
+    {
+        ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/eleven.bin","headers":{"Content-Location":"/x/y.bin"}})"));
+        CDownloadTaskManager m(Url("eleven.bin") + "?cl", Local("out"), Local("out.xml"));
+        ASSERT_EQ(m.loadDownloadTask("", 0), 1);
+        EXPECT_EQ(m.remotePath(), Url("eleven.bin") + "?cl");
+        EXPECT_EQ(m.ContentLength, 11);
+    }
+    LocalServices::Reset();
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/eleven.bin","headers":{"Location":"/download/eleven.bin?again"}})"));
+    Reports reports;
+    CDownloadTaskManager m(Url("eleven.bin") + "?loc", Local("out2"), Local("out2.xml"));
+    EXPECT_EQ(m.loadDownloadTask("Download", 0), 13);
+    EXPECT_EQ(reports.count("event|Other|Download|error:47/error:47/error:47/error:47/error:47/error:47/error:47/error:47/"
+                            "error:47/error:47"),
+              1);
+}
+
 // A task file and output file left by an earlier attempt, then changed by `spoil`.
 class Resume : public Tasks {
 public:

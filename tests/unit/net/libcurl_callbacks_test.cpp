@@ -216,7 +216,10 @@ TEST(HeaderCallback, StatusAndContentRangeChecks) {
         {"redirect for an installer", "http://h/p/pkg.exe", 1000, 0,
          {"HTTP/1.1 302 Found\r\n", "Location: http://h/q/pkg.exe\r\n"}, 0,
          " HeaderCallback error0: http_code is 302"},
-        {"HTTP/2 status line is not checked", "http://h/p/pkg.exe", 1000, 0, {"HTTP/2 200\r\n", "\r\n"}, -1, ""},
+        // An HTTP/2 status line has no minor version; its status is checked all the same.
+        {"HTTP/2 status line", "http://h/p/pkg.exe", 1000, 0, {"HTTP/2 200\r\n", "\r\n"}, 0,
+         " HeaderCallback error0: http_code is 200"},
+        {"HTTP/2 206", "http://h/p/pkg.exe", 1000, 0, {"HTTP/2 206\r\n", "content-range: bytes 0-99/1000\r\n"}, -1, ""},
         {"suffix in another case is no installer", "http://h/p/PKG.EXE", 1000, 0, {"HTTP/1.1 200 OK\r\n"}, -1, ""},
         {"other address, 200 at the file start", "http://h/p/pkg.zip", 1000, 0,
          {"HTTP/1.1 200 OK\r\n", "Content-Length: 1000\r\n", "\r\n"}, -1, ""},
@@ -237,6 +240,18 @@ TEST(HeaderCallback, StatusAndContentRangeChecks) {
         {"range starts elsewhere", "http://h/p/pkg.exe", 1000, 50, {kRange1000}, 0,
          " HeaderCallback error3: 50 != Content-Range: bytes 0-99/1000\r\n"},
         {"range continues the segment", "http://h/p/pkg.exe", 1000, 50, {"Content-Range: bytes 50-99/1000\r\n"}, -1, ""},
+        // Headers are matched by name, in any case, never by a text that contains the name.
+        {"Content-Range named in another header", "http://h/p/pkg.exe", 999, 0,
+         {"HTTP/1.1 206 Partial Content\r\n", "Access-Control-Expose-Headers: Content-Range\r\n"}, -1, ""},
+        {"content-range in lower case", "http://h/p/pkg.exe", 999, 0, {"content-range: bytes 0-99/1000\r\n"}, 0,
+         " HeaderCallback error1: 999 != content-range: bytes 0-99/1000\r\n"},
+        // The end of the range is checked too: after its start and inside the file. A reply
+        // shorter than asked is taken (its bytes are right; the rest is asked for again).
+        {"range ends before its start", "http://h/p/pkg.exe", 1000, 50, {"Content-Range: bytes 50-40/1000\r\n"}, 0,
+         " HeaderCallback error4: 50-40 outside 1000, Content-Range: bytes 50-40/1000\r\n"},
+        {"range ends past the file", "http://h/p/pkg.exe", 1000, 50, {"Content-Range: bytes 50-1000/1000\r\n"}, 0,
+         " HeaderCallback error4: 50-1000 outside 1000, Content-Range: bytes 50-1000/1000\r\n"},
+        {"range shorter than asked", "http://h/p/pkg.exe", 1000, 50, {"Content-Range: bytes 50-60/1000\r\n"}, -1, ""},
         {"unknown length skips every check", "http://h/p/pkg.exe", 0, 7,
          {"HTTP/1.1 200 OK\r\n", "Content-Range: bytes */??\r\n", "Content-Range: bytes 0-99\r\n"}, -1, ""},
     };
@@ -286,6 +301,9 @@ TEST(HeaderCallback, CdnTextInEitherHeaderOrder) {
         {"same as the probe saw", {ray, cache}, "FRA/HIT", 1000, ""},
         {"differs from the probe", {ray, cache}, "FRA/MISS", 1000, "FRA/HIT"},
         {"unknown length", {ray, cache}, "", 0, ""},
+        {"names in lower case", {"cf-ray: 7d2a1b3c4d5e6f70-FRA\r\n", "cf-cache-status: HIT\r\n"}, "", 1000, "FRA/HIT"},
+        {"other headers that contain the names", {"X-Origin-CF-RAY: 1-LHR\r\n", "X-CF-Cache-Status: MISS\r\n"}, "", 1000,
+         ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
