@@ -3,8 +3,8 @@
 #include "download/CTask.h"
 #include "easylogging++.h"
 
-CDownloadThread::CDownloadThread(HANDLE downloadMutex, FILE* file)
-    : CThread(downloadMutex), m_pFile(file), m_pCurlTool(new CLibcurlTool(curl_easy_init())) {
+CDownloadThread::CDownloadThread(PackageFile* package, const std::atomic<bool>* stop)
+    : m_package(package), m_stop(stop), m_pCurlTool(new CLibcurlTool(curl_easy_init())) {
     if (!m_pCurlTool->handle()) LOG(INFO) << "  m_pCurl init error !!!";
 }
 

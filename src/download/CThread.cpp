@@ -9,7 +9,7 @@ namespace {
 unsigned __stdcall threadEntry(void* self) { return static_cast<CThread*>(self)->ThreadFunc(); }
 }  // namespace
 
-CThread::CThread(HANDLE downloadMutex) : m_hMutex(downloadMutex) {
+CThread::CThread() {
     m_hEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!m_hEvent) LOG(INFO) << "  creat event error code =  " << GetLastError();
 }

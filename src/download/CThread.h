@@ -12,8 +12,7 @@ class CThread {
 public:
     enum State : int32_t { StateStop = 0, StateHasTask = 1, StateIdle = 2 };
 
-    // downloadMutex: the pool's mutex that serialises writes into the shared output file (not owned).
-    explicit CThread(HANDLE downloadMutex);
+    CThread();
     virtual ~CThread();
     CThread(const CThread&) = delete;
     CThread& operator=(const CThread&) = delete;
@@ -32,7 +31,6 @@ public:
 
     CTask* getTask() const { return m_pTask; }
     void setTask(CTask* task) { m_pTask = task; }
-    HANDLE getMutex() const { return m_hMutex; }
     HANDLE getHandle() const { return m_hThread; }
     int32_t getState() const { return m_nState.load(); }
     void setState(int32_t state) { m_nState.store(state); }
@@ -41,6 +39,5 @@ protected:
     HANDLE m_hThread = nullptr;               // from _beginthreadex, null until started
     std::atomic<int32_t> m_nState{StateIdle};
     CTask* m_pTask = nullptr;                 // current task, not owned
-    HANDLE m_hMutex = nullptr;                // shared download mutex, owned by the pool
     HANDLE m_hEvent = nullptr;                // auto-reset wake-up event
 };

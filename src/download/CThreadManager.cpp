@@ -5,7 +5,7 @@
 #include "download/CTask.h"
 #include "easylogging++.h"
 
-CThreadManager::CThreadManager() { m_hMutex = CreateMutexW(nullptr, FALSE, L"mutex_for_downloadthread"); }
+CThreadManager::CThreadManager() = default;
 
 CThreadManager::~CThreadManager() {
     // Threads that were never stopped are stopped here, so none runs on a deleted object.
@@ -15,7 +15,6 @@ CThreadManager::~CThreadManager() {
         for (CThread* t : m_freeThreads) t->stop();
         releaseThreads();
     }
-    if (m_hMutex) CloseHandle(m_hMutex);
 }
 
 void CThreadManager::startThread(CThread* thread) {
@@ -27,7 +26,7 @@ void CThreadManager::startThread(CThread* thread) {
 }
 
 int CThreadManager::createThreads(int count) {
-    for (int i = 0; i < count; ++i) startThread(new CThread(m_hMutex));
+    for (int i = 0; i < count; ++i) startThread(new CThread());
     return static_cast<int>(m_threadHandles.size());
 }
 

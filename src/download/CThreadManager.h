@@ -37,7 +37,6 @@ public:
     const std::vector<CThread*>& freeThreads() const { return m_freeThreads; }
     const std::vector<CThread*>& busyThreads() const { return m_busyThreads; }
     const std::vector<HANDLE>& threadHandles() const { return m_threadHandles; }
-    HANDLE downloadMutex() const { return m_hMutex; }
 
 protected:
     // Starts a created thread and files it; a thread that fails to start is deleted.
@@ -46,6 +45,5 @@ protected:
     std::vector<CThread*> m_freeThreads;   // idle, not owning
     std::vector<CThread*> m_busyThreads;   // given a task, not owning
     std::vector<HANDLE> m_threadHandles;   // one per started thread, in creation order
-    HANDLE m_hMutex = nullptr;             // "mutex_for_downloadthread"
     std::vector<std::unique_ptr<CThread>> m_threads;  // owning, every started thread
 };

@@ -49,16 +49,16 @@ bool statusFitsSegment(const TransferSegment& task, int status) {
 }
 
 // libcurl hands the body to its writer in pieces of at most CURL_MAX_WRITE_SIZE (16 KiB),
-// whatever the receive buffer. Each write into the shared file takes the named download mutex,
-// a seek and a write; under Wine each of these is a call into the Wine server, and with the
-// workers queuing on the mutex 16 KiB at a time they, not the network, bound the download.
-// The gatherer collects a transfer's pieces into blocks of up to kWriteBlockSize and hands each
-// block to downloadFunc, which writes it as it writes any chunk: at the task's DownloadedPos,
-// under the mutex, cut at the segment's end. The bytes land where they would have landed one
-// piece at a time; DownloadedPos still counts only bytes in the file. A block is handed over
-// when it is full, when its first byte has waited kWriteBlockAgeMs (checked on every piece and
-// on libcurl's progress calls, which keep coming while nothing arrives, so progress of a
-// stalled transfer is not held back), and when the transfer ends, however it ends.
+// whatever the receive buffer. Each write into the output is a system call (under Wine a call
+// into the Wine server's file layer as well); 16 KiB at a time they cost more than the copy
+// that gathers them. The gatherer collects a transfer's pieces into blocks of up to
+// kWriteBlockSize and hands each block to downloadFunc, which writes it as it writes any
+// chunk: at the task's DownloadedPos, cut at the segment's end. The bytes land where they
+// would have landed one piece at a time; DownloadedPos still counts only bytes in the file. A
+// block is handed over when it is full, when its first byte has waited kWriteBlockAgeMs
+// (checked on every piece and on libcurl's progress calls, which keep coming while nothing
+// arrives, so progress of a stalled transfer is not held back), and when the transfer ends,
+// however it ends.
 class ChunkGatherer {
 public:
     static constexpr size_t kWriteBlockSize = 256 * 1024;
@@ -89,8 +89,8 @@ public:
 private:
     size_t add(char* data, size_t n) {
         TransferSegment* task = m_thread ? m_thread->getSegment() : nullptr;
-        // Without a task or a file nothing is gathered: the writer refuses the piece at once.
-        if (!task || !m_thread->getFile()) return downloadFunc(data, 1, n, m_thread);
+        // Without a task nothing is gathered: the writer refuses the piece at once.
+        if (!task) return downloadFunc(data, 1, n, m_thread);
         if (m_failed) return 0;
         if (!m_block.empty() && m_block.size() + n > kWriteBlockSize && !flush()) return 0;
         if (m_block.empty()) m_firstTick = GetTickCount();
@@ -241,9 +241,9 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, int64_t fromP
     curl_easy_setopt(m_pCurl, CURLOPT_HEADERFUNCTION, &CLibcurlTool::HeaderCallback);
     curl_easy_setopt(m_pCurl, CURLOPT_TIMEOUT, transferTimeout);
     curl_easy_setopt(m_pCurl, CURLOPT_CONNECTTIMEOUT, connectTimeout);
-    // A large receive buffer: each receive and each locked write into the shared file moves up
+    // A large receive buffer: each receive moves up
     // to 512 KiB instead of 16 KiB, which keeps the system calls per byte (costly under Wine and
-    // on slow machines) and the contention on the download mutex low.
+    // on slow machines) low.
     curl_easy_setopt(m_pCurl, CURLOPT_BUFFERSIZE, kSegmentBufferSize);
     CURLcode res = TlsPolicy::Apply(m_pCurl);
     if (res == CURLE_OK) res = curl_easy_perform(m_pCurl);
@@ -264,12 +264,9 @@ size_t downloadFunc(char* data, size_t size, size_t count, void* userdata) {
     auto* thread = static_cast<IRangeTarget*>(userdata);
     TransferSegment* task = thread ? thread->getSegment() : nullptr;
     const size_t n = size * count;  // libcurl passes an item size of 1
-    if (!task || !thread->getFile()) return 0;
+    if (!task) return 0;
 
-    HANDLE mutex = thread->getMutex();
-    const DWORD wait = mutex ? WaitForSingleObject(mutex, INFINITE) : WAIT_FAILED;
-    const bool locked = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-
+    // Only this worker advances its segment, and every write names its own position: no lock.
     size_t written = 0;
     const int64_t pos = task->DownloadedPos;
     const int64_t end = task->EndPos;
@@ -277,14 +274,11 @@ size_t downloadFunc(char* data, size_t size, size_t count, void* userdata) {
     if (pos <= end) {
         const bool fits = pos + static_cast<int64_t>(n) <= end;
         const size_t wanted = fits ? n : static_cast<size_t>(end - pos + 1);
-        // 64-bit seek: segments of packages of 2 GiB and more lie beyond a 32-bit offset.
-        if (_fseeki64(thread->getFile(), pos, SEEK_SET) == 0)
-            written = fwrite(data, 1, wanted, thread->getFile());
+        written = thread->writeAt(pos, data, wanted);
         // DownloadedPos counts only bytes that reached the file. A chunk that reaches past the
         // segment leaves it at EndPos once everything up to EndPos was written.
         task->DownloadedPos = (!fits && written == wanted) ? end : pos + static_cast<int64_t>(written);
     }
-    if (locked) ReleaseMutex(mutex);
 
     if (written != n) {
         // The full-width colon after "Task id" is GBK, like the other Chinese log texts.

@@ -41,7 +41,7 @@ public:
     CURLcode httpGet(const std::string& url, std::string& body);
     // POST of postBody on a handle of its own; the reply is appended to response.
     int HttpPost(const std::string& url, const std::string& postBody, std::string& response);
-    // Ranged GET of fromPos..toPos (inclusive) into the target's shared output file, at its
+    // Ranged GET of fromPos..toPos (inclusive) into the target's output, at its
     // segment's DownloadedPos. The body is gathered into blocks of up
     // to 256 KiB, each written by downloadFunc.
     CURLcode httpDownloadContent(const std::string& url, int64_t fromPos, int64_t toPos,
@@ -60,5 +60,5 @@ private:
 };
 
 // Body writer of the ranged GET (target: an IRangeTarget*): writes the part of the chunk that lies
-// within the segment at DownloadedPos, under the download mutex; returns the bytes written.
+// within the segment at DownloadedPos (a positioned write of the target); returns the bytes written.
 size_t downloadFunc(char* data, size_t size, size_t count, void* target);
