@@ -290,6 +290,10 @@ bool CDownloadTaskManager::loadTaskFromFile(int verbose) {
                 else if (field == "TaskId") task->TaskId = static_cast<int32_t>(childInt64(c));
             }
             task->RequestTimes = 0;
+            // A segment is complete only with its whole position: one saved as complete with a
+            // short position is work still to do.
+            if (task->TaskStatus.load() == TaskComplete && task->DownloadedPos != task->EndPos)
+                task->TaskStatus = TaskNew;
             if (task->ContentLength == 0 && ContentLength != 0) task->ContentLength = ContentLength;
             task->Verbose = verbose;
             addTask(task);
@@ -385,7 +389,16 @@ EnumErrorCode CDownloadTaskManager::loadDownloadTask(const std::string& tag, int
     return generateDownloadTask(tag, verbose);
 }
 
-void CDownloadTaskManager::saveTaskToFile() {
+namespace {
+std::function<void(CTask&)>& SaveReadHook() {
+    static std::function<void(CTask&)> hook;
+    return hook;
+}
+}  // namespace
+
+void CDownloadTaskManager::SetSaveReadHook(std::function<void(CTask&)> hook) { SaveReadHook() = std::move(hook); }
+
+void CDownloadTaskManager::saveTaskToFile(const std::function<bool()>& flushPackage) {
     tinyxml2::XMLDocument doc;
     tinyxml2::XMLElement* root = doc.NewElement("TaskInfo");
     doc.InsertEndChild(root);
@@ -393,17 +406,26 @@ void CDownloadTaskManager::saveTaskToFile() {
     addChild(doc, root, "ContentLength", ContentLength);
     addChild(doc, root, "DownloadTime", DownloadTime);
     for (const auto& task : m_allTasks) {
+        // Status first, then position: a worker publishes the last position of its segment
+        // before it marks the segment complete, so a status read as complete comes with the
+        // segment's whole position. A segment that finishes between the two reads is saved as
+        // not yet complete, which costs at most a repeated request, never a missing byte.
+        const int32_t status = task->TaskStatus.load();
+        if (SaveReadHook()) SaveReadHook()(*task);
+        const int64_t downloaded = task->DownloadedPos.load();
         tinyxml2::XMLElement* e = doc.NewElement("Task");
         root->InsertEndChild(e);
         addChild(doc, e, "StartPos", task->StartPos);
         addChild(doc, e, "EndPos", task->EndPos);
-        addChild(doc, e, "DownloadedPos", task->DownloadedPos.load());
+        addChild(doc, e, "DownloadedPos", downloaded);
         addChild(doc, e, "RemotePath", task->RemotePath);
         addChild(doc, e, "LocalPath", task->LocalPath);
-        addChild(doc, e, "TaskStatus", int64_t(task->TaskStatus.load()));
+        addChild(doc, e, "TaskStatus", int64_t(status));
         addChild(doc, e, "TaskId", int64_t(task->TaskId.load()));
         addChild(doc, e, "RequestTimes", int64_t(task->RequestTimes));
     }
+    // The bytes the file describes reach the disk before the file that claims them does.
+    if (flushPackage && !flushPackage()) return;
     // Written beside the task file and then put in its place, so a process that ends in the
     // middle of the write leaves the previous file, never half of one.
     const std::string temporary = m_taskFilePath + ".tmp";

@@ -2,6 +2,7 @@
 // The segments of one download attempt: the size probe, the cut into segments, the resume from
 // the task file beside the download, and the task file itself.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,12 @@ public:
     // Whether the loaded tasks fit the remote file: CheckResult.
     int checkTaskInfo(int verbose);
     // Writes the current state over the task file; a file that cannot be written is skipped.
-    void saveTaskToFile();
+    // flushPackage, when given, makes the package's bytes durable after the state was read and
+    // before the new task file is put in place; when it fails the previous task file stays.
+    void saveTaskToFile(const std::function<bool()>& flushPackage = nullptr);
+    // Test seam: called for each task between the reads of its status and of its position
+    // while the task file is saved (a segment that finishes meanwhile). Empty: none.
+    static void SetSaveReadHook(std::function<void(CTask&)> hook);
 
     // Size of the remote file, 0 when unknown. resultCode gets the last probe's libcurl result,
     // cdnText the CDN text of the reply. A length this process already knows for the address

@@ -104,7 +104,8 @@ void CDownloader::saveTaskToFile() {
     // An attempt whose preparation failed (size unknown, too many redirects, package not
     // opened, no worker) has nothing to tell the task file: it stays exactly as the attempt
     // found it, and the next attempt resumes from it.
-    if (m_prepared.load() && !m_abandoned.load()) m_taskManager.saveTaskToFile();
+    if (m_prepared.load() && !m_abandoned.load())
+        m_taskManager.saveTaskToFile([this] { return m_threadManager.package().flush(); });
 }
 
 DWORD CDownloader::retryDelayMs(int32_t failures) {

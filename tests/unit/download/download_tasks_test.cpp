@@ -385,6 +385,68 @@ TEST_F(Resume, ServerThatDoesNotAnswerTheSizeKeepsThePartialDownload) {
     }
 }
 
+// A segment that finishes while the task file is being saved: its status and position are
+// read as one pair, so it is never saved as complete with the short position it had before.
+TEST_F(Resume, SegmentFinishingDuringASaveIsNotSavedCompleteAndShort) {
+    Prepare("ten.bin", 3);
+    CDownloadTaskManager m(url_, Local("out"), Local("out.xml"));
+    ASSERT_TRUE(m.loadTaskFromFile(0));
+    CTask& second = *m.allTasks()[1];  // 3..5
+    second.DownloadedPos = 4;
+    second.TaskStatus = 3;
+    CDownloadTaskManager::SetSaveReadHook([&](CTask& t) {
+        if (&t != &second) return;
+        // The worker writes the last bytes, then marks the segment complete.
+        t.DownloadedPos = 5;
+        t.TaskStatus = 1;
+    });
+    m.saveTaskToFile();
+    CDownloadTaskManager::SetSaveReadHook(nullptr);
+    const std::string saved = ReadTaskFile();
+    EXPECT_EQ(saved.find("<DownloadedPos>4</DownloadedPos>"), std::string::npos) << saved;
+
+    CDownloadTaskManager again(url_, Local("out"), Local("out.xml"));
+    ASSERT_TRUE(again.loadTaskFromFile(0));
+    const CTask& loaded = *again.allTasks()[1];
+    EXPECT_FALSE(loaded.TaskStatus.load() == 1 && loaded.DownloadedPos.load() != loaded.EndPos);
+}
+
+// A task file that claims a segment complete although its position is short (written by an
+// older version, or by hand): the segment is work still to do, from its position.
+TEST_F(Resume, CompleteSegmentWithAShortPositionIsWorkToDo) {
+    Prepare("ten.bin", 3);
+    Replace("<DownloadedPos>2</DownloadedPos>", "<DownloadedPos>1</DownloadedPos>");
+    CDownloadTaskManager m(url_, Local("out"), Local("out.xml"));
+    ASSERT_EQ(m.loadDownloadTask("Download", 0), 1);
+    EXPECT_TRUE(m.takenTasks().empty());
+    ASSERT_EQ(m.todoTasks().size(), 3u);
+    EXPECT_EQ(m.todoTasks()[0]->TaskId.load(), 1);
+    EXPECT_EQ(m.todoTasks()[0]->DownloadedPos.load(), 1);
+}
+
+// The package is flushed after the state was read and before the task file that describes it
+// is put in place; when the flush fails, the previous task file stays.
+TEST_F(Resume, PackageIsFlushedBeforeTheTaskFileIsReplaced) {
+    Prepare("ten.bin", 3);
+    const std::string before = ReadTaskFile();
+    CDownloadTaskManager m(url_, Local("out"), Local("out.xml"));
+    ASSERT_TRUE(m.loadTaskFromFile(0));
+    m.allTasks()[1]->DownloadedPos = 4;
+    std::string atFlush;
+    m.saveTaskToFile([&] {
+        atFlush = ReadTaskFile();
+        return true;
+    });
+    EXPECT_EQ(atFlush, before);
+    EXPECT_NE(ReadTaskFile().find("<DownloadedPos>4</DownloadedPos>"), std::string::npos);
+
+    m.allTasks()[1]->DownloadedPos = 5;
+    const std::string saved = ReadTaskFile();
+    m.saveTaskToFile([] { return false; });
+    EXPECT_EQ(ReadTaskFile(), saved);
+    EXPECT_EQ(FileSize(dir_.File(L"out.xml.tmp")), -1);
+}
+
 // A package of 5 GiB: segment positions and the task file go past 32 bits and come back.
 TEST_F(Tasks, PositionsBeyondFourGiBSurviveTheTaskFile) {
     CDownloadTaskManager m(Url("five.exe"), Local("out"), Local("out.xml"));
