@@ -226,12 +226,15 @@ EnumErrorCode CDownloadTaskManager::generateDownloadTask(const std::string& tag,
     const DownloadSettings& settings = GetDownloadSettings();
     int64_t count = 0;
     if (settings.Slice_num > 0) {
-        count = settings.Slice_num;
+        count = settings.Slice_num > kMaxTasks ? kMaxTasks : settings.Slice_num;
         // More slices than bytes would give empty slices: one byte per slice then.
         if (count > length) count = length;
         m_sliceSize = length / count;
     } else {
         m_sliceSize = settings.Slice_size > 0 ? settings.Slice_size : kDefaultSliceSize;
+        // A slice size far too small for the file (given in KiB by mistake, say) would make a
+        // task and a task-file entry of every few bytes: the slices grow instead.
+        if (length / m_sliceSize > kMaxTasks) m_sliceSize = (length + kMaxTasks - 1) / kMaxTasks;
         count = length / m_sliceSize;
     }
     if (count == 0) count = 1;
@@ -422,7 +425,7 @@ void CDownloadTaskManager::saveTaskToFile(const std::function<bool()>& flushPack
         addChild(doc, e, "LocalPath", task->LocalPath);
         addChild(doc, e, "TaskStatus", int64_t(status));
         addChild(doc, e, "TaskId", int64_t(task->TaskId.load()));
-        addChild(doc, e, "RequestTimes", int64_t(task->RequestTimes));
+        addChild(doc, e, "RequestTimes", int64_t(task->RequestTimes.load()));
     }
     // The bytes the file describes reach the disk before the file that claims them does.
     if (flushPackage && !flushPackage()) return;

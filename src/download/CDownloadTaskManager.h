@@ -12,6 +12,8 @@
 class CDownloadTaskManager : public CTaskManager {
 public:
     static constexpr int64_t kDefaultSliceSize = 4194304;  // 4 MiB
+    // At most this many segments (16 GiB in default slices); larger files get larger slices.
+    static constexpr int64_t kMaxTasks = 4096;
 
     // Result of checkTaskInfo.
     enum CheckResult { CheckUsable = 1, CheckSizeChanged = 2, CheckInconsistent = 3, CheckSizeUnknown = 4 };

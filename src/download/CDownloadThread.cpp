@@ -22,16 +22,23 @@ void CDownloadThread::taskBusiness() {
         }
     }
     const CURLcode result = m_pCurlTool->httpDownloadContent(task->RemotePath, from, task->EndPos, this);
+    if (result == CURLE_ABORTED_BY_CALLBACK && stopRequested()) {
+        // Ended because the attempt stops: not a failure of the server. What arrived is kept.
+        task->TaskStatus = TaskFailed;
+        if (task->Verbose)
+            LOG(INFO) << " Tasks info, download stopped, id = " << task->TaskId.load();
+        return;
+    }
     if (result != CURLE_OK || task->DownloadedPos != task->EndPos) {
         ++task->RequestTimes;
         task->TaskStatus = TaskFailed;
         if (task->Verbose)
             LOG(INFO) << " Tasks info, download fail(" << result << "), id = " << task->TaskId.load()
-                      << ", reqTime = " << task->RequestTimes;
+                      << ", reqTime = " << task->RequestTimes.load();
     } else {
         task->TaskStatus = TaskComplete;
         if (task->Verbose)
             LOG(INFO) << " Tasks info, download success(" << result << "), id = " << task->TaskId.load()
-                      << ", reqTime = " << task->RequestTimes;
+                      << ", reqTime = " << task->RequestTimes.load();
     }
 }

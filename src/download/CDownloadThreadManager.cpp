@@ -38,10 +38,11 @@ void endProcessesRunningFrom(const std::wstring& path) {
 CDownloadThreadManager::CDownloadThreadManager(const std::string& localPath) : m_package(localPath) {}
 
 CDownloadThreadManager::~CDownloadThreadManager() {
-    // The workers write into the file: they end before it is closed.
-    for (CThread* t : m_busyThreads) m_freeThreads.push_back(t);
-    m_busyThreads.clear();
-    for (CThread* t : m_freeThreads) t->stop();
+    // The workers use the file and the stop request: they end (or are left, never deleted,
+    // when they do not) before these go; a worker left running can no longer write.
+    requestStop();
+    m_package.revokeWrites();
+    for (const auto& t : m_threads) t->stop();
     releaseThreads();
     closeFile();
 }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 class CTask;
 
@@ -20,11 +21,12 @@ public:
     // The work on the current task, run on this thread (none for a plain thread).
     virtual void taskBusiness() {}
 
-    // Starts the thread: 1, or 0 when it could not be created.
-    int init();
+    // Starts the thread: 1, or 0 when it could not be created. keepAlive (may be empty) is held
+    // by the thread until it ends: whatever the thread's work touches stays alive that long.
+    int init(std::shared_ptr<void> keepAlive = nullptr);
     // Hands the thread one task and wakes it. Returns 1.
     int doTask(CTask* task);
-    // Asks an idle thread to end.
+    // Asks the thread to end: at once when idle, after its current task when busy.
     void stop();
     // The thread body; returns 1 when told to stop.
     unsigned ThreadFunc();

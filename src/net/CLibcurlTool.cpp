@@ -20,17 +20,31 @@ const char kUserAgentHeader[] =
     "User-Agent:Mozilla/5.0 (Windows NT 6.1; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/62.0.3202.75 Safari/537.36";
 
-// Writer of the header probe and the plain GET: appends the chunk to a text.
+// A text that a request fills, up to a limit: a chunk that would take it past the limit ends
+// the transfer (CURLE_WRITE_ERROR) instead of growing the memory without end.
+struct BoundedText {
+    std::string* text;
+    size_t limit;
+};
+
+// Writer of the header probe and the plain GET: appends the chunk to a bounded text.
 size_t appendToText(char* data, size_t size, size_t count, void* target) {
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
+    auto* out = static_cast<BoundedText*>(target);
+    const size_t n = size * count;
+    if (out->text->size() + n > out->limit) return 0;
+    out->text->append(data, n);
+    return n;
 }
 
 // Writer of the POST: like appendToText, but a missing chunk or target ends the transfer.
 size_t appendPostReply(char* data, size_t size, size_t count, void* target) {
-    if (!data || !target) return static_cast<size_t>(-1);
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
+    if (!data || !target || !static_cast<BoundedText*>(target)->text) return static_cast<size_t>(-1);
+    return appendToText(data, size, count, target);
+}
+
+// A time limit of the configuration within its bounds, or the default.
+long boundedSeconds(long value, long fallback, long maximum) {
+    return value >= 1 && value <= maximum ? value : fallback;
 }
 
 bool endsWithExe(const std::string& path) {
@@ -70,9 +84,12 @@ public:
     static size_t write(char* data, size_t size, size_t count, void* self) {
         return static_cast<ChunkGatherer*>(self)->add(data, size * count);
     }
-    // Progress call: hands over a block that has waited long enough; non-zero ends the transfer.
+    // Progress call: ends the transfer at once when its owner stops; else hands over a block
+    // that has waited long enough. Non-zero ends the transfer.
     static int progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        return static_cast<ChunkGatherer*>(self)->flushIfOld() ? 0 : 1;
+        auto* gatherer = static_cast<ChunkGatherer*>(self);
+        if (gatherer->m_thread && gatherer->m_thread->stopRequested()) return 1;
+        return gatherer->flushIfOld() ? 0 : 1;
     }
     // Hands over what is gathered; false when downloadFunc wrote less than the block.
     bool flush() {
@@ -122,6 +139,7 @@ CURLcode CLibcurlTool::httpGet(const std::string& url, char* headerBuffer, long&
     }
     curl_easy_reset(m_pCurl);
     std::string headers;
+    BoundedText headerText{&headers, kMaxHeaderText};
     curl_easy_setopt(m_pCurl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(m_pCurl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(m_pCurl, CURLOPT_NOBODY, 1L);
@@ -130,7 +148,7 @@ CURLcode CLibcurlTool::httpGet(const std::string& url, char* headerBuffer, long&
     curl_easy_setopt(m_pCurl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(m_pCurl, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(m_pCurl, CURLOPT_WRITEFUNCTION, appendToText);
-    curl_easy_setopt(m_pCurl, CURLOPT_WRITEDATA, &headers);
+    curl_easy_setopt(m_pCurl, CURLOPT_WRITEDATA, &headerText);
     CURLcode res = TlsPolicy::Apply(m_pCurl);
     if (res != CURLE_OK) {
         figureError(res);
@@ -164,6 +182,7 @@ CURLcode CLibcurlTool::httpGet(const std::string& url, std::string& body) {
     }
     curl_easy_reset(m_pCurl);
     std::string received;
+    BoundedText receivedText{&received, kMaxBodySize};
     curl_easy_setopt(m_pCurl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(m_pCurl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(m_pCurl, CURLOPT_NOBODY, 0L);
@@ -172,7 +191,7 @@ CURLcode CLibcurlTool::httpGet(const std::string& url, std::string& body) {
     curl_easy_setopt(m_pCurl, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(m_pCurl, CURLOPT_WRITEFUNCTION, appendToText);
     curl_easy_setopt(m_pCurl, CURLOPT_TIMEOUT, 5L);
-    curl_easy_setopt(m_pCurl, CURLOPT_WRITEDATA, &received);
+    curl_easy_setopt(m_pCurl, CURLOPT_WRITEDATA, &receivedText);
     CURLcode res = TlsPolicy::Apply(m_pCurl);
     if (res != CURLE_OK) return res;
     res = curl_easy_perform(m_pCurl);
@@ -193,7 +212,9 @@ int CLibcurlTool::HttpPost(const std::string& url, const std::string& postBody, 
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, postBody.c_str());
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, nullptr);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendPostReply);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
+    // The reply may add at most kMaxBodySize to what the caller's text already holds.
+    BoundedText reply{&response, response.size() + kMaxBodySize};
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     TlsPolicy::Apply(curl);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 8L);
@@ -210,8 +231,9 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, int64_t fromP
         return CURLE_FAILED_INIT;
     }
     const DownloadSettings& settings = GetDownloadSettings();
-    const long connectTimeout = settings.ConnectTimeout;
-    const long transferTimeout = settings.TransferTimeout;
+    const long connectTimeout = boundedSeconds(settings.ConnectTimeout, kDefaultConnectTimeout, kMaxConnectTimeout);
+    const long transferTimeout =
+        boundedSeconds(settings.TransferTimeout, kDefaultTransferTimeout, kMaxTransferTimeout);
     const std::string range = std::to_string(fromPos) + "-" + std::to_string(toPos);
 
     TransferSegment* task = thread ? thread->getSegment() : nullptr;

@@ -17,6 +17,14 @@ public:
     static constexpr size_t kHeaderBufferSize = kHeaderTextMax + 1;
     // Receive buffer of the ranged GET (libcurl's largest).
     static constexpr long kSegmentBufferSize = 512 * 1024;
+    // Bodies kept in memory (plain GET, POST reply) and the header text of a probe are cut off
+    // beyond this: a reply that keeps coming ends the request with CURLE_WRITE_ERROR.
+    static constexpr size_t kMaxBodySize = 4 * 1024 * 1024;
+    static constexpr size_t kMaxHeaderText = 256 * 1024;
+    // Bounds of the time limits of a ranged GET (seconds); a value outside them is a mistake
+    // of the configuration and the default is used.
+    static constexpr long kDefaultConnectTimeout = 3, kMaxConnectTimeout = 120;
+    static constexpr long kDefaultTransferTimeout = 20, kMaxTransferTimeout = 3600;
 
     // Takes ownership of an easy handle from curl_easy_init (null when that failed).
     explicit CLibcurlTool(CURL* handle) : m_pCurl(handle) {}

@@ -433,23 +433,69 @@ TEST_F(Download, AttemptsReleaseTheirThreadsHandlesAndFile) {
 }
 
 // A driver thread that outlives its owner's wait is left to end by itself: the owner returns,
-// nothing is released under it, and it no longer writes the task file.
-TEST_F(Download, DriverOutlivingItsWaitIsLeftAlone) {
+// nothing is released under it, it no longer writes the task file or the package, and when it
+// ends it releases everything it held (the package is closed, its threads and handles are
+// gone). The next attempt then finishes the download.
+TEST_F(Download, DriverOutlivingItsWaitReleasesItsAttemptWhenItEnds) {
+    const std::string url = LocalServices::DownloadUrl(false, "pkg.exe") + "?abandon";
+    ASSERT_EQ(Run(url, Out(L"warm.exe")), 1);  // threads and handles of the process at rest
+    DWORD handles = 0;
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &handles));
+    const int threads = ThreadsOfThisProcess();
+
     GetDownloadSettings().TransferTimeout = 3;
     CDownLoadImpl::Limits l = limits_;
     l.noProgressMs = 500;
-    l.driverWaitMs = 100;
+    l.driverWaitMs = 0;
     CDownLoadImpl::SetLimits(l);
     ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/pkg.exe","method":"GET","stall_ms":6000})"));
     LogCapture log;
-    const DWORD start = GetTickCount();
-    EXPECT_EQ(Run(LocalServices::DownloadUrl(false, "pkg.exe") + "?abandon", Out(L"pkg.exe")), 10);
-    EXPECT_LT(GetTickCount() - start, 2500u);
+    EXPECT_EQ(Run(url, Out(L"pkg.exe")), 10);
     EXPECT_TRUE(log.contains(" driver thread did not end, attempt left to it"));
     const std::string taskFile = test_support::ReadFile(Out(L"pkg.exe.xml"));
-    Sleep(5000);  // the workers' transfers time out and the driver ends
+    for (int i = 0; i < 200 && !log.contains(" Download Stopped\xA3\xA1"); ++i) Sleep(50);
     EXPECT_TRUE(log.contains(" Download Stopped\xA3\xA1"));
     EXPECT_EQ(test_support::ReadFile(Out(L"pkg.exe.xml")), taskFile);
+    // Closed: the package can be renamed away and back.
+    Sleep(200);
+    EXPECT_TRUE(MoveFileW(Out(L"pkg.exe").c_str(), Out(L"moved.exe").c_str()));
+    EXPECT_TRUE(MoveFileW(Out(L"moved.exe").c_str(), Out(L"pkg.exe").c_str()));
+    DWORD after = 0;
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
+    EXPECT_LE(after, handles + 4);
+    EXPECT_LE(ThreadsOfThisProcess(), threads + 1);
+
+    CDownLoadImpl::SetLimits(limits_);
+    LocalServices::Reset();
+    ASSERT_EQ(Run(url, Out(L"pkg.exe")), 1);
+    EXPECT_EQ(Md5Of(Out(L"pkg.exe")), Md5Of(ServedPath("pkg.exe")));
+}
+
+// Stopping an attempt ends its running transfers at once, not when their time limit runs out.
+TEST_F(Download, StopEndsRunningTransfersAtOnce) {
+    GetDownloadSettings().TransferTimeout = 30;
+    ShortenNoProgress(500);
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/pkg.exe","method":"GET","stall_ms":30000})"));
+    LogCapture log;
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(Run(LocalServices::DownloadUrl(false, "pkg.exe") + "?stop", Out(L"pkg.exe")), 10);
+    EXPECT_LT(GetTickCount() - start, 15000u);
+    EXPECT_FALSE(log.contains(" driver thread did not end, attempt left to it"));
+    EXPECT_TRUE(log.contains(" Download Stopped\xA3\xA1"));
+}
+
+// A driver thread that could not be started: the attempt ends at once with 8 instead of
+// leaving the supervisor waiting for a driver that never comes, and the task file stays.
+TEST_F(Download, DriverThreadThatNeverStartsEndsTheAttempt) {
+    const std::string url = LocalServices::DownloadUrl(false, "pkg.exe");
+    ASSERT_EQ(Run(url, Out(L"pkg.exe")), 1);
+    const std::string taskFile = test_support::ReadFile(Out(L"pkg.exe.xml"));
+    CDownloader::SetThreadStarter([](unsigned(__stdcall*)(void*), void*) -> uintptr_t { return 0; });
+    const int result = Run(url, Out(L"pkg.exe"));
+    CDownloader::SetThreadStarter(nullptr);
+    EXPECT_EQ(result, 8);
+    EXPECT_EQ(test_support::ReadFile(Out(L"pkg.exe.xml")), taskFile);
+    EXPECT_EQ(Run(url, Out(L"pkg.exe")), 1);
 }
 
 #ifdef DOWNLOAD_DRIVER_EXE

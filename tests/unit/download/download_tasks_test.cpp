@@ -98,6 +98,26 @@ TEST_F(Tasks, SegmentsCoverTheFileForEachSliceSetting) {
     }
 }
 
+// Slice settings that would cut a file into more than kMaxTasks segments (a slice size given
+// in KiB by mistake, an absurd slice count) give kMaxTasks larger segments instead.
+TEST_F(Tasks, SliceSettingsHaveBounds) {
+    struct Case {
+        int32_t sliceNum, sliceSize;
+        size_t tasks;
+        int64_t sliceBytes;
+    } cases[] = {{0, 1024, 4096, 2560}, {100000, 0, 4096, 2560}, {0, 2560, 4096, 2560}, {0, 4096, 2560, 4096}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.sliceNum) + "/" + std::to_string(c.sliceSize));
+        GetDownloadSettings().Slice_num = c.sliceNum;
+        GetDownloadSettings().Slice_size = c.sliceSize;
+        CDownloadTaskManager m(Url("tenmib.exe"), Local("out"), Local("out.xml"));
+        ASSERT_EQ(m.generateDownloadTask("", 0), 1);
+        ASSERT_EQ(m.allTasks().size(), c.tasks);
+        EXPECT_EQ(m.sliceSize(), c.sliceBytes);
+        EXPECT_EQ(m.allTasks().back()->EndPos, 10 * 1048576);
+    }
+}
+
 TEST_F(Tasks, TaskFileIsWrittenByteForByte) {
     GetDownloadSettings().Slice_num = 3;
     const std::string url = Url("ten.bin") + "?a=1&b=<2>";
@@ -138,7 +158,7 @@ TEST_F(Tasks, TaskFileIsWrittenByteForByte) {
     EXPECT_EQ(again.takenTasks()[0]->TaskId.load(), 1);
     ASSERT_EQ(again.todoTasks().size(), 2u);
     EXPECT_EQ(again.todoTasks()[0]->DownloadedPos.load(), 4);
-    EXPECT_EQ(again.todoTasks()[0]->RequestTimes, 0);
+    EXPECT_EQ(again.todoTasks()[0]->RequestTimes.load(), 0);
     EXPECT_EQ(again.todoTasks()[1]->ContentLength, 10);
     EXPECT_EQ(again.allTasks()[0]->RemotePath, url);
 }

@@ -440,6 +440,44 @@ TEST(TransferLimits, SlowSegmentShowsProgressWhileItRuns) {
     EXPECT_TRUE(out.Read(0, size_t(task->DownloadedPos)) == SourceBytes(0, size_t(task->DownloadedPos)));
 }
 
+// Bodies kept in memory have a size limit: a reply that never ends is cut off at once instead
+// of filling the memory until the time limit.
+TEST(TransferLimits, BodyKeptInMemoryHasASizeLimit) {
+    ASSERT_TRUE(LocalServices::Reset());
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path": "/download/small.txt", "endless": true})"));
+    CLibcurlTool tool(curl_easy_init());
+    std::string body = "unchanged";
+    EXPECT_EQ(tool.httpGet(LocalServices::DownloadUrl(false, "small.txt"), body), CURLE_WRITE_ERROR);
+    EXPECT_EQ(body, "unchanged");
+    std::string reply = "before;";
+    EXPECT_EQ(tool.HttpPost(LocalServices::BaseUrl(false) + "/download/small.txt", "x", reply), CURLE_WRITE_ERROR);
+    EXPECT_LE(reply.size(), CLibcurlTool::kMaxBodySize + 7);
+}
+
+// Time limits from the configuration outside their bounds (0 would mean none at all; a
+// negative one is refused by libcurl) fall back to the defaults.
+TEST(TransferLimits, TimeLimitsOutsideTheirBoundsFallBackToTheDefaults) {
+    ASSERT_TRUE(LocalServices::Reset());
+    DownloadSettings& settings = GetDownloadSettings();
+    const DownloadSettings saved = settings;
+    struct Case {
+        int32_t connect, transfer;
+        const char* logged;
+    } cases[] = {{-1, 0, "[3,20]"}, {0, -7, "[3,20]"}, {100000, 100000, "[3,20]"}, {5, 60, "[5,60]"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.logged);
+        settings.ConnectTimeout = c.connect;
+        settings.TransferTimeout = c.transfer;
+        Output out(0);
+        auto task = Segment(LocalServices::DownloadUrl(false, "pkg.exe"), 0, 999);
+        task->Verbose = 1;
+        LogCapture log;
+        EXPECT_EQ(out.Fetch(task->RemotePath, *task), CURLE_OK);
+        EXPECT_EQ(log.countExact(std::string(" Request Range: (1, 999) 0-999, ") + c.logged), 1) << log.dump();
+    }
+    settings = saved;
+}
+
 TEST(TransferLimits, NoServerListening) {
     // Nothing listens on port 1 of the loopback.
     CLibcurlTool tool(curl_easy_init());
