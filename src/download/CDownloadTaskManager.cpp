@@ -125,6 +125,14 @@ bool CDownloadTaskManager::CdnOfReply(const std::string& headers, std::string& e
     return false;
 }
 
+std::string CDownloadTaskManager::ValidatorOfReply(const std::string& headers) {
+    std::string value;
+    // A weak entity tag ("W/...") may stay the same when the bytes change: not a validator.
+    if (HttpHeaders::Find(headers, "ETag", value) && !value.empty() && value.compare(0, 2, "W/") != 0) return value;
+    if (HttpHeaders::Find(headers, "Last-Modified", value)) return value;
+    return std::string();
+}
+
 int64_t CDownloadTaskManager::getContentLength(int& resultCode, std::string& cdnText, int verbose, bool fresh) {
     cdnText.clear();
     CSingleUserLog* analytics = CSingleUserLog::GetInstance();
@@ -173,6 +181,7 @@ int64_t CDownloadTaskManager::getContentLength(int& resultCode, std::string& cdn
 
         const int64_t length = LengthOfReply(headers, probe.contentLength);
         if (length <= 0) return 0;
+        m_validator = ValidatorOfReply(headers);
         if (verbose) LOG(INFO) << " Get Contentlength =" << length;
         if (!m_remotePath.empty()) analytics->SetContentLength(m_remotePath, length);
         return length;
@@ -223,6 +232,7 @@ EnumErrorCode CDownloadTaskManager::generateDownloadTask(const std::string& tag,
     if (length <= 0) return sizeFailure(lastResult);
 
     ContentLength = length;
+    m_generated = true;
     const DownloadSettings& settings = GetDownloadSettings();
     int64_t count = 0;
     if (settings.Slice_num > 0) {
@@ -251,6 +261,7 @@ EnumErrorCode CDownloadTaskManager::generateDownloadTask(const std::string& tag,
         task->ContentLength = length;
         task->RequestTimes = 0;
         task->HeadCdnInfo = cdnText;
+        task->Validator = m_validator;
         task->Verbose = verbose;
         addTask(task);
     }
@@ -263,6 +274,7 @@ EnumErrorCode CDownloadTaskManager::generateDownloadTask(const std::string& tag,
 
 bool CDownloadTaskManager::loadTaskFromFile(int verbose) {
     m_loadedTasks = false;
+    m_storedValidator.clear();
     FILE* file = fopen(m_taskFilePath.c_str(), "rb");
     if (!file) return false;
     tinyxml2::XMLDocument doc;
@@ -277,6 +289,7 @@ bool CDownloadTaskManager::loadTaskFromFile(int verbose) {
         if (name == "TasksCount") TasksCount = static_cast<int32_t>(childInt64(e));
         else if (name == "ContentLength") ContentLength = childInt64(e);
         else if (name == "DownloadTime") DownloadTime = childInt64(e);
+        else if (name == "Validator") m_storedValidator = e->GetText() ? e->GetText() : "";
         else if (name == "Task") {
             CTask* task = new CTask;
             for (const tinyxml2::XMLElement* c = e->FirstChildElement(); c; c = c->NextSiblingElement()) {
@@ -303,6 +316,7 @@ bool CDownloadTaskManager::loadTaskFromFile(int verbose) {
             m_loadedTasks = true;
         }
     }
+    for (const auto& task : m_allTasks) task->Validator = m_storedValidator;
     // The file does not keep the slice size: it is the length of the first of several
     // segments, so a file cut with any slice size passes the layout check.
     if (m_allTasks.size() > 1) m_sliceSize = m_allTasks[0]->EndPos - m_allTasks[0]->StartPos + 1;
@@ -321,6 +335,14 @@ int CDownloadTaskManager::checkTaskInfo(int verbose) {
     m_checkResult = 0;
     const int64_t length = probeSize(kSizeProbes, verbose, m_checkResult, cdnText, &m_checkProbes, true);
     m_checkCdnText = cdnText;
+    // The same size is not enough: a file replaced on the server by another of the same size
+    // shows another validator (when both the stored and the new reply name one).
+    if (length == ContentLength && !m_storedValidator.empty() && !m_validator.empty() &&
+        m_storedValidator != m_validator) {
+        LOG(INFO) << " remote file changed: " << m_storedValidator << " != " << m_validator;
+        DownloadEvents::Flow("DL025");
+        return CheckSizeChanged;
+    }
     if (length <= 0) return CheckSizeUnknown;
     if (length != ContentLength) {
         DownloadEvents::Flow("DL025");
@@ -374,6 +396,7 @@ EnumErrorCode CDownloadTaskManager::loadDownloadTask(const std::string& tag, int
             for (const auto& task : m_allTasks) {
                 task->RemotePath = m_remotePath;
                 task->HeadCdnInfo = m_checkCdnText;
+                task->Validator = m_validator.empty() ? m_storedValidator : m_validator;
             }
             LOG(INFO) << " Load tasks from file success!";
             if (m_loadedTasks) DownloadEvents::Funnel("Download", "ResumUpload");
@@ -408,6 +431,9 @@ void CDownloadTaskManager::saveTaskToFile(const std::function<bool()>& flushPack
     addChild(doc, root, "TasksCount", int64_t(TasksCount));
     addChild(doc, root, "ContentLength", ContentLength);
     addChild(doc, root, "DownloadTime", DownloadTime);
+    // The validator of the file the segments belong to, when the server names one.
+    const std::string validator = m_allTasks.empty() ? std::string() : m_allTasks.front()->Validator;
+    if (!validator.empty()) addChild(doc, root, "Validator", validator);
     for (const auto& task : m_allTasks) {
         // Status first, then position: a worker publishes the last position of its segment
         // before it marks the segment complete, so a status read as complete comes with the

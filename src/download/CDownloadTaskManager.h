@@ -59,6 +59,12 @@ public:
     static bool CdnOfReply(const std::string& headers, std::string& eventLabel, std::string& logText,
                            std::string& cdnText);
 
+    // The validator of a probe's last reply: its entity tag when that is strong, else its
+    // Last-Modified date; empty when it names neither.
+    static std::string ValidatorOfReply(const std::string& headers);
+    // Whether the tasks were cut afresh (not resumed) by the last load.
+    bool generatedAfresh() const { return m_generated; }
+
     const std::string& remotePath() const { return m_remotePath; }
     const std::string& localPath() const { return m_localPath; }
     const std::string& taskFilePath() const { return m_taskFilePath; }
@@ -89,4 +95,7 @@ private:
     std::vector<std::string> m_checkProbes;   // the probes of the last checkTaskInfo
     int m_checkResult = 0;                    // and the result of its last probe
     std::string m_checkCdnText;               // and the CDN text it saw
+    std::string m_validator;                  // validator of the last probe that learnt the size
+    std::string m_storedValidator;            // validator the task file names
+    bool m_generated = false;                 // generateDownloadTask cut the tasks
 };

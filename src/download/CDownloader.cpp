@@ -74,6 +74,10 @@ EnumErrorCode CDownloader::downloadInit(const std::string& tag, int verbose) {
     }
     int threads = m_threadManager.createThreads(m_threadCount);
     if (threads == -1) return ErrOpenFile;
+    // Tasks cut afresh trust no byte of a leftover package: one longer than the new content
+    // is cut to its length (the shorter rest is overwritten segment by segment).
+    if (m_taskManager.generatedAfresh() && !m_threadManager.package().cutTo(m_taskManager.ContentLength))
+        LOG(INFO) << " package not cut to " << m_taskManager.ContentLength << ", error " << GetLastError();
     if (threads == 0) {
         LOG(INFO) << " [Error]: " << " createThreads is empty";
         return ErrNoThreads;

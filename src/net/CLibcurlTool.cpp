@@ -57,6 +57,9 @@ bool endsWithExe(const std::string& path) {
 // where the whole-file body lines up with the segment; an error reply's body is never taken.
 bool statusFitsSegment(const TransferSegment& task, int status) {
     if (endsWithExe(task.RemotePath)) return status == 206;
+    // Asked with If-Range: a whole-file answer means the file is no longer the one whose
+    // bytes the segments hold.
+    if (!task.Validator.empty() && status == 200) return false;
     if (status >= 400) return false;
     if (status == 200 && task.DownloadedPos != 0) return false;
     return true;
@@ -247,6 +250,10 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, int64_t fromP
 
     curl_easy_reset(m_pCurl);
     curl_slist* headerList = curl_slist_append(nullptr, kUserAgentHeader);
+    if (task && !task->Validator.empty()) {
+        const std::string ifRange = "If-Range: " + task->Validator;
+        headerList = curl_slist_append(headerList, ifRange.c_str());
+    }
     curl_easy_setopt(m_pCurl, CURLOPT_HTTPHEADER, headerList);
     curl_easy_setopt(m_pCurl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(m_pCurl, CURLOPT_NOSIGNAL, 1L);

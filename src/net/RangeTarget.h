@@ -16,6 +16,9 @@ struct TransferSegment {
     std::string RemotePath;              // final address of the file (after redirects)
     std::string HeadCdnInfo;             // CDN text the size probe saw when the task was made
     std::string CdnInfo;                 // CDN text gathered from this segment's own requests
+    // Validator (strong entity tag or Last-Modified) of the file the size probe saw; requests
+    // send it as If-Range, so a file changed since is answered whole (200), which is refused.
+    std::string Validator;
     int64_t EndPos = 0;
     // Written by the worker, read by the driver: atomic, so a 32-bit process never reads half
     // of an old and half of a new position.

@@ -238,6 +238,45 @@ TEST_F(Download, ResumedSegmentsUseTheAddressJustProbed) {
     EXPECT_EQ(taskFile.find("pkg-expired"), std::string::npos);
 }
 
+// A package left over from another download (no task file) and longer than the new content:
+// a fresh download cuts it to the new length, so none of its stale bytes remain.
+TEST_F(Download, FreshDownloadCutsALongerLeftoverPackage) {
+    ASSERT_TRUE(WriteAt(Out(L"long.exe"), 0, std::vector<char>(100000, 'L'), 3 * kPackage));
+    ASSERT_EQ(Run(LocalServices::DownloadUrl(false, "pkg.exe"), Out(L"long.exe")), 1);
+    EXPECT_EQ(FileSize(Out(L"long.exe")), kPackage);
+    EXPECT_EQ(Md5Of(Out(L"long.exe")), Md5Of(ServedPath("pkg.exe")));
+}
+
+// The file was replaced on the server by another of the same size between two attempts: its
+// validator (entity tag) tells, and the download starts afresh instead of mixing the bytes of
+// both files.
+TEST_F(Download, SameSizeChangeOnTheServerStartsAfresh) {
+    const std::string url = LocalServices::DownloadUrl(false, "same.exe");
+    ASSERT_TRUE(Serve("same.exe", kPackage));
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/same.exe","headers":{"ETag":"\"v1\""}})"));
+    ASSERT_EQ(Run(url, Out(L"same.exe")), 1);
+    const std::string first = test_support::ReadFile(Out(L"same.exe.xml"));
+    EXPECT_NE(first.find("<Validator>"), std::string::npos) << first;
+    EXPECT_NE(first.find("v1"), std::string::npos) << first;
+    {
+        CDownloadTaskManager m(url, Narrow(Out(L"same.exe")), Narrow(Out(L"same.exe.xml")));
+        ASSERT_TRUE(m.loadTaskFromFile(0));
+        m.allTasks()[1]->DownloadedPos = kSlice + 1000;
+        m.allTasks()[1]->TaskStatus = 2;
+        m.saveTaskToFile();
+    }
+    // Other bytes, the same size, another entity tag.
+    ASSERT_TRUE(WriteAt(ServedPath("same.exe"), 0, SourceBytes(777, size_t(kPackage)), kPackage));
+    LocalServices::Reset();
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/same.exe","headers":{"ETag":"\"v2\""}})"));
+    Reports reports;
+    ASSERT_EQ(Run(url, Out(L"same.exe")), 1);
+    EXPECT_EQ(reports.count("flow|Other|FlowError|DL025"), 1);
+    EXPECT_EQ(Md5Of(Out(L"same.exe")), Md5Of(ServedPath("same.exe")));
+    // Every segment request carried the validator of the file it belongs to.
+    for (const auto& g : Gets("/download/same.exe")) EXPECT_EQ(g["headers"]["If-Range"].asString(), "\"v2\"");
+}
+
 TEST_F(Download, FileThatChangedOnTheServerStartsAfresh) {
     const std::string url = LocalServices::DownloadUrl(false, "changing.exe");
     ASSERT_TRUE(Serve("changing.exe", kPackage));

@@ -256,10 +256,25 @@ TEST(ProbeReply, HeadersAreMatchedByName) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(CDownloadTaskManager::LengthOfReply(c.headers, c.parsed), c.length);
+        EXPECT_EQ(CDownloadTaskManager::ValidatorOfReply(c.headers), "");
         std::string label, logText, cdnText;
         EXPECT_EQ(CDownloadTaskManager::CdnOfReply(c.headers, label, logText, cdnText), *c.label != 0);
         EXPECT_EQ(label, c.label);
     }
+}
+
+// The validator of a reply: a strong entity tag, else the Last-Modified date.
+TEST(ProbeReply, Validator) {
+    const std::string lastModified = "Last-Modified: Wed, 21 Oct 2026 07:28:00 GMT\r\n";
+    struct {
+        std::string headers;
+        const char* validator;
+    } cases[] = {
+        {"HTTP/1.1 200 OK\r\nETag: \"abc\"\r\n" + lastModified, "\"abc\""},
+        {"HTTP/1.1 200 OK\r\netag: W/\"abc\"\r\n" + lastModified, "Wed, 21 Oct 2026 07:28:00 GMT"},
+        {"HTTP/1.1 200 OK\r\nX-ETag: \"abc\"\r\n", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CDownloadTaskManager::ValidatorOfReply(c.headers), c.validator) << c.headers;
 }
 
 // "Content-Location" names no redirect; a final reply (200) that does name a Location is

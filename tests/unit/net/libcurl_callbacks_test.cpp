@@ -284,6 +284,31 @@ TEST(HeaderCallback, StatusAndContentRangeChecks) {
     }
 }
 
+// A request sent with If-Range (the segment knows its file's validator) that is answered with
+// the whole file (200) means the file changed: refused, even at the start of the file.
+TEST(HeaderCallback, WholeFileAnswerToIfRangeIsRefused) {
+    struct {
+        const char* validator;
+        const char* status;
+        bool accepted;
+    } cases[] = {{"\"v1\"", "HTTP/1.1 200 OK\r\n", false},
+                 {"\"v1\"", "HTTP/1.1 206 Partial Content\r\n", true},
+                 {"", "HTTP/1.1 200 OK\r\n", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.validator) + " " + c.status);
+        CTask task;
+        task.RemotePath = "http://h/p/pkg.zip";
+        task.ContentLength = 1000;
+        task.EndPos = 999;
+        task.Validator = c.validator;
+        CDownloadThread thread(nullptr);
+        thread.setTask(&task);
+        std::string line = c.status;
+        EXPECT_EQ(CLibcurlTool::HeaderCallback(&line[0], 1, line.size(), static_cast<IRangeTarget*>(&thread)) != 0,
+                  c.accepted);
+    }
+}
+
 TEST(HeaderCallback, CdnTextInEitherHeaderOrder) {
     const std::string ray = "CF-RAY: 7d2a1b3c4d5e6f70-FRA\r\n";
     const std::string cache = "CF-Cache-Status: HIT\r\n";
