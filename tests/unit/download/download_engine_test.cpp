@@ -173,8 +173,7 @@ TEST_F(Download, FileThatChangedOnTheServerStartsAfresh) {
 TEST_F(Download, SupervisorLimits) {
     GetDownloadSettings().Slice_num = 2;
     GetDownloadSettings().TransferTimeout = 3;
-    // Long enough that, on a busy machine, the failures on a CDN address add up before it runs out.
-    ShortenNoProgress(4000);
+    ShortenNoProgress(2000);
     const std::string base = LocalServices::DownloadUrl(false, "pkg.exe");
     struct Case {
         const char* name;
