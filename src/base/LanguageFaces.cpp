@@ -8,7 +8,6 @@ std::wstring GetLanguageUiFace(int32_t language) {
         case Chinese: return L"Microsoft YaHei";
         case ChineseTrad: return L"Microsoft JhengHei";
         case Korean: return L"Malgun Gothic";
-        case Arabic: return L"Segoe UI Arabic";
         case Hindi: return L"Nirmala UI";
         case Thai: return L"Leelawadee UI";
         default: return L"Segoe UI";

@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <string>
 
-// The UI face of a language (EnumLanguage value); Latin, Cyrillic and Vietnamese texts, and
-// values outside the table, use "Segoe UI".
+// The UI face of a language (EnumLanguage value); Latin, Cyrillic, Vietnamese and Arabic texts,
+// and values outside the table, use "Segoe UI" (which has Arabic on Windows; where it does not,
+// the toolkit draws a script the face lacks in a face of that script).
 std::wstring GetLanguageUiFace(int32_t language);
 // True for the languages whose pages run from the right (Arabic).
 bool IsRightToLeftLanguage(int32_t language);

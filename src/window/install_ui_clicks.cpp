@@ -147,7 +147,7 @@ void InstallUIMainWnd::OnStartAppClick() {
         // "Try again".
         m_log->AddUserLogEvent("Download", "8-1.ClickTryAgain", RetryLabel(), false);
         m_log->AddUserLog_funnel("CoreFuncEvent", "Downloading", 0, "Download", "CoreFuncStart", "null", false, false);
-        m_retry = true;
+        m_install.retry = true;
         if (m_progress) m_progress->SetValue(0);
         BeginInstallTask();
         return;
@@ -157,10 +157,10 @@ void InstallUIMainWnd::OnStartAppClick() {
 
 void InstallUIMainWnd::OpenAdviceLink() {
     m_log->AddUserLogEvent("Download", "8-2.ClickInstallLink", RetryLabel(), false);
-    std::wstring url = WindowTexts::AdviceLinkAddress(AdviceLinkOverride(), m_configure->m_remotePaths,
+    std::wstring url = WindowTexts::AdviceLinkAddress(m_install.AdviceLink(), m_configure->m_remotePaths,
                                                       m_configure->m_downloaderType);
     if (url.empty()) return;
-    if (m_appendFileName) {
+    if (m_install.appendFileName) {
         wchar_t module[MAX_PATH] = {};
         GetModuleFileNameW(nullptr, module, MAX_PATH);
         url = WindowTexts::AppendPackageSuffix(url, WindowTexts::FileNameOf(module));

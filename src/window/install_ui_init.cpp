@@ -45,10 +45,10 @@ void InstallUIMainWnd::InitWindow() {
 
     // 2. Window state.
     for (HANDLE& thread : m_threads) thread = nullptr;
-    m_packageSize = 0;
+    m_install.packageSize = 0;
     m_lastSuppressedMessage = -1;
-    m_retry = false;
-    m_appendFileName = true;
+    m_install.retry = false;
+    m_install.appendFileName = true;
     m_frameCount = CountCarouselFrames();
 
     // 3. Controls.
@@ -56,7 +56,7 @@ void InstallUIMainWnd::InitWindow() {
     Hide(m_failRetry);
     Hide(m_failAdvice);
     Hide(m_imgWarning);
-    SetAdviceLinkOverride(std::wstring());
+    m_install.SetAdviceLink(std::wstring());
 
     // 4. The skin's configuration values.
     if (!m_pm.GetRoot() || m_pm.GetRoot()->GetCount() == 0)
@@ -84,7 +84,8 @@ void InstallUIMainWnd::InitWindow() {
 
     // 8. The run's stamp and work folder.
     m_startStamp = m_log->GetStartStamp();
-    m_downloadFolder = m_log->GetWorkFolder();
+    m_install.workFolder = m_log->GetWorkFolder();
+    m_install.logFolder = m_log->GetLogFolder();
 
     // 9. The default install folder.
     wchar_t programFiles[MAX_PATH] = {};
@@ -97,6 +98,7 @@ void InstallUIMainWnd::InitWindow() {
 
     // 11. The event that holds the success page until the progress bar has reached its end.
     m_progressFinished = CreateEventW(nullptr, TRUE, FALSE, L"ProgressFinish100");
+    m_install.progressFinish100 = m_progressFinished;
     if (m_progressFinished) {
         LOG(INFO) << " CreateEvent successfully ";
         ResetEvent(m_progressFinished);
@@ -210,6 +212,9 @@ void InstallUIMainWnd::ReadSkinValues() {
     m_extraDownloadUrl = text(L"Extra_download_url");
     m_mainPid = number(L"MainPid");
     m_newLicenseFlag = text(L"NewLicenseFlag");
+    // What the install worker is given by the window.
+    m_install.downloaderId = m_downloaderId;
+    m_install.needStartFlag = m_needStartFlag;
 }
 
 void InstallUIMainWnd::LogStartFacts() {

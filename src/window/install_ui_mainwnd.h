@@ -18,6 +18,7 @@
 #include "analytics/CSingleUserLog.h"
 #include "config/CConfigure.h"
 #include "DuiLib/Core/WindowImplBase.h"
+#include "install/InstallWindow.h"
 
 struct ITaskbarList3;
 namespace DuiLib {
@@ -35,7 +36,7 @@ class CTabLayoutUI;
 // Class name of the installer window: "QV_UI_Frame_" + Downloader_id, fixed at start-up.
 void SetMainWindowClassName(const std::wstring& name);
 
-class InstallUIMainWnd : public DuiLib::WindowImplBase, public IAnalyticsWindow {
+class InstallUIMainWnd : public DuiLib::WindowImplBase, public IAnalyticsWindow, public IInstallWindow {
 public:
     InstallUIMainWnd();
     ~InstallUIMainWnd() override;
@@ -52,7 +53,31 @@ public:
     static unsigned __stdcall AsyncGetCbsInfoThreadFunc(void* window);
     // The install worker's configuration phase: the install-time order of the query, the parse
     // and the skin fall-back. The worker sets the worker-started flag before calling it.
-    void LoadDownloadInfo();
+    void LoadDownloadInfo() override;
+
+    // The install worker's thread (argument: the window): one installation, InstallWorker.
+    static unsigned __stdcall InstallThreadFunc(void* window);
+    // Deletes the downloaded package, its task file and its stamp from the work folder.
+    void ClearAPPData();
+    // The installed product's main program; empty when not found.
+    std::wstring GetMainExePath();
+    // The copy of the single-instance mutex that the worker releases before an automated restart.
+    static void SetInstanceMutexForWorker(HANDLE mutex);
+
+    // What the install worker reads and writes (IInstallWindow).
+    InstallWindowState& InstallState() override { return m_install; }
+    int32_t UiLanguage() override { return m_uiLanguage.load(); }
+    void SetWorkerStarted() override { m_workerStarted = true; }
+    bool SkinLabel(const std::wstring& name, std::wstring& text) override;
+    void Post(UINT message, WPARAM wParam) override;
+    void StartRunningAnimation() override;
+    void StopRunningAnimation() override;
+    void RegisterAsMainWindow() override;
+    int ProgressValue() override { return m_progressValue.load(); }
+    bool SaveProductLanguage() override;
+    void ClickStartApp() override;
+    void ReleaseInstanceMutex() override;
+    void CloseWindow() override;
 
     // Download address choice over the record's remote paths.
     std::wstring checkRemotePath(std::vector<std::wstring> remotePaths);
@@ -78,16 +103,6 @@ public:
     // Free space of the folder's drive and the needed space into their labels; false when the
     // free space cannot be read.
     bool UpdateSpaceLabels(const std::wstring& folder);
-    // The download address the install worker chose: the failure page's advice link opens it.
-    // (Written by the worker's thread, read by the window's.)
-    void SetAdviceLinkOverride(const std::wstring& address) {
-        std::lock_guard<std::mutex> lock(m_adviceLinkLock);
-        m_adviceLinkOverride = address;
-    }
-    std::wstring AdviceLinkOverride() {
-        std::lock_guard<std::mutex> lock(m_adviceLinkLock);
-        return m_adviceLinkOverride;
-    }
     // Starts the product (the window closes).
     void LaunchProduct();
     // The settings panel: 360 high collapsed, 560 open, keeping the left, top and width.
@@ -101,8 +116,6 @@ public:
     void SelectLanguageItem(int32_t wanted);
     // Puts the current language's texts on the window.
     void ApplyLanguage();
-    // Writes the language for the installed product (install worker and message 2945).
-    bool SaveProductLanguage();
     std::wstring GetLanguageFontName();
     int32_t GetLanguage() const { return m_uiLanguage.load(); }
 
@@ -115,6 +128,10 @@ public:
     std::atomic<bool> m_workerStarted{false};
     // The UI language (EnumLanguage index); English until the language choice sets it.
     std::atomic<int32_t> m_uiLanguage{0};
+    // The window state shared with the install worker.
+    InstallWindowState m_install;
+    // Value of the progress bar, kept by the progress page.
+    std::atomic<int> m_progressValue{0};
 
     // Timer of the automated mode: presses "install" two seconds after the start.
     static constexpr UINT_PTR kAutoInstallTimer = 666;
@@ -148,7 +165,7 @@ private:
     void ToggleSettings(bool& openFlag, int wantedPage);
     void OpenAdviceLink();
     bool IsFailurePageShown() const;
-    std::string RetryLabel() const { return m_retry ? "Retry" : "First"; }
+    std::string RetryLabel() const { return m_install.retry ? "Retry" : "First"; }
 
     // install_ui_language.cpp
     void ApplyLicenceText();
@@ -214,8 +231,6 @@ private:
 
     // Window state.
     int32_t m_closeMode = 2;  // 2: closing asks (MsgCancel); 1: closes at once
-    bool m_retry = false;
-    bool m_appendFileName = false;
     bool m_launchStarted = false;
     // The settings panel's "open" flags: one for the install_setting click, one for the links.
     // (One window per process: these are the process's flags.)
@@ -228,15 +243,11 @@ private:
     DWORD m_installClickTick = 0;
     std::wstring m_startStamp;
     std::wstring m_defaultFolder;
-    std::wstring m_downloadFolder;
     std::wstring m_installPath;  // fixed by the first GetInstallPath
     std::wstring m_progressFormat;
     std::wstring m_needSpaceFormat;
     std::wstring m_freeSpaceFormat;
     float m_freeSpaceGb = 0;
-    int64_t m_packageSize = 0;
-    std::mutex m_adviceLinkLock;
-    std::wstring m_adviceLinkOverride;
     int m_frameCount = 0;
     int m_carouselInterval = 7000;
     int m_screenWidth = 0;

@@ -385,6 +385,14 @@ void CPaintManagerUI::SetFontFaceOverride(const std::wstring& face) {
 }
 
 HFONT CPaintManagerUI::GetFont(int id, bool bold, bool italic, bool underline) {
+    return MakeFont(id, std::wstring(), bold, italic, underline);
+}
+
+HFONT CPaintManagerUI::GetFontWithFace(int id, const std::wstring& face, bool bold, bool italic) {
+    return MakeFont(id, face, bold, italic, false);
+}
+
+HFONT CPaintManagerUI::MakeFont(int id, const std::wstring& faceWanted, bool bold, bool italic, bool underline) {
     if (id < 0) id = m_defaultFont >= 0 ? m_defaultFont : (m_resourceParent ? m_resourceParent->GetDefaultFontId() : -1);
     const TFontInfo* info = GetFontInfo(id);
     if (!info) {
@@ -394,18 +402,20 @@ HFONT CPaintManagerUI::GetFont(int id, bool bold, bool italic, bool underline) {
     }
     FontEntry& entry = m_fonts[id];
     if (entry.info.face.empty()) entry.info = *info;
-    int key = StyleKey(bold || info->bold, italic || info->italic, underline || info->underline);
+    int style = StyleKey(bold || info->bold, italic || info->italic, underline || info->underline);
+    std::wstring face = faceWanted;
+    if (face.empty()) face = m_faceOverride;
+    if (face.empty() && m_resourceParent) face = m_resourceParent->GetFontFaceOverride();
+    if (face.empty()) face = info->face;
+    std::wstring key = face + L"|" + std::to_wstring(style);
     auto made = entry.made.find(key);
     if (made != entry.made.end()) return made->second;
     LOGFONTW lf{};
-    std::wstring face = m_faceOverride;
-    if (face.empty() && m_resourceParent) face = m_resourceParent->GetFontFaceOverride();
-    if (face.empty()) face = info->face;
     lstrcpynW(lf.lfFaceName, face.c_str(), LF_FACESIZE);
     lf.lfHeight = -Scale(info->size);
-    lf.lfWeight = (key & 1) ? FW_BOLD : FW_NORMAL;
-    lf.lfItalic = (key & 2) ? TRUE : FALSE;
-    lf.lfUnderline = (key & 4) ? TRUE : FALSE;
+    lf.lfWeight = (style & 1) ? FW_BOLD : FW_NORMAL;
+    lf.lfItalic = (style & 2) ? TRUE : FALSE;
+    lf.lfUnderline = (style & 4) ? TRUE : FALSE;
     lf.lfCharSet = DEFAULT_CHARSET;
     lf.lfOutPrecision = OUT_TT_PRECIS;
     lf.lfQuality = CLEARTYPE_QUALITY;

@@ -145,6 +145,8 @@ public:
     const std::wstring& GetFontFaceOverride() const { return m_faceOverride; }
     // The GDI font for an id (-1: the default font) with style overrides, at the current scale.
     HFONT GetFont(int id, bool bold = false, bool italic = false, bool underline = false);
+    // The same font drawn with another face (a script's own face for text the font lacks).
+    HFONT GetFontWithFace(int id, const std::wstring& face, bool bold = false, bool italic = false);
     // Fonts, images and default colours come from another window (the combo's drop-down list).
     void SetResourceParent(CPaintManagerUI* parent) { m_resourceParent = parent; }
 
@@ -187,7 +189,7 @@ public:
 private:
     struct FontEntry {
         TFontInfo info;
-        std::map<int, HFONT> made;  // by style bits
+        std::map<std::wstring, HFONT> made;  // by face and style bits
     };
     struct TimerEntry {
         CControlUI* control;
@@ -199,6 +201,7 @@ private:
     void LayeredPaint();
     void EnsureOffscreen(SIZE size);
     void ReleaseFonts();
+    HFONT MakeFont(int id, const std::wstring& face, bool bold, bool italic, bool underline);
     void FireQueued();
     void DispatchEvent(CControlUI* control, TEventUI& event);
     void SetHot(CControlUI* control, POINT pt);

@@ -159,6 +159,57 @@ void AddRoundRect(Gdiplus::GraphicsPath& path, Gdiplus::REAL x, Gdiplus::REAL y,
 
 constexpr DWORD kSsaFlags = SSA_GLYPHS | SSA_FALLBACK | SSA_LINK;
 
+// Scripts whose text a window's face may lack, with the faces that draw each of them, tried in
+// order: the Windows faces first, then the Noto faces that stand in for them elsewhere.
+enum class Script { Other, Arabic, Hebrew, Devanagari, Thai, Hangul, Kana, Han };
+
+Script ScriptOf(wchar_t c) {
+    if ((c >= 0x0600 && c <= 0x06FF) || (c >= 0x0750 && c <= 0x077F) || (c >= 0xFB50 && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF))
+        return Script::Arabic;
+    if (c >= 0x0590 && c <= 0x05FF) return Script::Hebrew;
+    if (c >= 0x0900 && c <= 0x097F) return Script::Devanagari;
+    if (c >= 0x0E00 && c <= 0x0E7F) return Script::Thai;
+    if ((c >= 0xAC00 && c <= 0xD7AF) || (c >= 0x1100 && c <= 0x11FF) || (c >= 0x3130 && c <= 0x318F)) return Script::Hangul;
+    if (c >= 0x3040 && c <= 0x30FF) return Script::Kana;
+    if ((c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x3000 && c <= 0x303F) || (c >= 0xFF00 && c <= 0xFFEF))
+        return Script::Han;
+    return Script::Other;
+}
+
+// The first script of the text that is not Latin, Cyrillic, Greek or punctuation; Kana wins over
+// Han (Japanese), Hangul too (Korean).
+Script DominantScript(const std::wstring& text) {
+    Script found = Script::Other;
+    for (wchar_t c : text) {
+        Script s = ScriptOf(c);
+        if (s == Script::Other) continue;
+        if (s == Script::Kana || s == Script::Hangul) return s;
+        if (found == Script::Other) found = s;
+    }
+    return found;
+}
+
+const std::vector<const wchar_t*>& FallbackFaces(Script s) {
+    static const std::vector<const wchar_t*> arabic{L"Segoe UI", L"Tahoma", L"Arial", L"Noto Sans Arabic", L"Noto Naskh Arabic"};
+    static const std::vector<const wchar_t*> hebrew{L"Segoe UI", L"Arial", L"Noto Sans Hebrew"};
+    static const std::vector<const wchar_t*> devanagari{L"Nirmala UI", L"Mangal", L"Noto Sans Devanagari"};
+    static const std::vector<const wchar_t*> thai{L"Leelawadee UI", L"Tahoma", L"Noto Sans Thai"};
+    static const std::vector<const wchar_t*> hangul{L"Malgun Gothic", L"Gulim", L"Noto Sans CJK KR"};
+    static const std::vector<const wchar_t*> kana{L"Meiryo UI", L"Yu Gothic UI", L"MS UI Gothic", L"Noto Sans CJK JP"};
+    static const std::vector<const wchar_t*> han{L"Microsoft YaHei", L"Microsoft JhengHei", L"SimSun", L"Noto Sans CJK SC"};
+    static const std::vector<const wchar_t*> none;
+    switch (s) {
+        case Script::Arabic: return arabic;
+        case Script::Hebrew: return hebrew;
+        case Script::Devanagari: return devanagari;
+        case Script::Thai: return thai;
+        case Script::Hangul: return hangul;
+        case Script::Kana: return kana;
+        case Script::Han: return han;
+        default: return none;
+    }
+}
+
 }  // namespace
 
 TDrawInfo TDrawInfo::Parse(const std::wstring& description) {
@@ -357,10 +408,46 @@ HFONT CUniscribeMeasurer::FontFor(const TTextStyle& style) {
     return m_manager->GetFont(id, style.bold, style.italic, false);
 }
 
+bool CUniscribeMeasurer::Covers(HFONT font, const std::wstring& text, int script) {
+    auto key = std::make_pair(font, script);
+    auto known = m_coverage.find(key);
+    if (known != m_coverage.end()) return known->second;
+    std::wstring letters;
+    for (wchar_t c : text)
+        if (static_cast<int>(ScriptOf(c)) == script) letters.push_back(c);
+    bool covered = true;
+    if (!letters.empty()) {
+        HGDIOBJ old = SelectObject(m_hdc, font);
+        std::vector<WORD> glyphs(letters.size());
+        if (GetGlyphIndicesW(m_hdc, letters.c_str(), static_cast<int>(letters.size()), glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS) == GDI_ERROR)
+            covered = false;
+        for (WORD g : glyphs)
+            if (g == 0xFFFF) covered = false;
+        SelectObject(m_hdc, old);
+    }
+    m_coverage[key] = covered;
+    return covered;
+}
+
+HFONT CUniscribeMeasurer::FontForText(const TTextStyle& style, const std::wstring& text) {
+    HFONT primary = FontFor(style);
+    Script script = DominantScript(text);
+    if (script == Script::Other || !m_manager || Covers(primary, text, static_cast<int>(script))) return primary;
+    // The window's face lacks the script (a language's own name in the language list, say):
+    // the same font in a face that has it. Uniscribe's fallback then covers the rest.
+    int id = style.font >= 0 ? style.font : m_defaultFont;
+    if (id >= 0 && !m_manager->GetFontInfo(id)) id = m_defaultFont;
+    for (const wchar_t* face : FallbackFaces(script)) {
+        HFONT candidate = m_manager->GetFontWithFace(id, face, style.bold, style.italic);
+        if (candidate && Covers(candidate, text, static_cast<int>(script))) return candidate;
+    }
+    return primary;
+}
+
 void CUniscribeMeasurer::MeasureChars(const std::wstring& text, const TTextStyle& style, std::vector<int>& widths) {
     widths.assign(text.size(), 0);
     if (text.empty()) return;
-    HGDIOBJ old = SelectObject(m_hdc, FontFor(style));
+    HGDIOBJ old = SelectObject(m_hdc, FontForText(style, text));
     SCRIPT_STRING_ANALYSIS ssa = nullptr;
     int len = static_cast<int>(text.size());
     HRESULT hr = ScriptStringAnalyse(m_hdc, text.c_str(), len, len * 3 / 2 + 16, -1, kSsaFlags | (m_rtl ? SSA_RTL : 0), 0,
@@ -459,8 +546,8 @@ void CRenderEngine::DrawTextLayout(HDC hdc, CPaintManagerUI* manager, const TTex
             else if (run.style.link >= 0 && manager) c = manager->GetDefaultLinkColor();
             if (run.style.link >= 0 && run.style.link == hotLink && manager) c = manager->GetDefaultLinkHoverColor();
             SetTextColor(hdc, UI::ToColorRef(c));
-            HGDIOBJ old = SelectObject(hdc, measurer.FontFor(run.style));
             std::wstring piece = run.text.substr(p.start, p.length);
+            HGDIOBJ old = SelectObject(hdc, measurer.FontForText(run.style, piece));
             SCRIPT_STRING_ANALYSIS ssa = nullptr;
             int len = static_cast<int>(piece.size());
             if (len > 0 && SUCCEEDED(ScriptStringAnalyse(hdc, piece.c_str(), len, len * 3 / 2 + 16, -1,

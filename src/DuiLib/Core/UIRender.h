@@ -4,7 +4,9 @@
 // right to left, Devanagari and Thai shaped, CJK) draws from the window's fonts.
 #include <windows.h>
 
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DuiLib/Core/UIImage.h"
@@ -70,9 +72,15 @@ public:
     TFontMetrics Metrics(const TTextStyle& style) override;
     void Breaks(const std::wstring& text, std::vector<char>& canBreak, std::vector<char>& space) override;
 
+    // The style's font; FontForText: the same in a face that has the text's script when the
+    // style's face lacks it.
     HFONT FontFor(const TTextStyle& style);
+    HFONT FontForText(const TTextStyle& style, const std::wstring& text);
 
 private:
+    bool Covers(HFONT font, const std::wstring& text, int script);
+    std::map<std::pair<HFONT, int>, bool> m_coverage;
+
     HDC m_hdc;
     CPaintManagerUI* m_manager;
     int m_defaultFont;

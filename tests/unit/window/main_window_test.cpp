@@ -446,7 +446,7 @@ TEST_F(MainWindowTest, AdviceLinkOpensTheDownloadWithThePackageSuffix) {
     EXPECT_TRUE(log.contains(" Open Advice Url: http://127.0.0.1:47080/download/OrbalaLumeno_Setup.exe?rnclid=test"));
     EXPECT_EQ(CountGa4("Download/8-2.ClickInstallLink/First"), 2);
     // The address the install worker chose wins over the configuration's.
-    window_->SetAdviceLinkOverride(L"https://chosen.example.com/p.exe");
+    window_->InstallState().SetAdviceLink(L"https://chosen.example.com/p.exe");
     ASSERT_TRUE(ClickLink(Hwnd(), L"text_fail_advice", 0));
     Pump(300);
     ASSERT_EQ(g_opened.size(), 2u);
