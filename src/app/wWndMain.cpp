@@ -5,7 +5,10 @@
 #include <objbase.h>
 #include <windows.h>
 
+#include <string>
+
 #include "app/LogSetup.h"
+#include "app/SafeDllLoading.h"
 #include "app/StartupRules.h"
 #include "window/install_ui_mainwnd.h"
 #include "app/startup_pending.h"
@@ -38,6 +41,20 @@ bool LoadSkinArchive(HINSTANCE instance) {
     return ok;
 }
 
+// The Windows version as this program is told it ("major.minor.build"). Version queries answer
+// with the real version only to programs whose manifest declares that version; others are told
+// Windows 8 (6.2), so this line shows in the log whether the manifest took effect.
+std::string ReportedWindowsVersion() {
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    if (!GetVersionExW(&version)) return "unknown";
+#pragma GCC diagnostic pop
+    return std::to_string(version.dwMajorVersion) + "." + std::to_string(version.dwMinorVersion) + "." +
+           std::to_string(version.dwBuildNumber);
+}
+
 void ReleaseInstanceMutex() {
     if (g_instanceMutex != nullptr) {
         ReleaseMutex(g_instanceMutex);
@@ -49,6 +66,9 @@ void ReleaseInstanceMutex() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
+    // 0. Before anything else loads: DLLs come from the system folder only.
+    const SystemLibrary::SearchRestriction dllSearch = SafeDllLoading::Start();
+
     // 1. Crash handling first.
     StartupPending::InstallCrashHandler();
 
@@ -70,6 +90,10 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     LOG(INFO) << " Start: skin " << (haveSkin ? "loaded" : "missing") << ", Downloader_id "
               << TextCodec::WideToUtf8(values.downloaderIdText) << ", start-up url "
               << TextCodec::WideToUtf8(values.startupUrl);
+    float osNumber = 0;
+    std::string osName = FuntionImpl::GetOSVersionName(osNumber);
+    LOG(INFO) << SystemLibrary::Describe(dllSearch);
+    LOG(INFO) << " Windows: " << osName << ", version reported to this program " << ReportedWindowsVersion();
 
     // 6. Maintenance modes: upload a log archive and end.
     std::wstring commandLine = lpCmdLine ? lpCmdLine : L"";
