@@ -14,6 +14,7 @@
 
 #include "platform/FuntionImpl.h"
 #include "base/TextCodec.h"
+#include "base/LocalSwitches.h"
 #include "deployment_values.h"
 #include "base/JsonText.h"
 #include "base/ProcessEnvironment.h"
@@ -68,7 +69,7 @@ CManagement::CManagement(const std::wstring& exePath, const std::wstring& appDat
 void CManagement::ReadTestSwitchFile() {
     std::wstring path = m_exeFolder + L"test.wk";
     m_testEnv = strtol(IniText(path, L"Configs", L"TestEnv").c_str(), nullptr, 10) != 0;
-    if (m_testEnv) {
+    if (m_testEnv && LocalSwitches::ThisBuild().endpointOverrides) {
         // A test deployment may point the two endpoints at its own stand-in services.
         m_testCollectorBase = IniText(path, L"Configs", L"CollectorUrl");
         m_testGa4Base = IniText(path, L"Configs", L"Ga4Url");
