@@ -80,11 +80,22 @@ int CSingleUserLog::InitLogPath(const std::wstring& baseName) {
     SYSTEMTIME now = {};
     GetLocalTime(&now);
     RunFolderValues values;
+    // A work folder is never put on a drive that keeps no access lists: it could not be protected.
+    std::vector<FuntionImpl::DriveFacts> drives = FuntionImpl::ReadDriveFacts(true, false);
+    RunFolders::KeepDrivesWithAccessLists(drives);
     if (!RunFolders::Compute(baseName, ProcessEnvironment::EnvironmentValue(L"APPDATA"), now, WindowsDriveRoot(),
-                             FuntionImpl::ReadDriveFacts(true, false), values))
+                             drives, values))
         return m_initResult = 0;
     FuntionImpl::CreateDirectoryPath(values.logFolder);
-    FuntionImpl::CreateDirectoryPath(values.workFolder);
+    // The work folder must be one that no one else controls (RunFolders::ChooseWorkFolder); its
+    // decisions are logged once the log is set up (GetWorkFolderNotes). Empty when none could be had.
+    std::vector<std::wstring> otherRoots;
+    for (const FuntionImpl::DriveFacts& drive : drives)
+        if (FuntionImpl::IsFixedNonUsb(drive)) otherRoots.push_back(drive.root);
+    RunFolders::WorkFolderChoice work =
+        RunFolders::ChooseWorkFolder(values.workFolder, otherRoots, RunFolders::WindowsFolderSystem());
+    values.workFolder = work.folder;
+    m_workFolderNotes = work.notes;
     m_run = values;
     return m_initResult = 1;
 }

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <vector>
 
 #include "analytics/AnalyticsFormat.h"
 #include "base/DownloadSettings.h"
@@ -52,6 +53,8 @@ public:
     std::wstring GetLogFolder() const { return m_run.logFolder; }
     std::wstring GetLogFilePath() const { return m_run.logFilePath; }
     std::wstring GetWorkFolder() const { return m_run.workFolder; }
+    // What InitLogPath decided about the work folder, as log lines (it runs before the log is set up).
+    std::vector<std::string> GetWorkFolderNotes() const { return m_workFolderNotes; }
 
     // Once, before any event: keeps the start-up values, decides whether this is the first
     // start of the day, starts the report object.
@@ -117,6 +120,7 @@ private:
     bool m_initCalled = false;
     int m_initResult = 0;
     RunFolderValues m_run;
+    std::vector<std::string> m_workFolderNotes;
 
     std::mutex m_cacheLock;
     std::string m_productVersion;

@@ -93,6 +93,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     float osNumber = 0;
     std::string osName = FuntionImpl::GetOSVersionName(osNumber);
     LOG(INFO) << SystemLibrary::Describe(dllSearch);
+    for (const std::string& note : CSingleUserLog::GetInstance()->GetWorkFolderNotes()) LOG(INFO) << note;
     LOG(INFO) << " Windows: " << osName << ", version reported to this program " << ReportedWindowsVersion();
 
     // 6. Maintenance modes: upload a log archive and end.

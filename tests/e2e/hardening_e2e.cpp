@@ -241,6 +241,10 @@ TEST(HardeningE2e, TheSetupIsToldTheRealWindowsVersion) {
         {"Windows 7", "6.1"}, {"Windows 8", "6.2"}, {"Windows 8.1", "6.3"}, {"Windows 10", "10.0"}, {"Windows 11", "10.0"}};
     ASSERT_EQ(expected.count(m[1]), 1u) << m[1];
     EXPECT_EQ(m[2].str(), expected.at(m[1])) << "the version this program is told differs from " << m[1];
+    // The start also says where the DLLs come from and which work folder it took.
+    EXPECT_NE(log.find(" DLL search: system folder only"), std::string::npos) << log;
+    EXPECT_TRUE(std::regex_search(log, std::regex(" Work folder: [A-Z]:\\\\VUDezivazaru(-[0-9a-f]+)?\\\\OrbalaLumeno_Setup")))
+        << log;
 }
 
 // DLLs of the names the setup uses, put beside it, are never loaded: its own DLL search starts
