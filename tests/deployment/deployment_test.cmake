@@ -4,7 +4,9 @@
 #   none in a string;
 # - the build refuses a release that points at this machine (in a value, scrambled or not, or in
 #   the skin's template), one that trusts the test authority, and an unknown @NAME@.
-#   cmake -DSOURCE_DIR=... -DWORK_DIR=... [-DAUTHORITY_PEM=...] -P deployment_test.cmake
+#   cmake -DSOURCE_DIR=... -DWORK_DIR=... [-DAUTHORITY_PEM=...] [-DLOCAL_SETUP_EXE=...] -P deployment_test.cmake
+# (LOCAL_SETUP_EXE: a setup.exe of a local build, on which the release check of the linked program
+# must fail.)
 # With -DGENERATE=<deployment dir> [-DTEMPLATE=...] it only generates (the refusal cases run so).
 cmake_minimum_required(VERSION 3.20)
 include("${SOURCE_DIR}/cmake/DeploymentGenerate.cmake")
@@ -119,6 +121,16 @@ foreach(case
     fail("${fixture} was refused for another reason: ${err}")
   endif()
 endforeach()
+
+# The check of a linked release setup.exe finds the loopback texts of a local one.
+if(LOCAL_SETUP_EXE AND EXISTS "${LOCAL_SETUP_EXE}")
+  execute_process(COMMAND ${CMAKE_COMMAND} -DEXE=${LOCAL_SETUP_EXE} -P ${SOURCE_DIR}/cmake/CheckRelease.cmake
+                  RESULT_VARIABLE rc ERROR_VARIABLE err)
+  string(REGEX REPLACE "[ \t\r\n]+" " " err "${err}")
+  if(rc EQUAL 0 OR NOT err MATCHES "holds a loopback address")
+    fail("the release check of setup.exe misses the loopback addresses of a local build: ${err}")
+  endif()
+endif()
 
 if(failures GREATER 0)
   message(FATAL_ERROR "${failures} deployment check(s) failed")
