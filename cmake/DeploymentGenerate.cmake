@@ -1,7 +1,8 @@
 # Generation of one deployment's build inputs from deployment/<name>/values.txt; included by
 # Deployment.cmake at configure time and by the deployment test in script mode.
 #
-# values.txt: one "NAME = value" a line ('#' comments), a value without blanks; "scrambled" after
+# values.txt: one "NAME = value" a line ('#' comments), a value of one word or a text in double
+# quotes that may hold blanks (no quote inside); "scrambled" after
 # the value stores it scrambled in setup.exe (XOR with a position key), so host names, the salt and
 # the vendor key do not appear as plain text in the binary. Two names are settings of the build:
 #   BUILD_KIND  test | release   A release may not point anywhere on the local machine (checked
@@ -46,16 +47,20 @@ function(orbala_generate_deployment dep_dir skin_template out_dir)
     if(line MATCHES "^[ \t]*#" OR line MATCHES "^[ \t]*$")
       continue()
     endif()
-    if(NOT line MATCHES "^[ \t]*([A-Z0-9_]+)[ \t]*=[ \t]*([^ \t]*)[ \t]*(scrambled)?[ \t]*$")
+    if(NOT line MATCHES "^[ \t]*([A-Z0-9_]+)[ \t]*=[ \t]*(\"[^\"]*\"|[^ \t\"]*)[ \t]*(scrambled)?[ \t]*$")
       message(FATAL_ERROR "Bad deployment line in ${dep_file}: '${line}'")
     endif()
     set(name "${CMAKE_MATCH_1}")
+    set(value "${CMAKE_MATCH_2}")
+    set(scrambled_${name} "${CMAKE_MATCH_3}")
     if(name IN_LIST names)
       message(FATAL_ERROR "${dep_file}: ${name} is given twice")
     endif()
     list(APPEND names ${name})
-    set(value_${name} "${CMAKE_MATCH_2}")
-    set(scrambled_${name} "${CMAKE_MATCH_3}")
+    if(value MATCHES "^\"(.*)\"$")
+      set(value "${CMAKE_MATCH_1}")
+    endif()
+    set(value_${name} "${value}")
   endforeach()
 
   # The two settings of the build.
@@ -159,4 +164,8 @@ function(orbala_generate_deployment dep_dir skin_template out_dir)
   configure_file("${out_dir}/skin/configure/configure.xml.tmp" "${out_dir}/skin/configure/configure.xml" COPYONLY)
   file(REMOVE "${out_dir}/skin/configure/configure.xml.tmp" "${out_dir}/deployment_values.h.tmp")
   set(ORBALA_BUILD_KIND "${value_BUILD_KIND}" PARENT_SCOPE)
+  # Every value for the rest of the build (ORBALA_DEPLOY_<NAME>), as written, not scrambled.
+  foreach(name ${names})
+    set(ORBALA_DEPLOY_${name} "${value_${name}}" PARENT_SCOPE)
+  endforeach()
 endfunction()

@@ -1,39 +1,10 @@
 #include "download/CDownloadThreadManager.h"
 
-#include <tlhelp32.h>
-
 #include "download/CDownloadThread.h"
 #include "download/DownloadEvents.h"
 #include "base/TextCodec.h"
+#include "platform/FuntionImpl.h"
 #include "easylogging++.h"
-
-namespace {
-
-// Ends the processes whose executable is the given file (a program started from the download
-// path keeps the output file locked).
-void endProcessesRunningFrom(const std::wstring& path) {
-    wchar_t wanted[MAX_PATH * 2] = {};
-    if (!GetFullPathNameW(path.c_str(), MAX_PATH * 2, wanted, nullptr)) return;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return;
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        if (entry.th32ProcessID == GetCurrentProcessId()) continue;
-        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
-        if (!process) continue;
-        wchar_t image[MAX_PATH * 2] = {};
-        DWORD size = MAX_PATH * 2;
-        if (QueryFullProcessImageNameW(process, 0, image, &size) && lstrcmpiW(image, wanted) == 0) {
-            TerminateProcess(process, 0);
-            WaitForSingleObject(process, 5000);
-        }
-        CloseHandle(process);
-    }
-    CloseHandle(snapshot);
-}
-
-}  // namespace
 
 CDownloadThreadManager::CDownloadThreadManager(const std::string& localPath) : m_localPath(localPath) {}
 
@@ -73,7 +44,9 @@ int CDownloadThreadManager::createThreads(int count) {
     if (!m_pFile) {
         LOG(INFO) << "local file is NULL error code = " << error;
         if (error == ERROR_SHARING_VIOLATION) {
-            endProcessesRunningFrom(TextCodec::AnsiToWide(m_localPath));
+            // Most likely an earlier copy of the installer still runs from this path (with its
+            // ".tmp" loader): end them and try again.
+            FuntionImpl::FindProcessByFullPath(TextCodec::AnsiToWide(m_localPath), true, true);
             m_pFile = openOutput(error);
         }
     }

@@ -240,7 +240,11 @@ std::string CDownLoadImpl::FileMd5(const std::wstring& path) {
 
 bool CDownLoadImpl::checkMD5(const std::wstring& path, const std::wstring& md5, const std::wstring& md5Extra,
                              const std::wstring& record) {
-    const std::string digest = FileMd5(path);
+    return checkDigest(path, FileMd5(path), md5, md5Extra, record);
+}
+
+bool CDownLoadImpl::checkDigest(const std::wstring& path, const std::string& digest, const std::wstring& md5,
+                                const std::wstring& md5Extra, const std::wstring& record) {
     LOG(INFO) << " MD5 of file " << TextCodec::WideToAnsi(path) << " is " << digest;
     if (FILE* file = _wfopen((path + L".db").c_str(), L"wb+")) {
         const std::string text = TextCodec::WideToAnsi(record) + "###" + digest;

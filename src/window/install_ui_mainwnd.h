@@ -13,11 +13,12 @@
 #include "config/CConfigure.h"
 #include "DuiLib/Core/UIBase.h"
 #include "DuiLib/Core/UIManager.h"
+#include "install/InstallWindow.h"
 
 // Class name of the installer window: "QV_UI_Frame_" + Downloader_id, fixed at start-up.
 void SetMainWindowClassName(const std::wstring& name);
 
-class InstallUIMainWnd : public DuiLib::CWindowWnd {
+class InstallUIMainWnd : public DuiLib::CWindowWnd, public IInstallWindow {
 public:
     InstallUIMainWnd();
     ~InstallUIMainWnd() override;
@@ -32,7 +33,31 @@ public:
     static unsigned __stdcall AsyncGetCbsInfoThreadFunc(void* window);
     // The install worker's configuration phase: the install-time order of the query, the parse
     // and the skin fall-back. The worker sets the worker-started flag before calling it.
-    void LoadDownloadInfo();
+    void LoadDownloadInfo() override;
+
+    // The install worker's thread (argument: the window): one installation, InstallWorker.
+    static unsigned __stdcall InstallThreadFunc(void* window);
+    // Deletes the downloaded package, its task file and its stamp from the work folder.
+    void ClearAPPData();
+    // The installed product's main program; empty when not found.
+    std::wstring GetMainExePath();
+    // The copy of the single-instance mutex that the worker releases before an automated restart.
+    static void SetInstanceMutexForWorker(HANDLE mutex);
+
+    // What the install worker reads and writes (IInstallWindow).
+    InstallWindowState& InstallState() override { return m_install; }
+    int32_t UiLanguage() override { return m_uiLanguage.load(); }
+    void SetWorkerStarted() override { m_workerStarted = true; }
+    bool SkinLabel(const std::wstring& name, std::wstring& text) override;
+    void Post(UINT message, WPARAM wParam) override;
+    void StartRunningAnimation() override;
+    void StopRunningAnimation() override;
+    void RegisterAsMainWindow() override;
+    int ProgressValue() override { return m_progressValue.load(); }
+    void SaveProductLanguage() override;
+    void ClickStartApp() override;
+    void ReleaseInstanceMutex() override;
+    void CloseWindow() override;
 
     // Download address choice over the record's remote paths.
     std::wstring checkRemotePath(std::vector<std::wstring> remotePaths);
@@ -47,6 +72,10 @@ public:
     std::atomic<bool> m_workerStarted{false};
     // The UI language (EnumLanguage index); English until the language choice sets it.
     std::atomic<int32_t> m_uiLanguage{0};
+    // The window state shared with the install worker.
+    InstallWindowState m_install;
+    // Value of the progress bar, kept by the progress page.
+    std::atomic<int> m_progressValue{0};
 
 protected:
     const wchar_t* GetWindowClassName() const override;
