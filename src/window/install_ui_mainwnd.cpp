@@ -7,7 +7,6 @@
 #include "config/ConfigurationLoad.h"
 #include "download/DownloadAddress.h"
 #include "analytics/CSingleUserLog.h"
-#include "DuiLib/Core/UIDlgBuilder.h"
 #include "platform/FuntionImpl.h"
 #include "analytics/FlowError.h"
 #include "install/InstallWorker.h"
@@ -112,11 +111,9 @@ std::wstring InstallUIMainWnd::CheckWin78Link(const std::wstring& address) {
                                            m_pm.GetControlText(L"Extra_download_url"));
 }
 
-void InstallUIMainWnd::OnWindowInit() {
-    DuiLib::CDialogBuilder builder;
-    std::unique_ptr<DuiLib::CControlUI> root = builder.Create(L"install_ui_mainwnd.xml");
-    if (!root) LOG(INFO) << " Main window layout missing from the skin; configuration labels are empty";
-    m_pm.AttachRoot(std::move(root));
+void InstallUIMainWnd::InitWindow() {
+    if (!m_pm.GetRoot() || m_pm.GetRoot()->GetCount() == 0)
+        LOG(INFO) << " Main window layout missing from the skin; configuration labels are empty";
     auto number = [this](const wchar_t* key) { return FuntionImpl::ParseLeadingInt(m_pm.GetControlText(key)); };
     m_configure.reset(new CConfigure(number(L"Downloader_id"), number(L"Language_id"), number(L"Site_id")));
     m_configure->loadFromConfigureXml(&m_pm, false);
@@ -132,21 +129,11 @@ void InstallUIMainWnd::OnWindowInit() {
     m_threads[0] = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &InstallUIMainWnd::AsyncGetCbsInfoThreadFunc, this, 0, nullptr));
 }
 
-LRESULT InstallUIMainWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
-    switch (msg) {
-        case WM_CREATE:
-            OnWindowInit();
-            return 0;
-        case WM_CLOSE:
-            DestroyWindow(m_hWnd);
-            return 0;
-        case WM_DESTROY:
-            // The report object ends with the window; what it still holds is delivered by the
-            // hidden "-sendrestlogs" copy it starts.
-            CSingleUserLog::GetInstance()->EndReportObject();
-            PostQuitMessage(0);
-            return 0;
-        default:
-            return DuiLib::CWindowWnd::HandleMessage(msg, wParam, lParam);
-    }
+LRESULT InstallUIMainWnd::OnDestroy(UINT, WPARAM, LPARAM, BOOL& handled) {
+    // The report object ends with the window; what it still holds is delivered by the hidden
+    // "-sendrestlogs" copy it starts.
+    CSingleUserLog::GetInstance()->EndReportObject();
+    PostQuitMessage(0);
+    handled = FALSE;
+    return 0;
 }

@@ -1,7 +1,7 @@
 #pragma once
-// The installer window. For now it builds its control tree from the skin (so every
+// The installer window. It draws the layout "InstallMainWnd.xml" of the skin (every
 // configuration key is a hidden label found by name), creates the configuration record and
-// logs it; pages, drawing and the install flow come with the window toolkit.
+// logs it; the page logic and the install flow are still to come.
 #include <windows.h>
 
 #include <atomic>
@@ -11,14 +11,13 @@
 #include <vector>
 
 #include "config/CConfigure.h"
-#include "DuiLib/Core/UIBase.h"
-#include "DuiLib/Core/UIManager.h"
+#include "DuiLib/Core/WindowImplBase.h"
 #include "install/InstallWindow.h"
 
 // Class name of the installer window: "QV_UI_Frame_" + Downloader_id, fixed at start-up.
 void SetMainWindowClassName(const std::wstring& name);
 
-class InstallUIMainWnd : public DuiLib::CWindowWnd, public IInstallWindow {
+class InstallUIMainWnd : public DuiLib::WindowImplBase, public IInstallWindow {
 public:
     InstallUIMainWnd();
     ~InstallUIMainWnd() override;
@@ -27,7 +26,6 @@ public:
     int WaitForAllThreadExit();
 
     CConfigure* GetConfigure() const { return m_configure.get(); }
-    DuiLib::CPaintManagerUI& GetPaintManager() { return m_pm; }
 
     // Early configuration thread, started when the window initialises (argument: the window).
     static unsigned __stdcall AsyncGetCbsInfoThreadFunc(void* window);
@@ -79,12 +77,12 @@ public:
 
 protected:
     const wchar_t* GetWindowClassName() const override;
-    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    UINT GetClassStyle() const override { return CS_DBLCLKS | CS_DROPSHADOW; }
+    std::wstring GetSkinFile() override { return L"InstallMainWnd.xml"; }
+    void InitWindow() override;
+    LRESULT OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) override;
 
 private:
-    void OnWindowInit();
-
-    DuiLib::CPaintManagerUI m_pm;
     std::unique_ptr<CConfigure> m_configure;
     // Pre-query, privacy links, banners, install worker and two spare slots. The handles are
     // kept (not closed) so that WaitForAllThreadExit can wait for them after the window is gone.

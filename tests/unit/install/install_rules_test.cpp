@@ -33,7 +33,9 @@ TEST(InstallFlowCodes, Verification) {
         InstallFlowCodes::VerificationFailure f = InstallFlowCodes::ForVerification(c.digest, c.signature);
         EXPECT_EQ(f.failed, c.failed);
         EXPECT_EQ(f.code, c.code);
-        if (c.failed) EXPECT_EQ(f.kind, c.kind) << c.code;
+        if (c.failed) {
+            EXPECT_EQ(f.kind, c.kind) << c.code;
+        }
         EXPECT_EQ(f.stopsInstall, c.stops) << c.code;
     }
 }

@@ -3,7 +3,9 @@
 // asks, a recording report object the events, the services the exception reports.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 #include <map>
 #include <mutex>
 
@@ -327,6 +329,25 @@ TEST_F(InstallWorkerTest, WholeInstallation) {
     EXPECT_FALSE(Exists(Local(L".db")));
     EXPECT_TRUE(log.contains(" Clear cache: 1, ")) << log.dump();
     EXPECT_TRUE(ExceptionReports().empty());
+}
+
+TEST_F(InstallWorkerTest, SuccessWaitsUntilTheProgressBarHasReachedItsEnd) {
+    // The bar is not at its end when the installer ends: the worker leaves the event to the
+    // window's timers, and 2949 comes only after them.
+    w->progress = 50;
+    HANDLE finished = w->state.progressFinish100;
+    std::atomic<bool> signalled{false};
+    FakeWindow* shown = w.get();
+    std::thread timers([&] {
+        for (int i = 0; i < 3000 && (shown->state.installerFinished.load() == 0 || shown->Posted().size() < 2); ++i) Sleep(20);
+        Sleep(500);
+        signalled = true;
+        SetEvent(finished);
+    });
+    EXPECT_EQ(Run(), 0);
+    EXPECT_TRUE(signalled.load());
+    timers.join();
+    EXPECT_EQ(w->Posted(), (Messages{{2946, 0}, {2947, 0}, {2949, 0}}));
 }
 
 TEST_F(InstallWorkerTest, WrongDigestWithAGoodSignatureIsReportedAndInstalls) {

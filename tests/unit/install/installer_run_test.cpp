@@ -127,8 +127,11 @@ TEST_F(InstallerRunTest, ExitCodesTimeOutAndStartFailures) {
         InstallerRun::WaitResult wait = InstallerRun::Wait(process, c.timeoutSteps, 200);
         CloseHandle(process);
         EXPECT_EQ(wait.ended, c.ended);
-        if (c.ended) EXPECT_EQ(wait.exitCode, c.exitCode);
-        else EXPECT_EQ(wait.waits, c.timeoutSteps + 1);
+        if (c.ended) {
+            EXPECT_EQ(wait.exitCode, c.exitCode);
+        } else {
+            EXPECT_EQ(wait.waits, c.timeoutSteps + 1);
+        }
         if (c.installedAt) {
             EXPECT_NE(GetFileAttributesW((app + c.installedAt + L"\\" + install_fixtures::ProcessName()).c_str()),
                       INVALID_FILE_ATTRIBUTES);
@@ -139,7 +142,9 @@ TEST_F(InstallerRunTest, ExitCodesTimeOutAndStartFailures) {
         } else {
             EXPECT_EQ(GetFileAttributesW(app.c_str()), INVALID_FILE_ATTRIBUTES);
         }
-        if (c.badLine) EXPECT_NE(s.LogText().find("Refused command line"), std::string::npos) << s.LogText();
+        if (c.badLine) {
+            EXPECT_NE(s.LogText().find("Refused command line"), std::string::npos) << s.LogText();
+        }
     }
 }
 
