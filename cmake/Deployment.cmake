@@ -1,5 +1,6 @@
 # Turns deployment/<name>/values.txt into one generated header, deployment_values.h.
-# Each "NAME = value" line becomes a function Deployment::NAME() returning the value as a wide text.
+# Each "NAME = value" line becomes a function Deployment::NAME() returning the value as a wide text
+# (a value with blanks is written in double quotes).
 # A value marked "scrambled" is stored XOR-scrambled in the binary and unscrambled at run time,
 # so the host name does not appear as plain text in setup.exe.
 set(_dep_file "${CMAKE_SOURCE_DIR}/deployment/${ORBALA_DEPLOYMENT}/values.txt")
@@ -20,12 +21,17 @@ foreach(_line IN LISTS _dep_lines)
   if(_line MATCHES "^[ \t]*#" OR _line MATCHES "^[ \t]*$")
     continue()
   endif()
-  if(NOT _line MATCHES "^[ \t]*([A-Z0-9_]+)[ \t]*=[ \t]*([^ \t]*)[ \t]*(scrambled)?[ \t]*$")
+  # A value is one word, or a text in double quotes that may hold blanks (no quote inside).
+  if(NOT _line MATCHES "^[ \t]*([A-Z0-9_]+)[ \t]*=[ \t]*(\"[^\"]*\"|[^ \t\"]*)[ \t]*(scrambled)?[ \t]*$")
     message(FATAL_ERROR "Bad deployment line: '${_line}'")
   endif()
   set(_name "${CMAKE_MATCH_1}")
   set(_value "${CMAKE_MATCH_2}")
-  if(CMAKE_MATCH_3)
+  set(_scrambled "${CMAKE_MATCH_3}")
+  if(_value MATCHES "^\"(.*)\"$")
+    set(_value "${CMAKE_MATCH_1}")
+  endif()
+  if(_scrambled)
     string(HEX "${_value}" _hex)
     string(LENGTH "${_hex}" _hexlen)
     math(EXPR _n "${_hexlen} / 2")

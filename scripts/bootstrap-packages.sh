@@ -7,7 +7,7 @@ PACKAGES=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   libz-mingw-w64-dev
-  cmake ninja-build make dpkg-dev
+  cmake ninja-build make dpkg-dev ccache
   wine wine32 wine64 xvfb xauth imagemagick x11-utils
   fonts-noto-core fonts-noto-cjk
   osslsigncode openssl

@@ -36,6 +36,34 @@ ensure_wine_prefix() {
     wineserver -w
     touch "$WINEPREFIX/.orbala-ready"
   fi
+  ensure_wine_fonts
+}
+
+# The Windows faces the skin and the window name, mapped to the Noto fonts the bootstrap installs,
+# so that every language draws its own script: a face Wine does not know would draw nothing
+# through GDI+ and a Latin-only face through GDI. Font links give GDI's own text (native edit
+# boxes, system message boxes) the Arabic, Devanagari and Thai glyphs. Made once per prefix.
+ensure_wine_fonts() {
+  local marker="$WINEPREFIX/.orbala-fonts-1"
+  [ -f "$marker" ] && return 0
+  local pair face
+  for pair in "Segoe UI=Noto Sans" "Microsoft YaHei=Noto Sans CJK SC" "Microsoft JhengHei=Noto Sans CJK TC" \
+              "Meiryo UI=Noto Sans CJK JP" "Malgun Gothic=Noto Sans CJK KR" "batang=Noto Serif CJK KR" \
+              "Nirmala UI=Noto Sans Devanagari" "Leelawadee UI=Noto Sans Thai" "Times New Roman=Noto Serif"; do
+    "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "${pair%%=*}" /t REG_SZ /d "${pair#*=}" /f >/dev/null 2>&1 || return 0
+  done
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts" noto=/usr/share/fonts/truetype/noto f
+  mkdir -p "$fonts"
+  for f in NotoSansArabic-Regular.ttf NotoSansDevanagari-Regular.ttf NotoSansThai-Regular.ttf; do
+    [ -f "$noto/$f" ] && cp -f "$noto/$f" "$fonts/"
+  done
+  local links="NotoSansArabic-Regular.ttf,Noto Sans Arabic|NotoSansDevanagari-Regular.ttf,Noto Sans Devanagari|NotoSansThai-Regular.ttf,Noto Sans Thai"
+  for face in "Segoe UI" "Microsoft YaHei" "Noto Sans"; do
+    "$WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" /t REG_MULTI_SZ \
+      /d "$links" /s '|' /f >/dev/null 2>&1 || true
+  done
+  wineserver -w 2>/dev/null || true
+  touch "$marker"
 }
 
 # A virtual display for Wine's windows; started once per run when none is set.

@@ -60,10 +60,10 @@ std::string ExceptionReportEndpoint(bool testEnv) {
     return TextCodec::WideToUtf8(Deployment::EXCEPTION_REPORT_URL());
 }
 
-int SendExceptionReport(const std::string& code, ExceptionKind kind, int32_t downloaderId, int32_t configSource,
-                        const std::string& queryUrl, const std::string& downloadAddress) {
-    Raise(code);
-    std::string endpoint = ExceptionReportEndpoint(FuntionImpl::IsTestEnv());
+int SendExceptionReportTo(CSingleUserLog* analytics, const std::string& endpoint, const std::string& code,
+                          ExceptionKind kind, int32_t downloaderId, int32_t configSource, const std::string& queryUrl,
+                          const std::string& downloadAddress) {
+    analytics->AddUserLogEvent("Other", "FlowError", code, false);
     std::string body = ExceptionReportBody(kind, downloaderId, configSource, queryUrl, downloadAddress);
     std::string response;
     CLibcurlTool tool(nullptr);  // HttpPost makes and releases a handle of its own
@@ -72,6 +72,12 @@ int SendExceptionReport(const std::string& code, ExceptionKind kind, int32_t dow
     LOG(INFO) << (kind == ExceptionKind::TooManyRedirects ? " Send error report1, response is " : " Send error report2, response is ")
               << response.substr(0, kLoggedResponseBytes) << ", return " << result;
     return result;
+}
+
+int SendExceptionReport(const std::string& code, ExceptionKind kind, int32_t downloaderId, int32_t configSource,
+                        const std::string& queryUrl, const std::string& downloadAddress) {
+    return SendExceptionReportTo(CSingleUserLog::GetInstance(), ExceptionReportEndpoint(FuntionImpl::IsTestEnv()), code,
+                                 kind, downloaderId, configSource, queryUrl, downloadAddress);
 }
 
 }  // namespace FlowError

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+class CSingleUserLog;
+
 namespace FlowError {
 
 // Reports a flow error code as the analytics event "Other" / "FlowError" with the code as label.
@@ -32,7 +34,12 @@ std::string ExceptionReportBody(ExceptionKind kind, int32_t downloaderId, int32_
 // "https://<primary configuration host>/api/exception/send" in test mode, else the service's address.
 std::string ExceptionReportEndpoint(bool testEnv);
 
-// Raises the code, then posts the report and logs the answer. Returns the transfer result.
+// Raises the code through the analytics object, then posts the report to endpoint and logs the
+// answer. Returns the transfer result.
+int SendExceptionReportTo(CSingleUserLog* analytics, const std::string& endpoint, const std::string& code,
+                          ExceptionKind kind, int32_t downloaderId, int32_t configSource, const std::string& queryUrl,
+                          const std::string& downloadAddress);
+// The same through the process's analytics object to the deployment's endpoint.
 int SendExceptionReport(const std::string& code, ExceptionKind kind, int32_t downloaderId, int32_t configSource,
                         const std::string& queryUrl, const std::string& downloadAddress);
 

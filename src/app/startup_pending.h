@@ -5,10 +5,6 @@
 
 namespace StartupPending {
 
-void InstallCrashHandler();                                   // unhandled-exception filter
-void UploadLogArchive(const std::wstring& logFileName, const std::string& catalogue,
-                      const std::wstring& extraFile, bool wantDumps);
 void ShowNotSupportSystemBox();                               // modal message box of kind 13
-void RegisterWithFirewall(const std::wstring& modulePath);
 
 }  // namespace StartupPending

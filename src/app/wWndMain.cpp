@@ -6,13 +6,16 @@
 #include <windows.h>
 
 #include "app/LogSetup.h"
+#include "app/MaintenanceUpload.h"
 #include "app/StartupRules.h"
 #include "window/install_ui_mainwnd.h"
 #include "app/startup_pending.h"
+#include "crash/CrashHandler.h"
 #include "analytics/CSingleUserLog.h"
 #include "DuiLib/Core/UIManager.h"
 #include "DuiLib/Core/UIMarkup.h"
 #include "platform/FuntionImpl.h"
+#include "platform/FuntionImpl_Firewall.h"
 #include "ReportSDK/WebLog.h"
 #include "base/TextCodec.h"
 
@@ -21,7 +24,6 @@ namespace {
 // Process-wide start-up state, written on the main thread before any other thread exists.
 HANDLE g_instanceMutex = nullptr;
 HANDLE g_instanceMutexForWorker = nullptr;  // released by the install worker's forced exit
-int g_downloaderIdForCrash = 0;             // fall-back dump name of the crash handler
 
 constexpr int kSkinResourceId = 138;
 
@@ -38,11 +40,12 @@ bool LoadSkinArchive(HINSTANCE instance) {
     return ok;
 }
 
+// Taken with an atomic exchange: the crash handler may take the same handle on another thread.
 void ReleaseInstanceMutex() {
-    if (g_instanceMutex != nullptr) {
-        ReleaseMutex(g_instanceMutex);
-        CloseHandle(g_instanceMutex);
-        g_instanceMutex = nullptr;
+    HANDLE mutex = static_cast<HANDLE>(InterlockedExchangePointer(&g_instanceMutex, nullptr));
+    if (mutex != nullptr) {
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
     }
 }
 
@@ -50,7 +53,7 @@ void ReleaseInstanceMutex() {
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     // 1. Crash handling first.
-    StartupPending::InstallCrashHandler();
+    CrashHandler::Install();
 
     // 2-3. The skin archive and the start-up keys of the product configuration.
     StartupValues values;
@@ -65,8 +68,10 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
 
     // 5. The run's log, named after the installer's base name.
     std::wstring baseName = BaseNameFromUrl(values.startupUrl);
-    if (!baseName.empty() && CSingleUserLog::GetInstance()->InitLogPath(baseName) == 1)
+    if (!baseName.empty() && CSingleUserLog::GetInstance()->InitLogPath(baseName) == 1) {
         ConfigureProgramLog(CSingleUserLog::GetInstance()->GetLogFilePath());
+        CrashHandler::SetLogFilePath(CSingleUserLog::GetInstance()->GetLogFilePath());
+    }
     LOG(INFO) << " Start: skin " << (haveSkin ? "loaded" : "missing") << ", Downloader_id "
               << TextCodec::WideToUtf8(values.downloaderIdText) << ", start-up url "
               << TextCodec::WideToUtf8(values.startupUrl);
@@ -77,8 +82,8 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     if (maintenance.mode != MaintenanceMode::None) {
         LOG(INFO) << " Maintenance start: " << TextCodec::WideToUtf8(maintenance.catalogue) << " "
                   << TextCodec::WideToUtf8(maintenance.logFileName);
-        StartupPending::UploadLogArchive(maintenance.logFileName, TextCodec::WideToAnsi(maintenance.catalogue),
-                                         std::wstring(), maintenance.wantDumps);
+        RunLogArchiveUpload(maintenance.logFileName, TextCodec::WideToAnsi(maintenance.catalogue), std::wstring(),
+                            maintenance.wantDumps);
         return 0;
     }
 
@@ -116,7 +121,13 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
         return 0;
     }
     g_instanceMutexForWorker = g_instanceMutex;
-    g_downloaderIdForCrash = values.downloaderId;
+    // The install worker's own handle of the mutex, which it closes before an automated restart.
+    HANDLE workerCopy = nullptr;
+    if (g_instanceMutex)
+        DuplicateHandle(GetCurrentProcess(), g_instanceMutex, GetCurrentProcess(), &workerCopy, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    InstallUIMainWnd::SetInstanceMutexForWorker(workerCopy);
+    CrashHandler::SetInstanceMutexSlot(&g_instanceMutex);
+    CrashHandler::SetProductNumber(values.downloaderId);
 
     // 9. Analytics.
     CSingleUserLog::GetInstance()->InitReport(values.downloaderId, values.siteId, TextCodec::WideToUtf8(values.softwareVersion),
@@ -137,7 +148,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     // 12.
     wchar_t modulePath[257] = {};
     GetModuleFileNameW(nullptr, modulePath, 256);
-    StartupPending::RegisterWithFirewall(modulePath);
+    if (FuntionImpl::AddFirewallException(modulePath) != 0) LOG(INFO) << " Firewall exception failed";
 
     // 13. The installer window and the message loop.
     DuiLib::CPaintManagerUI::SetInstance(hInstance);

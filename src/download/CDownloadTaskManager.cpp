@@ -10,19 +10,13 @@
 #include <tinyxml2.h>
 
 #include "net/CLibcurlTool.h"
+#include "net/HttpHeaders.h"
 #include "analytics/CSingleUserLog.h"
 #include "download/DownloadEvents.h"
 #include "base/DownloadSettings.h"
 #include "easylogging++.h"
 
 namespace {
-
-// The text from offset to the CR LF that ends its line (or to the end of the text).
-std::string restOfLine(const std::string& text, size_t offset) {
-    if (offset > text.size()) return std::string();
-    size_t end = text.find("\r\n", offset);
-    return text.substr(offset, end == std::string::npos ? std::string::npos : end - offset);
-}
 
 // Leading decimal digits at offset as a number (0 without any).
 int64_t digitsAt(const std::string& text, size_t offset) {
@@ -44,11 +38,11 @@ std::string resolveLocation(const std::string& base, const std::string& location
     return origin + path.substr(0, path.rfind('/') + 1) + location;
 }
 
+// Whether a file is there, whoever holds it open: a package another process keeps open is
+// still there, and so is the progress recorded for it.
 bool fileExists(const std::string& path) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return false;
-    fclose(f);
-    return true;
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 int64_t childInt64(const tinyxml2::XMLElement* e) {
@@ -96,6 +90,49 @@ bool CDownloadTaskManager::addDoneTask(CTask* task) {
     return true;
 }
 
+int64_t CDownloadTaskManager::LengthOfReply(const std::string& headers, int64_t parsedLength) {
+    std::string value;
+    if (HttpHeaders::Find(headers, "Content-Range", value)) {
+        int64_t first = 0, last = 0, total = 0;
+        if (HttpHeaders::ParseContentRange(value, first, last, total) && total > 0) return total;
+        return 0;
+    }
+    if (parsedLength >= 0) return parsedLength;
+    if (HttpHeaders::Find(headers, "Content-Length", value)) return digitsAt(value, 0);
+    return 0;
+}
+
+bool CDownloadTaskManager::CdnOfReply(const std::string& headers, std::string& eventLabel, std::string& logText,
+                                      std::string& cdnText) {
+    eventLabel.clear();
+    logText.clear();
+    cdnText.clear();
+    std::string cache, ray, xCache;
+    const bool hasCache = HttpHeaders::Find(headers, "CF-Cache-Status", cache);
+    const bool hasRay = HttpHeaders::Find(headers, "CF-RAY", ray);
+    const size_t dash = hasRay ? ray.find('-') : std::string::npos;
+    if (hasCache && dash != std::string::npos) {
+        // Cloudflare: data centre (the ray identifier's suffix) and cache status. The cache
+        // status keeps the blank that follows the header's colon in the event label.
+        eventLabel = ray.substr(dash + 1) + "/ " + cache;
+        logText = " " + cache + ", " + ray.substr(dash + 1);
+        return true;
+    }
+    if (HttpHeaders::Find(headers, "X-Cache", xCache)) {
+        eventLabel = logText = cdnText = xCache;
+        return true;
+    }
+    return false;
+}
+
+std::string CDownloadTaskManager::ValidatorOfReply(const std::string& headers) {
+    std::string value;
+    // A weak entity tag ("W/...") may stay the same when the bytes change: not a validator.
+    if (HttpHeaders::Find(headers, "ETag", value) && !value.empty() && value.compare(0, 2, "W/") != 0) return value;
+    if (HttpHeaders::Find(headers, "Last-Modified", value)) return value;
+    return std::string();
+}
+
 int64_t CDownloadTaskManager::getContentLength(int& resultCode, std::string& cdnText, int verbose, bool fresh) {
     cdnText.clear();
     CSingleUserLog* analytics = CSingleUserLog::GetInstance();
@@ -105,64 +142,48 @@ int64_t CDownloadTaskManager::getContentLength(int& resultCode, std::string& cdn
     }
     resultCode = 0;
     CLibcurlTool tool(curl_easy_init());
-    // A reply that keeps naming a Location while answering 200 would otherwise be followed for
-    // ever: ten probes per call at most.
+    // A final reply that still names a Location (and answers 200) is followed by another
+    // probe; ten probes per call at most.
     for (int probes = 1;; ++probes) {
         LOG(INFO) << " before getContentLength GetHeader";
         std::vector<char> buffer(CLibcurlTool::kHeaderBufferSize, 0);
         long status = 0;
-        resultCode = tool.httpGet(m_remotePath, buffer.data(), status);
+        CLibcurlTool::ProbeResult probe;
+        resultCode = tool.httpGet(m_remotePath, buffer.data(), status, &probe);
         LOG(INFO) << " after getContentLength GetHeader";
-        const std::string headers(buffer.data());
+        // Everything is read from the last reply of the redirect chain, by header name.
+        const std::string& headers = probe.lastHeaders;
 
-        // CDN text: Cloudflare's cache status and data centre, or another CDN's X-Cache.
-        const size_t cacheAt = headers.find("CF-Cache-Status:");
-        const size_t rayAt = headers.find("CF-RAY:");
-        const size_t rayEnd = rayAt == std::string::npos ? std::string::npos : headers.find("\r\n", rayAt);
-        const size_t dashAt = rayAt == std::string::npos ? std::string::npos : headers.find('-', rayAt + 7);
-        const size_t xCacheAt = headers.find("X-Cache:");
-        if (cacheAt != std::string::npos && dashAt != std::string::npos && dashAt < rayEnd) {
-            const std::string cache = restOfLine(headers, cacheAt + strlen("CF-Cache-Status:"));
-            const std::string centre = restOfLine(headers, dashAt + 1);
-            LOG(INFO) << " Cdn result:" << cache << ", " << centre;
-            DownloadEvents::Event("Download", "3.CDNStatus", centre + "/" + cache);
-        } else if (xCacheAt != std::string::npos) {
-            cdnText = restOfLine(headers, xCacheAt + 9);
-            LOG(INFO) << " Cdn result:" << cdnText;
-            DownloadEvents::Event("Download", "3.CDNStatus", cdnText);
+        std::string label, logText;
+        if (CdnOfReply(headers, label, logText, cdnText)) {
+            LOG(INFO) << " Cdn result:" << logText;
+            DownloadEvents::Event("Download", "3.CDNStatus", label);
         }
 
         if (status != 200) {
             cdnText.clear();
             return 0;
         }
-        const size_t locationAt = headers.find("Location:");
-        if (locationAt != std::string::npos) {
+        // libcurl followed the redirects: its final address is the file's address.
+        if (!probe.finalUrl.empty()) m_remotePath = probe.finalUrl;
+        std::string location;
+        if (HttpHeaders::Find(headers, "Location", location)) {
             if (probes >= 10) {
                 if (verbose) LOG(INFO) << " Get Contentlength =" << 0 << ", error CURLE_TOO_MANY_REDIRECTS";
+                // The probe gave up on redirects: that is the result the caller reports (13).
+                resultCode = CURLE_TOO_MANY_REDIRECTS;
                 cdnText.clear();
                 return 0;
             }
-            const size_t colon = headers.find(':', locationAt);
-            m_remotePath = resolveLocation(m_remotePath, restOfLine(headers, colon + 2));
+            m_remotePath = resolveLocation(m_remotePath, location);
             continue;
         }
 
-        int64_t length = 0;
-        const size_t rangeAt = headers.find("Content-Range:");
-        const size_t lengthAt = headers.find("Content-Length:");
-        if (rangeAt != std::string::npos) {
-            const size_t slash = headers.find('/', rangeAt);
-            if (slash != std::string::npos) length = digitsAt(headers, slash + 1);
-        } else if (lengthAt != std::string::npos) {
-            size_t p = lengthAt + strlen("Content-Length:");
-            while (p < headers.size() && (headers[p] == ' ' || headers[p] == '\t')) ++p;
-            length = digitsAt(headers, p);
-        } else {
-            return 0;
-        }
+        const int64_t length = LengthOfReply(headers, probe.contentLength);
+        if (length <= 0) return 0;
+        m_validator = ValidatorOfReply(headers);
         if (verbose) LOG(INFO) << " Get Contentlength =" << length;
-        if (length > 0 && !m_remotePath.empty()) analytics->SetContentLength(m_remotePath, length);
+        if (!m_remotePath.empty()) analytics->SetContentLength(m_remotePath, length);
         return length;
     }
 }
@@ -188,33 +209,42 @@ int64_t CDownloadTaskManager::probeSize(int tries, int verbose, int& lastResult,
     return length;
 }
 
+void CDownloadTaskManager::reportSizeProbes(const std::string& tag, std::vector<std::string> results) {
+    while (results.size() < kSizeProbes) results.push_back("Null");
+    if (tag.empty()) return;
+    std::string label;
+    for (size_t i = 0; i < results.size(); ++i) label += (i ? "/" : "") + results[i];
+    DownloadEvents::Event("Other", "Download", label);
+    LOG(INFO) << " GetSize: " << tag << ", " << label;
+}
+
+EnumErrorCode CDownloadTaskManager::sizeFailure(int lastResult) {
+    LOG(INFO) << " [Error]: " << "get content length failed";
+    return lastResult == CURLE_TOO_MANY_REDIRECTS ? ErrTooManyRedirects : ErrSizeUnknown;
+}
+
 EnumErrorCode CDownloadTaskManager::generateDownloadTask(const std::string& tag, int verbose) {
     std::vector<std::string> results;
     std::string cdnText;
     int lastResult = 0;
-    const int64_t length = probeSize(10, verbose, lastResult, cdnText, &results, false);
-    while (results.size() < 10) results.push_back("Null");
-    if (!tag.empty()) {
-        std::string label;
-        for (size_t i = 0; i < results.size(); ++i) label += (i ? "/" : "") + results[i];
-        DownloadEvents::Event("Other", "Download", label);
-        LOG(INFO) << " GetSize: " << tag << ", " << label;
-    }
-    if (length <= 0) {
-        LOG(INFO) << " [Error]: " << "get content length failed";
-        return lastResult == CURLE_TOO_MANY_REDIRECTS ? ErrTooManyRedirects : ErrSizeUnknown;
-    }
+    const int64_t length = probeSize(kSizeProbes, verbose, lastResult, cdnText, &results, false);
+    reportSizeProbes(tag, results);
+    if (length <= 0) return sizeFailure(lastResult);
 
     ContentLength = length;
+    m_generated = true;
     const DownloadSettings& settings = GetDownloadSettings();
     int64_t count = 0;
     if (settings.Slice_num > 0) {
-        count = settings.Slice_num;
+        count = settings.Slice_num > kMaxTasks ? kMaxTasks : settings.Slice_num;
         // More slices than bytes would give empty slices: one byte per slice then.
         if (count > length) count = length;
         m_sliceSize = length / count;
     } else {
         m_sliceSize = settings.Slice_size > 0 ? settings.Slice_size : kDefaultSliceSize;
+        // A slice size far too small for the file (given in KiB by mistake, say) would make a
+        // task and a task-file entry of every few bytes: the slices grow instead.
+        if (length / m_sliceSize > kMaxTasks) m_sliceSize = (length + kMaxTasks - 1) / kMaxTasks;
         count = length / m_sliceSize;
     }
     if (count == 0) count = 1;
@@ -231,6 +261,7 @@ EnumErrorCode CDownloadTaskManager::generateDownloadTask(const std::string& tag,
         task->ContentLength = length;
         task->RequestTimes = 0;
         task->HeadCdnInfo = cdnText;
+        task->Validator = m_validator;
         task->Verbose = verbose;
         addTask(task);
     }
@@ -243,6 +274,7 @@ EnumErrorCode CDownloadTaskManager::generateDownloadTask(const std::string& tag,
 
 bool CDownloadTaskManager::loadTaskFromFile(int verbose) {
     m_loadedTasks = false;
+    m_storedValidator.clear();
     FILE* file = fopen(m_taskFilePath.c_str(), "rb");
     if (!file) return false;
     tinyxml2::XMLDocument doc;
@@ -257,6 +289,7 @@ bool CDownloadTaskManager::loadTaskFromFile(int verbose) {
         if (name == "TasksCount") TasksCount = static_cast<int32_t>(childInt64(e));
         else if (name == "ContentLength") ContentLength = childInt64(e);
         else if (name == "DownloadTime") DownloadTime = childInt64(e);
+        else if (name == "Validator") m_storedValidator = e->GetText() ? e->GetText() : "";
         else if (name == "Task") {
             CTask* task = new CTask;
             for (const tinyxml2::XMLElement* c = e->FirstChildElement(); c; c = c->NextSiblingElement()) {
@@ -273,12 +306,17 @@ bool CDownloadTaskManager::loadTaskFromFile(int verbose) {
                 else if (field == "TaskId") task->TaskId = static_cast<int32_t>(childInt64(c));
             }
             task->RequestTimes = 0;
+            // A segment is complete only with its whole position: one saved as complete with a
+            // short position is work still to do.
+            if (task->TaskStatus.load() == TaskComplete && task->DownloadedPos != task->EndPos)
+                task->TaskStatus = TaskNew;
             if (task->ContentLength == 0 && ContentLength != 0) task->ContentLength = ContentLength;
             task->Verbose = verbose;
             addTask(task);
             m_loadedTasks = true;
         }
     }
+    for (const auto& task : m_allTasks) task->Validator = m_storedValidator;
     // The file does not keep the slice size: it is the length of the first of several
     // segments, so a file cut with any slice size passes the layout check.
     if (m_allTasks.size() > 1) m_sliceSize = m_allTasks[0]->EndPos - m_allTasks[0]->StartPos + 1;
@@ -293,8 +331,18 @@ int CDownloadTaskManager::checkTaskInfo(int verbose) {
     // that changed on the server must not be resumed. A probe that cannot learn the size says
     // nothing about the file, which is then kept for a later attempt.
     std::string cdnText;
-    int lastResult = 0;
-    const int64_t length = probeSize(3, verbose, lastResult, cdnText, nullptr, true);
+    m_checkProbes.clear();
+    m_checkResult = 0;
+    const int64_t length = probeSize(kSizeProbes, verbose, m_checkResult, cdnText, &m_checkProbes, true);
+    m_checkCdnText = cdnText;
+    // The same size is not enough: a file replaced on the server by another of the same size
+    // shows another validator (when both the stored and the new reply name one).
+    if (length == ContentLength && !m_storedValidator.empty() && !m_validator.empty() &&
+        m_storedValidator != m_validator) {
+        LOG(INFO) << " remote file changed: " << m_storedValidator << " != " << m_validator;
+        DownloadEvents::Flow("DL025");
+        return CheckSizeChanged;
+    }
     if (length <= 0) return CheckSizeUnknown;
     if (length != ContentLength) {
         DownloadEvents::Flow("DL025");
@@ -341,14 +389,25 @@ EnumErrorCode CDownloadTaskManager::loadDownloadTask(const std::string& tag, int
             DownloadEvents::Flow("DL026");
         }
         if (check == CheckUsable) {
+            // The segments are asked of the address that was just probed (and its final address
+            // after redirects), not of the one stored when the tasks were cut: a signed link
+            // that has expired, or a configuration that now names another address for the same
+            // file, must not fail every request of every attempt.
+            for (const auto& task : m_allTasks) {
+                task->RemotePath = m_remotePath;
+                task->HeadCdnInfo = m_checkCdnText;
+                task->Validator = m_validator.empty() ? m_storedValidator : m_validator;
+            }
             LOG(INFO) << " Load tasks from file success!";
             if (m_loadedTasks) DownloadEvents::Funnel("Download", "ResumUpload");
             return ErrSuccess;
         }
         if (check == CheckSizeUnknown) {
-            // The server did not answer the size: keep the partial download for the next attempt.
+            // The server did not answer the size: nothing is known about the file, so the
+            // partial download and its task file stay exactly as they are for the next attempt.
+            reportSizeProbes(tag, m_checkProbes);
             clearTasks();
-            return ErrSizeUnknown;
+            return sizeFailure(m_checkResult);
         }
         LOG(INFO) << " taskinfo file error";
         discardDownload();
@@ -356,25 +415,46 @@ EnumErrorCode CDownloadTaskManager::loadDownloadTask(const std::string& tag, int
     return generateDownloadTask(tag, verbose);
 }
 
-void CDownloadTaskManager::saveTaskToFile() {
+namespace {
+std::function<void(CTask&)>& SaveReadHook() {
+    static std::function<void(CTask&)> hook;
+    return hook;
+}
+}  // namespace
+
+void CDownloadTaskManager::SetSaveReadHook(std::function<void(CTask&)> hook) { SaveReadHook() = std::move(hook); }
+
+void CDownloadTaskManager::saveTaskToFile(const std::function<bool()>& flushPackage) {
     tinyxml2::XMLDocument doc;
     tinyxml2::XMLElement* root = doc.NewElement("TaskInfo");
     doc.InsertEndChild(root);
     addChild(doc, root, "TasksCount", int64_t(TasksCount));
     addChild(doc, root, "ContentLength", ContentLength);
     addChild(doc, root, "DownloadTime", DownloadTime);
+    // The validator of the file the segments belong to, when the server names one.
+    const std::string validator = m_allTasks.empty() ? std::string() : m_allTasks.front()->Validator;
+    if (!validator.empty()) addChild(doc, root, "Validator", validator);
     for (const auto& task : m_allTasks) {
+        // Status first, then position: a worker publishes the last position of its segment
+        // before it marks the segment complete, so a status read as complete comes with the
+        // segment's whole position. A segment that finishes between the two reads is saved as
+        // not yet complete, which costs at most a repeated request, never a missing byte.
+        const int32_t status = task->TaskStatus.load();
+        if (SaveReadHook()) SaveReadHook()(*task);
+        const int64_t downloaded = task->DownloadedPos.load();
         tinyxml2::XMLElement* e = doc.NewElement("Task");
         root->InsertEndChild(e);
         addChild(doc, e, "StartPos", task->StartPos);
         addChild(doc, e, "EndPos", task->EndPos);
-        addChild(doc, e, "DownloadedPos", task->DownloadedPos.load());
+        addChild(doc, e, "DownloadedPos", downloaded);
         addChild(doc, e, "RemotePath", task->RemotePath);
         addChild(doc, e, "LocalPath", task->LocalPath);
-        addChild(doc, e, "TaskStatus", int64_t(task->TaskStatus.load()));
+        addChild(doc, e, "TaskStatus", int64_t(status));
         addChild(doc, e, "TaskId", int64_t(task->TaskId.load()));
-        addChild(doc, e, "RequestTimes", int64_t(task->RequestTimes));
+        addChild(doc, e, "RequestTimes", int64_t(task->RequestTimes.load()));
     }
+    // The bytes the file describes reach the disk before the file that claims them does.
+    if (flushPackage && !flushPackage()) return;
     // Written beside the task file and then put in its place, so a process that ends in the
     // middle of the write leaves the previous file, never half of one.
     const std::string temporary = m_taskFilePath + ".tmp";

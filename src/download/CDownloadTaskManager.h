@@ -2,7 +2,9 @@
 // The segments of one download attempt: the size probe, the cut into segments, the resume from
 // the task file beside the download, and the task file itself.
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "download/CTaskManager.h"
 #include "download/DownloadResult.h"
@@ -10,6 +12,8 @@
 class CDownloadTaskManager : public CTaskManager {
 public:
     static constexpr int64_t kDefaultSliceSize = 4194304;  // 4 MiB
+    // At most this many segments (16 GiB in default slices); larger files get larger slices.
+    static constexpr int64_t kMaxTasks = 4096;
 
     // Result of checkTaskInfo.
     enum CheckResult { CheckUsable = 1, CheckSizeChanged = 2, CheckInconsistent = 3, CheckSizeUnknown = 4 };
@@ -32,12 +36,34 @@ public:
     // Whether the loaded tasks fit the remote file: CheckResult.
     int checkTaskInfo(int verbose);
     // Writes the current state over the task file; a file that cannot be written is skipped.
-    void saveTaskToFile();
+    // flushPackage, when given, makes the package's bytes durable after the state was read and
+    // before the new task file is put in place; when it fails the previous task file stays.
+    void saveTaskToFile(const std::function<bool()>& flushPackage = nullptr);
+    // Test seam: called for each task between the reads of its status and of its position
+    // while the task file is saved (a segment that finishes meanwhile). Empty: none.
+    static void SetSaveReadHook(std::function<void(CTask&)> hook);
 
     // Size of the remote file, 0 when unknown. resultCode gets the last probe's libcurl result,
     // cdnText the CDN text of the reply. A length this process already knows for the address
     // is answered without a request unless fresh is set.
     int64_t getContentLength(int& resultCode, std::string& cdnText, int verbose, bool fresh = false);
+
+    // The remote file's length from the header block of a probe's last reply: the total of its
+    // Content-Range, else the length libcurl parsed (parsedLength, -1 when none), else its
+    // Content-Length; 0 when none is known. Header names in any case.
+    static int64_t LengthOfReply(const std::string& headers, int64_t parsedLength);
+    // The CDN facts of a probe's last reply: eventLabel for the "3.CDNStatus" event (data
+    // centre "/" cache status of Cloudflare, or X-Cache), the text of the " Cdn result:" log
+    // line, and cdnText, the CDN text the segments compare theirs with (X-Cache only). False
+    // when the reply names no CDN.
+    static bool CdnOfReply(const std::string& headers, std::string& eventLabel, std::string& logText,
+                           std::string& cdnText);
+
+    // The validator of a probe's last reply: its entity tag when that is strong, else its
+    // Last-Modified date; empty when it names neither.
+    static std::string ValidatorOfReply(const std::string& headers);
+    // Whether the tasks were cut afresh (not resumed) by the last load.
+    bool generatedAfresh() const { return m_generated; }
 
     const std::string& remotePath() const { return m_remotePath; }
     const std::string& localPath() const { return m_localPath; }
@@ -53,10 +79,23 @@ private:
                       bool fresh);
     // Deletes the tasks, the partial output file and the task file.
     void discardDownload();
+    // The "GetSize" event and log line of a series of size probes ("Success", "error:N"),
+    // padded with "Null" to kSizeProbes entries; nothing without a tag.
+    static void reportSizeProbes(const std::string& tag, std::vector<std::string> results);
+    // The result of a size that could not be learnt: 13 after too many redirects, else 6.
+    static EnumErrorCode sizeFailure(int lastResult);
+
+    static constexpr size_t kSizeProbes = 10;
 
     std::string m_remotePath;
     std::string m_localPath;
     std::string m_taskFilePath;
     int64_t m_sliceSize = kDefaultSliceSize;  // 64-bit: slices of files beyond 4 GiB
     bool m_loadedTasks = false;               // the last load read at least one task
+    std::vector<std::string> m_checkProbes;   // the probes of the last checkTaskInfo
+    int m_checkResult = 0;                    // and the result of its last probe
+    std::string m_checkCdnText;               // and the CDN text it saw
+    std::string m_validator;                  // validator of the last probe that learnt the size
+    std::string m_storedValidator;            // validator the task file names
+    bool m_generated = false;                 // generateDownloadTask cut the tasks
 };

@@ -3,8 +3,8 @@
 #include "download/CTask.h"
 #include "easylogging++.h"
 
-CDownloadThread::CDownloadThread(HANDLE downloadMutex, FILE* file)
-    : CThread(downloadMutex), m_pFile(file), m_pCurlTool(new CLibcurlTool(curl_easy_init())) {
+CDownloadThread::CDownloadThread(PackageFile* package, const std::atomic<bool>* stop)
+    : m_package(package), m_stop(stop), m_pCurlTool(new CLibcurlTool(curl_easy_init())) {
     if (!m_pCurlTool->handle()) LOG(INFO) << "  m_pCurl init error !!!";
 }
 
@@ -22,16 +22,23 @@ void CDownloadThread::taskBusiness() {
         }
     }
     const CURLcode result = m_pCurlTool->httpDownloadContent(task->RemotePath, from, task->EndPos, this);
+    if (result == CURLE_ABORTED_BY_CALLBACK && stopRequested()) {
+        // Ended because the attempt stops: not a failure of the server. What arrived is kept.
+        task->TaskStatus = TaskFailed;
+        if (task->Verbose)
+            LOG(INFO) << " Tasks info, download stopped, id = " << task->TaskId.load();
+        return;
+    }
     if (result != CURLE_OK || task->DownloadedPos != task->EndPos) {
         ++task->RequestTimes;
         task->TaskStatus = TaskFailed;
         if (task->Verbose)
             LOG(INFO) << " Tasks info, download fail(" << result << "), id = " << task->TaskId.load()
-                      << ", reqTime = " << task->RequestTimes;
+                      << ", reqTime = " << task->RequestTimes.load();
     } else {
         task->TaskStatus = TaskComplete;
         if (task->Verbose)
             LOG(INFO) << " Tasks info, download success(" << result << "), id = " << task->TaskId.load()
-                      << ", reqTime = " << task->RequestTimes;
+                      << ", reqTime = " << task->RequestTimes.load();
     }
 }

@@ -1,31 +1,36 @@
 #pragma once
-// A download worker: a CThread that fetches its segment into the pool's shared output file
-// with its own transfer tool (and so its own easy handle).
-#include <cstdio>
+// A download worker: a CThread that fetches its segment into the pool's package file with its
+// own transfer tool (and so its own easy handle).
+#include <atomic>
 #include <memory>
 
 #include "net/CLibcurlTool.h"
 #include "net/RangeTarget.h"
 #include "download/CTask.h"
 #include "download/CThread.h"
+#include "download/PackageFile.h"
 
-// It is the range target of its own requests: the transfer layer reaches the segment, the file and
-// the download mutex through IRangeTarget (the first base, so the pointer handed to libcurl as
-// user data is the same either way).
+// It is the range target of its own requests: the transfer layer reaches the segment and the
+// output through IRangeTarget (the first base, so the pointer handed to libcurl as user data is
+// the same either way).
 class CDownloadThread : public IRangeTarget, public CThread {
 public:
-    // file: the shared output file, opened and owned by the pool.
-    CDownloadThread(HANDLE downloadMutex, FILE* file);
+    // package: the attempt's output file, owned by the pool (null: nothing can be written).
+    // stop: the pool's request to end every transfer now (null: never).
+    explicit CDownloadThread(PackageFile* package, const std::atomic<bool>* stop = nullptr);
 
     // One ranged request for the rest of the current task; marks it complete (1) or failed (2).
     void taskBusiness() override;
 
     TransferSegment* getSegment() const override { return getTask(); }
-    FILE* getFile() const override { return m_pFile; }
-    HANDLE getMutex() const override { return CThread::getMutex(); }
+    size_t writeAt(int64_t pos, const char* data, size_t n) override {
+        return m_package ? m_package->writeAt(pos, data, n) : 0;
+    }
+    bool stopRequested() const override { return m_stop && m_stop->load(); }
     CLibcurlTool& getCurlTool() { return *m_pCurlTool; }
 
 protected:
-    FILE* m_pFile = nullptr;
+    PackageFile* m_package = nullptr;
+    const std::atomic<bool>* m_stop = nullptr;
     std::unique_ptr<CLibcurlTool> m_pCurlTool;
 };

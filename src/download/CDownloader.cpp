@@ -6,6 +6,21 @@
 
 #include "easylogging++.h"
 
+namespace {
+
+uintptr_t StartWithBeginThread(unsigned(__stdcall* entry)(void*), void* argument) {
+    return _beginthreadex(nullptr, 0, entry, argument, 0, nullptr);
+}
+
+std::atomic<CDownloader::ThreadStarter>& Starter() {
+    static std::atomic<CDownloader::ThreadStarter> starter{&StartWithBeginThread};
+    return starter;
+}
+
+}  // namespace
+
+void CDownloader::SetThreadStarter(ThreadStarter starter) { Starter().store(starter ? starter : &StartWithBeginThread); }
+
 CDownloader::CDownloader(const std::string& remotePath, const std::string& localPath, const std::string& taskFilePath,
                          int threadCount)
     : m_remotePath(remotePath),
@@ -15,21 +30,43 @@ CDownloader::CDownloader(const std::string& remotePath, const std::string& local
       m_taskManager(remotePath, localPath, taskFilePath),
       m_threadManager(localPath) {
     m_statistics.tick = GetTickCount();
-    m_hThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, driverEntry, this, 0, nullptr));
+}
+
+std::shared_ptr<CDownloader> CDownloader::Start(const std::string& remotePath, const std::string& localPath,
+                                                const std::string& taskFilePath, int threadCount) {
+    std::shared_ptr<CDownloader> attempt(new CDownloader(remotePath, localPath, taskFilePath, threadCount));
+    // Every thread of the attempt holds it while it runs.
+    attempt->m_threadManager.setKeepAlive(attempt);
+    auto* holder = new std::shared_ptr<CDownloader>(attempt);
+    const uintptr_t handle = Starter().load()(driverEntry, holder);
+    if (handle == 0) {
+        LOG(INFO) << " driver thread not started, error " << GetLastError();
+        delete holder;
+    }
+    attempt->m_hThread = reinterpret_cast<HANDLE>(handle);
+    return attempt;
 }
 
 CDownloader::~CDownloader() {
-    if (m_hThread) {
-        // Never leave a running driver behind on a deleted object.
-        m_runState.store(RunStop);
-        WaitForSingleObject(m_hThread, INFINITE);
-        CloseHandle(m_hThread);
-    }
+    // Nothing runs on this object any more: its threads held it while they ran.
+    m_threadManager.closeFile();
+    if (m_hThread) CloseHandle(m_hThread);
 }
 
-unsigned __stdcall CDownloader::driverEntry(void* self) { return static_cast<CDownloader*>(self)->downloaderThread(); }
+unsigned __stdcall CDownloader::driverEntry(void* argument) {
+    std::shared_ptr<CDownloader> self = std::move(*static_cast<std::shared_ptr<CDownloader>*>(argument));
+    delete static_cast<std::shared_ptr<CDownloader>*>(argument);
+    const unsigned result = self->downloaderThread();
+    self.reset();  // may release the attempt; nothing of it is touched afterwards
+    return result;
+}
 
 EnumErrorCode CDownloader::downloadInit(const std::string& tag, int verbose) {
+    if (!m_hThread) {
+        // Without its driver nothing would ever be handed out or finish.
+        LOG(INFO) << " [Error]: " << "driver thread not started";
+        return ErrNoThreads;
+    }
     const EnumErrorCode result = m_taskManager.loadDownloadTask(tag, verbose);
     if (result != ErrSuccess) {
         LOG(INFO) << " [Error]: " << "error to loadDownloadTask";
@@ -37,12 +74,22 @@ EnumErrorCode CDownloader::downloadInit(const std::string& tag, int verbose) {
     }
     int threads = m_threadManager.createThreads(m_threadCount);
     if (threads == -1) return ErrOpenFile;
+    // Tasks cut afresh trust no byte of a leftover package: one longer than the new content
+    // is cut to its length (the shorter rest is overwritten segment by segment).
+    if (m_taskManager.generatedAfresh() && !m_threadManager.package().cutTo(m_taskManager.ContentLength))
+        LOG(INFO) << " package not cut to " << m_taskManager.ContentLength << ", error " << GetLastError();
     if (threads == 0) {
         LOG(INFO) << " [Error]: " << " createThreads is empty";
         return ErrNoThreads;
     }
     m_dispatched.store(false);
+    m_prepared.store(true);
     return ErrSuccess;
+}
+
+void CDownloader::setRunState(int32_t state) {
+    if (state == RunStop) m_threadManager.requestStop();
+    m_runState.store(state);
 }
 
 bool CDownloader::waitDriver(DWORD milliseconds) {
@@ -50,10 +97,7 @@ bool CDownloader::waitDriver(DWORD milliseconds) {
 }
 
 void CDownloader::resetAttempt() {
-    m_threadManager.releaseThreads();
-    m_taskManager.clearTasks();
     m_threadManager.closeFile();
-    m_retries.clear();
     m_runState.store(RunCreated);
     {
         std::lock_guard<std::mutex> lock(m_statisticsLock);
@@ -61,6 +105,15 @@ void CDownloader::resetAttempt() {
     }
     if (m_hThread) CloseHandle(m_hThread);
     m_hThread = nullptr;
+}
+
+void CDownloader::abandon() {
+    m_threadManager.requestStop();
+    {
+        std::lock_guard<std::mutex> lock(m_saveLock);
+        m_abandoned.store(true);
+    }
+    m_threadManager.package().revokeWrites();
 }
 
 DownloadStatistics CDownloader::getStatistics() const {
@@ -74,7 +127,7 @@ void CDownloader::updateStatistics() {
     int32_t requestTimes = 0;
     for (const auto& task : m_taskManager.allTasks()) {
         downloaded += task->DownloadedPos.load() - task->StartPos + 1;
-        requestTimes += task->RequestTimes;
+        requestTimes += task->RequestTimes.load();
     }
     std::lock_guard<std::mutex> lock(m_statisticsLock);
     const DWORD elapsed = now - m_statistics.tick;
@@ -91,6 +144,7 @@ void CDownloader::updateStatistics() {
 }
 
 std::string CDownloader::getCdnSummary() const {
+    if (!m_threadManager.allEnded()) return std::string();
     const auto& tasks = m_taskManager.allTasks();
     std::string parts;
     for (const auto& task : tasks)
@@ -100,7 +154,12 @@ std::string CDownloader::getCdnSummary() const {
 }
 
 void CDownloader::saveTaskToFile() {
-    if (!m_abandoned.load()) m_taskManager.saveTaskToFile();
+    // An attempt whose preparation failed (size unknown, too many redirects, package not
+    // opened, no worker) has nothing to tell the task file: it stays exactly as the attempt
+    // found it, and the next attempt resumes from it.
+    std::lock_guard<std::mutex> lock(m_saveLock);
+    if (m_prepared.load() && !m_abandoned.load())
+        m_taskManager.saveTaskToFile([this] { return m_threadManager.package().flush(); });
 }
 
 DWORD CDownloader::retryDelayMs(int32_t failures) {
@@ -115,7 +174,7 @@ void CDownloader::requeueFailed(const std::vector<CThread*>& recycled) {
     const DWORD now = GetTickCount();
     for (CThread* t : recycled) {
         CTask* task = t->getTask();
-        if (task && task->TaskStatus.load() == TaskFailed) m_retries.push_back({task, now + retryDelayMs(task->RequestTimes)});
+        if (task && task->TaskStatus.load() == TaskFailed) m_retries.push_back({task, now + retryDelayMs(task->RequestTimes.load())});
     }
 }
 
@@ -136,14 +195,25 @@ void CDownloader::releaseDueRetries() {
 unsigned CDownloader::downloaderThread() {
     double saveMark = 0;
     std::vector<CThread*> recycled;
+    DWORD stopSeen = 0;
+    bool stopping = false;
     for (;;) {
         const int32_t state = m_runState.load();
         if (state == RunStop) {
             if (m_threadManager.busyThreads().empty()) break;
+            if (!stopping) {
+                stopping = true;
+                stopSeen = GetTickCount();
+            }
+            // A worker that does not come back (its transfer was told to end) is not waited for
+            // without limit: the pool is stopped all the same, busy workers included.
+            if (GetTickCount() - stopSeen >= kStopWaitMs) {
+                LOG(INFO) << " workers still busy, stopping the pool";
+                break;
+            }
             m_threadManager.recycleThreads();
             updateStatistics();
-            // Workers end their transfers within the transfer time limit; wait for them
-            // without spinning a processor.
+            // Running transfers were told to end; wait for them without spinning a processor.
             Sleep(1);
             continue;
         }
@@ -187,6 +257,8 @@ unsigned CDownloader::downloaderThread() {
     updateStatistics();
     LOG(INFO) << " Stopping Download," << "Update DownloadInfo";
     saveTaskToFile();
+    // The package is closed when the driver ends, also when its owner has left it.
+    m_threadManager.closeFile();
     LOG(INFO) << " Download Stopped\xA3\xA1";
     return 1;
 }

@@ -20,5 +20,7 @@ public:
     std::atomic<int32_t> TaskStatus{TaskNew};
     std::string LocalPath;               // local output file
     int64_t StartPos = 0;
-    int32_t RequestTimes = 0;            // failed requests of this segment in the current attempt
+    // Failed requests of this segment in the current attempt: counted by its worker, summed by
+    // the driver while workers run.
+    std::atomic<int32_t> RequestTimes{0};
 };

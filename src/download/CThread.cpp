@@ -6,10 +6,25 @@
 #include "easylogging++.h"
 
 namespace {
-unsigned __stdcall threadEntry(void* self) { return static_cast<CThread*>(self)->ThreadFunc(); }
+
+struct StartArgument {
+    CThread* thread;
+    std::shared_ptr<void> keepAlive;
+};
+
+unsigned __stdcall threadEntry(void* argument) {
+    std::unique_ptr<StartArgument> start(static_cast<StartArgument*>(argument));
+    std::shared_ptr<void> keepAlive = std::move(start->keepAlive);
+    const unsigned result = start->thread->ThreadFunc();
+    // The last reference may go here, and the thread's own object with it: nothing of the
+    // object is touched afterwards.
+    keepAlive.reset();
+    return result;
+}
+
 }  // namespace
 
-CThread::CThread(HANDLE downloadMutex) : m_hMutex(downloadMutex) {
+CThread::CThread() {
     m_hEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!m_hEvent) LOG(INFO) << "  creat event error code =  " << GetLastError();
 }
@@ -19,10 +34,12 @@ CThread::~CThread() {
     if (m_hThread) CloseHandle(m_hThread);
 }
 
-int CThread::init() {
-    uintptr_t handle = _beginthreadex(nullptr, 0, threadEntry, this, 0, nullptr);
+int CThread::init(std::shared_ptr<void> keepAlive) {
+    auto* start = new StartArgument{this, std::move(keepAlive)};
+    uintptr_t handle = _beginthreadex(nullptr, 0, threadEntry, start, 0, nullptr);
     if (handle == 0) {
         LOG(INFO) << "  creat thread error code =  " << GetLastError();
+        delete start;
         return 0;
     }
     m_hThread = reinterpret_cast<HANDLE>(handle);
@@ -57,7 +74,9 @@ unsigned CThread::ThreadFunc() {
             return 1;
         } else if (state == StateHasTask) {
             taskBusiness();
-            m_nState.store(StateIdle);
+            // Idle again, unless it was told to stop meanwhile: then it ends.
+            int32_t expected = StateHasTask;
+            m_nState.compare_exchange_strong(expected, StateIdle);
         }
         Sleep(1);
     }

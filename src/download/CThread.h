@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 class CTask;
 
@@ -12,8 +13,7 @@ class CThread {
 public:
     enum State : int32_t { StateStop = 0, StateHasTask = 1, StateIdle = 2 };
 
-    // downloadMutex: the pool's mutex that serialises writes into the shared output file (not owned).
-    explicit CThread(HANDLE downloadMutex);
+    CThread();
     virtual ~CThread();
     CThread(const CThread&) = delete;
     CThread& operator=(const CThread&) = delete;
@@ -21,18 +21,18 @@ public:
     // The work on the current task, run on this thread (none for a plain thread).
     virtual void taskBusiness() {}
 
-    // Starts the thread: 1, or 0 when it could not be created.
-    int init();
+    // Starts the thread: 1, or 0 when it could not be created. keepAlive (may be empty) is held
+    // by the thread until it ends: whatever the thread's work touches stays alive that long.
+    int init(std::shared_ptr<void> keepAlive = nullptr);
     // Hands the thread one task and wakes it. Returns 1.
     int doTask(CTask* task);
-    // Asks an idle thread to end.
+    // Asks the thread to end: at once when idle, after its current task when busy.
     void stop();
     // The thread body; returns 1 when told to stop.
     unsigned ThreadFunc();
 
     CTask* getTask() const { return m_pTask; }
     void setTask(CTask* task) { m_pTask = task; }
-    HANDLE getMutex() const { return m_hMutex; }
     HANDLE getHandle() const { return m_hThread; }
     int32_t getState() const { return m_nState.load(); }
     void setState(int32_t state) { m_nState.store(state); }
@@ -41,6 +41,5 @@ protected:
     HANDLE m_hThread = nullptr;               // from _beginthreadex, null until started
     std::atomic<int32_t> m_nState{StateIdle};
     CTask* m_pTask = nullptr;                 // current task, not owned
-    HANDLE m_hMutex = nullptr;                // shared download mutex, owned by the pool
     HANDLE m_hEvent = nullptr;                // auto-reset wake-up event
 };

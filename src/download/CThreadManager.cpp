@@ -5,29 +5,26 @@
 #include "download/CTask.h"
 #include "easylogging++.h"
 
-CThreadManager::CThreadManager() { m_hMutex = CreateMutexW(nullptr, FALSE, L"mutex_for_downloadthread"); }
+CThreadManager::CThreadManager() = default;
 
 CThreadManager::~CThreadManager() {
     // Threads that were never stopped are stopped here, so none runs on a deleted object.
-    for (CThread* t : m_busyThreads) m_freeThreads.push_back(t);
-    m_busyThreads.clear();
     if (!m_threads.empty()) {
-        for (CThread* t : m_freeThreads) t->stop();
+        for (const auto& t : m_threads) t->stop();
         releaseThreads();
     }
-    if (m_hMutex) CloseHandle(m_hMutex);
 }
 
 void CThreadManager::startThread(CThread* thread) {
     std::unique_ptr<CThread> owned(thread);
-    if (!owned->init()) return;
+    if (!owned->init(m_keepAlive.lock())) return;
     m_freeThreads.push_back(owned.get());
     m_threadHandles.push_back(owned->getHandle());
     m_threads.push_back(std::move(owned));
 }
 
 int CThreadManager::createThreads(int count) {
-    for (int i = 0; i < count; ++i) startThread(new CThread(m_hMutex));
+    for (int i = 0; i < count; ++i) startThread(new CThread());
     return static_cast<int>(m_threadHandles.size());
 }
 
@@ -68,18 +65,32 @@ void CThreadManager::recycleThreads(std::vector<CThread*>* recycled) {
 }
 
 int CThreadManager::stopThreads() {
-    for (CThread* t : m_freeThreads) t->stop();
+    // Busy threads too: a thread that is told while it works ends after its task (the owner
+    // ends running transfers at once through its own stop request).
+    for (const auto& t : m_threads) t->stop();
     LOG(INFO) << " start wait threads exit";
     for (HANDLE h : m_threadHandles) WaitForSingleObject(h, 30000);
     LOG(INFO) << " end wait threads exit";
     return 1;
 }
 
-void CThreadManager::releaseThreads() {
-    for (HANDLE h : m_threadHandles) {
-        if (WaitForSingleObject(h, 0) == WAIT_TIMEOUT) {
-            LOG(INFO) << " wait for a worker still running";
-            WaitForSingleObject(h, INFINITE);
+bool CThreadManager::allEnded() const {
+    for (HANDLE h : m_threadHandles)
+        if (WaitForSingleObject(h, 0) != WAIT_OBJECT_0) return false;
+    return true;
+}
+
+void CThreadManager::releaseThreads(DWORD waitMs) {
+    const DWORD start = GetTickCount();
+    for (auto& t : m_threads) {
+        // The thread that releases the pool may be one of its workers, on its way out after
+        // its last use of the pool: it is not waited for.
+        if (GetThreadId(t->getHandle()) == GetCurrentThreadId()) continue;
+        const DWORD spent = GetTickCount() - start;
+        const DWORD wait = spent < waitMs ? waitMs - spent : 0;
+        if (WaitForSingleObject(t->getHandle(), wait) != WAIT_OBJECT_0) {
+            LOG(INFO) << " a worker did not end, left running";
+            t.release();  // never deleted under a running thread
         }
     }
     m_freeThreads.clear();

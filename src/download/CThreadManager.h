@@ -27,17 +27,23 @@ public:
     // Moves every busy thread that has gone idle back to the free list; the threads moved are
     // appended to recycled when it is given.
     void recycleThreads(std::vector<CThread*>* recycled = nullptr);
-    // Tells every free thread to end and waits for each, at most 30 s each. Returns 1.
+    // Tells every thread to end (a busy one after its task) and waits for each, at most 30 s
+    // each. Returns 1.
     int stopThreads();
-    // Releases the threads of an attempt: waits for threads that are still running (their
-    // transfers are bounded by the transfer time limit), then deletes the workers with their
-    // transfer handles and closes the thread handles. The lists are empty afterwards.
-    void releaseThreads();
+    // Whether every started thread has ended.
+    bool allEnded() const;
+    // Releases the threads: deletes the workers that have ended, with their transfer handles,
+    // and closes their handles. A thread still running after waitMs is never deleted under
+    // itself: it is left, with a log line, to whoever keeps it alive (see setKeepAlive). The
+    // lists are empty afterwards.
+    void releaseThreads(DWORD waitMs = 30000);
+    // What every thread started from now on keeps alive until it ends (the attempt that owns
+    // the pool); only a weak reference is kept here.
+    void setKeepAlive(const std::shared_ptr<void>& owner) { m_keepAlive = owner; }
 
     const std::vector<CThread*>& freeThreads() const { return m_freeThreads; }
     const std::vector<CThread*>& busyThreads() const { return m_busyThreads; }
     const std::vector<HANDLE>& threadHandles() const { return m_threadHandles; }
-    HANDLE downloadMutex() const { return m_hMutex; }
 
 protected:
     // Starts a created thread and files it; a thread that fails to start is deleted.
@@ -46,6 +52,6 @@ protected:
     std::vector<CThread*> m_freeThreads;   // idle, not owning
     std::vector<CThread*> m_busyThreads;   // given a task, not owning
     std::vector<HANDLE> m_threadHandles;   // one per started thread, in creation order
-    HANDLE m_hMutex = nullptr;             // "mutex_for_downloadthread"
     std::vector<std::unique_ptr<CThread>> m_threads;  // owning, every started thread
+    std::weak_ptr<void> m_keepAlive;
 };

@@ -114,18 +114,22 @@ EnumErrorCode CDownLoadImpl::SuperDownloadFile(const std::wstring& remote, const
     GetSystemInfo(&info);
     const int workers = WorkerCount(info.dwNumberOfProcessors);
 
-    std::unique_ptr<CDownloader> downloader(new CDownloader(remoteAnsi, localAnsi, taskFile, workers));
-    // Ends the attempt: waits for the driver thread and releases everything of the attempt. A
-    // driver that outlives the wait keeps its object: it is never reset under its feet.
+    std::shared_ptr<CDownloader> downloader = CDownloader::Start(remoteAnsi, localAnsi, taskFile, workers);
+    // Ends the attempt: waits for the driver thread, takes the CDN summary once no worker writes
+    // it any more, and lets the attempt go. A driver that outlives the wait keeps the attempt
+    // alive and releases it when it ends; from now on it writes neither the package nor the
+    // task file, so the next attempt has both to itself.
     auto endAttempt = [&](DWORD waitMs) {
-        cdnSummary = downloader->getCdnSummary();
         if (!downloader->waitDriver(waitMs)) {
             LOG(INFO) << " driver thread did not end, attempt left to it";
             downloader->abandon();
-            downloader.release();
+            cdnSummary.clear();
+            downloader.reset();
             return false;
         }
+        cdnSummary = downloader->getCdnSummary();
         downloader->resetAttempt();
+        downloader.reset();
         return true;
     };
 
@@ -140,6 +144,9 @@ EnumErrorCode CDownLoadImpl::SuperDownloadFile(const std::wstring& remote, const
 
     int64_t previousAmount = 0;
     DWORD previousTick = GetTickCount();
+    // The no-progress limit runs on the supervisor's own clock: a driver that stops updating
+    // its statistics must not keep the supervisor waiting for ever.
+    DWORD lastProgress = previousTick;
     double lowest = 102400.0, highest = 0.0;
     EnumErrorCode result = ErrSuccess;  // a failure here ends the watch
     bool networkDown = !networkAlive();
@@ -153,9 +160,9 @@ EnumErrorCode CDownLoadImpl::SuperDownloadFile(const std::wstring& remote, const
             }
             previousAmount = stats.downloaded;
             previousTick = stats.tick;
+            lastProgress = GetTickCount();
         }
-        if (stats.downloaded == previousAmount && static_cast<int32_t>(stats.tick - previousTick) >= 0 &&
-            stats.tick - previousTick >= limits.noProgressMs) {
+        if (stats.downloaded == previousAmount && GetTickCount() - lastProgress >= limits.noProgressMs) {
             LOG(INFO) << "too long no speed:";
             result = ErrNoProgress;
             break;
@@ -239,7 +246,11 @@ std::string CDownLoadImpl::FileMd5(const std::wstring& path) {
 
 bool CDownLoadImpl::checkMD5(const std::wstring& path, const std::wstring& md5, const std::wstring& md5Extra,
                              const std::wstring& record) {
-    const std::string digest = FileMd5(path);
+    return checkDigest(path, FileMd5(path), md5, md5Extra, record);
+}
+
+bool CDownLoadImpl::checkDigest(const std::wstring& path, const std::string& digest, const std::wstring& md5,
+                                const std::wstring& md5Extra, const std::wstring& record) {
     LOG(INFO) << " MD5 of file " << TextCodec::WideToAnsi(path) << " is " << digest;
     if (FILE* file = _wfopen((path + L".db").c_str(), L"wb+")) {
         const std::string text = TextCodec::WideToAnsi(record) + "###" + digest;

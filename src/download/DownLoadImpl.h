@@ -37,6 +37,9 @@ public:
     static bool checkMD5(const std::wstring& path, const std::wstring& md5, const std::wstring& md5Extra,
                          const std::wstring& record);
     // Lower-case hex MD5 of a file; a file that cannot be opened is hashed as empty input.
+    // The same for a digest computed already (FileMd5 of path): logs it, records it and compares it.
+    static bool checkDigest(const std::wstring& path, const std::string& digest, const std::wstring& md5,
+                            const std::wstring& md5Extra, const std::wstring& record);
     static std::string FileMd5(const std::wstring& path);
 
     // Workers for a number of processors: processors * 8 / 5, at least 4.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "net/HttpHeaders.h"
 #include "net/RangeTarget.h"
 #include "base/DownloadSettings.h"
 #include "base/TlsPolicy.h"
@@ -19,17 +20,31 @@ const char kUserAgentHeader[] =
     "User-Agent:Mozilla/5.0 (Windows NT 6.1; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/62.0.3202.75 Safari/537.36";
 
-// Writer of the header probe and the plain GET: appends the chunk to a text.
+// A text that a request fills, up to a limit: a chunk that would take it past the limit ends
+// the transfer (CURLE_WRITE_ERROR) instead of growing the memory without end.
+struct BoundedText {
+    std::string* text;
+    size_t limit;
+};
+
+// Writer of the header probe and the plain GET: appends the chunk to a bounded text.
 size_t appendToText(char* data, size_t size, size_t count, void* target) {
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
+    auto* out = static_cast<BoundedText*>(target);
+    const size_t n = size * count;
+    if (out->text->size() + n > out->limit) return 0;
+    out->text->append(data, n);
+    return n;
 }
 
 // Writer of the POST: like appendToText, but a missing chunk or target ends the transfer.
 size_t appendPostReply(char* data, size_t size, size_t count, void* target) {
-    if (!data || !target) return static_cast<size_t>(-1);
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
+    if (!data || !target || !static_cast<BoundedText*>(target)->text) return static_cast<size_t>(-1);
+    return appendToText(data, size, count, target);
+}
+
+// A time limit of the configuration within its bounds, or the default.
+long boundedSeconds(long value, long fallback, long maximum) {
+    return value >= 1 && value <= maximum ? value : fallback;
 }
 
 bool endsWithExe(const std::string& path) {
@@ -42,46 +57,25 @@ bool endsWithExe(const std::string& path) {
 // where the whole-file body lines up with the segment; an error reply's body is never taken.
 bool statusFitsSegment(const TransferSegment& task, int status) {
     if (endsWithExe(task.RemotePath)) return status == 206;
+    // Asked with If-Range: a whole-file answer means the file is no longer the one whose
+    // bytes the segments hold.
+    if (!task.Validator.empty() && status == 200) return false;
     if (status >= 400) return false;
     if (status == 200 && task.DownloadedPos != 0) return false;
     return true;
 }
 
-// The first byte position of a "Content-Range: bytes A-B/T" line; false when there is none
-// (for example "bytes */T").
-bool contentRangeStart(const std::string& line, int64_t& start) {
-    size_t at = line.find("Content-Range");
-    size_t colon = line.find(':', at);
-    if (colon == std::string::npos) return false;
-    size_t p = line.find_first_not_of(' ', colon + 1);
-    if (p == std::string::npos || _strnicmp(line.c_str() + p, "bytes", 5) != 0) return false;
-    p = line.find_first_not_of(' ', p + 5);
-    if (p == std::string::npos || line[p] < '0' || line[p] > '9') return false;
-    char* end = nullptr;
-    long long value = strtoll(line.c_str() + p, &end, 10);
-    if (!end || *end != '-') return false;
-    start = value;
-    return true;
-}
-
-// The text of line from offset to the first CR LF after it (or to the end).
-std::string textUpToCrLf(const std::string& line, size_t offset) {
-    if (offset > line.size()) return std::string();
-    size_t end = line.find("\r\n", offset);
-    return line.substr(offset, end == std::string::npos ? std::string::npos : end - offset);
-}
-
 // libcurl hands the body to its writer in pieces of at most CURL_MAX_WRITE_SIZE (16 KiB),
-// whatever the receive buffer. Each write into the shared file takes the named download mutex,
-// a seek and a write; under Wine each of these is a call into the Wine server, and with the
-// workers queuing on the mutex 16 KiB at a time they, not the network, bound the download.
-// The gatherer collects a transfer's pieces into blocks of up to kWriteBlockSize and hands each
-// block to downloadFunc, which writes it as it writes any chunk: at the task's DownloadedPos,
-// under the mutex, cut at the segment's end. The bytes land where they would have landed one
-// piece at a time; DownloadedPos still counts only bytes in the file. A block is handed over
-// when it is full, when its first byte has waited kWriteBlockAgeMs (checked on every piece and
-// on libcurl's progress calls, which keep coming while nothing arrives, so progress of a
-// stalled transfer is not held back), and when the transfer ends, however it ends.
+// whatever the receive buffer. Each write into the output is a system call (under Wine a call
+// into the Wine server's file layer as well); 16 KiB at a time they cost more than the copy
+// that gathers them. The gatherer collects a transfer's pieces into blocks of up to
+// kWriteBlockSize and hands each block to downloadFunc, which writes it as it writes any
+// chunk: at the task's DownloadedPos, cut at the segment's end. The bytes land where they
+// would have landed one piece at a time; DownloadedPos still counts only bytes in the file. A
+// block is handed over when it is full, when its first byte has waited kWriteBlockAgeMs
+// (checked on every piece and on libcurl's progress calls, which keep coming while nothing
+// arrives, so progress of a stalled transfer is not held back), and when the transfer ends,
+// however it ends.
 class ChunkGatherer {
 public:
     static constexpr size_t kWriteBlockSize = 256 * 1024;
@@ -93,9 +87,12 @@ public:
     static size_t write(char* data, size_t size, size_t count, void* self) {
         return static_cast<ChunkGatherer*>(self)->add(data, size * count);
     }
-    // Progress call: hands over a block that has waited long enough; non-zero ends the transfer.
+    // Progress call: ends the transfer at once when its owner stops; else hands over a block
+    // that has waited long enough. Non-zero ends the transfer.
     static int progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        return static_cast<ChunkGatherer*>(self)->flushIfOld() ? 0 : 1;
+        auto* gatherer = static_cast<ChunkGatherer*>(self);
+        if (gatherer->m_thread && gatherer->m_thread->stopRequested()) return 1;
+        return gatherer->flushIfOld() ? 0 : 1;
     }
     // Hands over what is gathered; false when downloadFunc wrote less than the block.
     bool flush() {
@@ -112,8 +109,8 @@ public:
 private:
     size_t add(char* data, size_t n) {
         TransferSegment* task = m_thread ? m_thread->getSegment() : nullptr;
-        // Without a task or a file nothing is gathered: the writer refuses the piece at once.
-        if (!task || !m_thread->getFile()) return downloadFunc(data, 1, n, m_thread);
+        // Without a task nothing is gathered: the writer refuses the piece at once.
+        if (!task) return downloadFunc(data, 1, n, m_thread);
         if (m_failed) return 0;
         if (!m_block.empty() && m_block.size() + n > kWriteBlockSize && !flush()) return 0;
         if (m_block.empty()) m_firstTick = GetTickCount();
@@ -138,13 +135,14 @@ CLibcurlTool::~CLibcurlTool() {
     if (m_pCurl) curl_easy_cleanup(m_pCurl);
 }
 
-CURLcode CLibcurlTool::httpGet(const std::string& url, char* headerBuffer, long& responseCode) {
+CURLcode CLibcurlTool::httpGet(const std::string& url, char* headerBuffer, long& responseCode, ProbeResult* result) {
     if (!m_pCurl) {
         LOG(INFO) << " curl easy init fail !!!";
         return CURLE_FAILED_INIT;
     }
     curl_easy_reset(m_pCurl);
     std::string headers;
+    BoundedText headerText{&headers, kMaxHeaderText};
     curl_easy_setopt(m_pCurl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(m_pCurl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(m_pCurl, CURLOPT_NOBODY, 1L);
@@ -153,7 +151,7 @@ CURLcode CLibcurlTool::httpGet(const std::string& url, char* headerBuffer, long&
     curl_easy_setopt(m_pCurl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(m_pCurl, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(m_pCurl, CURLOPT_WRITEFUNCTION, appendToText);
-    curl_easy_setopt(m_pCurl, CURLOPT_WRITEDATA, &headers);
+    curl_easy_setopt(m_pCurl, CURLOPT_WRITEDATA, &headerText);
     CURLcode res = TlsPolicy::Apply(m_pCurl);
     if (res != CURLE_OK) {
         figureError(res);
@@ -161,6 +159,15 @@ CURLcode CLibcurlTool::httpGet(const std::string& url, char* headerBuffer, long&
     }
     res = curl_easy_perform(m_pCurl);
     curl_easy_getinfo(m_pCurl, CURLINFO_RESPONSE_CODE, &responseCode);
+    if (result) {
+        char* finalUrl = nullptr;
+        if (curl_easy_getinfo(m_pCurl, CURLINFO_EFFECTIVE_URL, &finalUrl) == CURLE_OK && finalUrl)
+            result->finalUrl = finalUrl;
+        curl_off_t length = -1;
+        if (curl_easy_getinfo(m_pCurl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK) length = -1;
+        result->contentLength = length;
+        result->lastHeaders = HttpHeaders::LastBlock(headers);
+    }
     if (headerBuffer) {
         // Bounded copy that always ends in a terminator (the buffer holds kHeaderBufferSize).
         size_t n = headers.size() < kHeaderTextMax ? headers.size() : kHeaderTextMax;
@@ -178,6 +185,7 @@ CURLcode CLibcurlTool::httpGet(const std::string& url, std::string& body) {
     }
     curl_easy_reset(m_pCurl);
     std::string received;
+    BoundedText receivedText{&received, kMaxBodySize};
     curl_easy_setopt(m_pCurl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(m_pCurl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(m_pCurl, CURLOPT_NOBODY, 0L);
@@ -186,7 +194,7 @@ CURLcode CLibcurlTool::httpGet(const std::string& url, std::string& body) {
     curl_easy_setopt(m_pCurl, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(m_pCurl, CURLOPT_WRITEFUNCTION, appendToText);
     curl_easy_setopt(m_pCurl, CURLOPT_TIMEOUT, 5L);
-    curl_easy_setopt(m_pCurl, CURLOPT_WRITEDATA, &received);
+    curl_easy_setopt(m_pCurl, CURLOPT_WRITEDATA, &receivedText);
     CURLcode res = TlsPolicy::Apply(m_pCurl);
     if (res != CURLE_OK) return res;
     res = curl_easy_perform(m_pCurl);
@@ -207,7 +215,9 @@ int CLibcurlTool::HttpPost(const std::string& url, const std::string& postBody, 
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, postBody.c_str());
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, nullptr);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendPostReply);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
+    // The reply may add at most kMaxBodySize to what the caller's text already holds.
+    BoundedText reply{&response, response.size() + kMaxBodySize};
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     TlsPolicy::Apply(curl);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 8L);
@@ -224,8 +234,9 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, int64_t fromP
         return CURLE_FAILED_INIT;
     }
     const DownloadSettings& settings = GetDownloadSettings();
-    const long connectTimeout = settings.ConnectTimeout;
-    const long transferTimeout = settings.TransferTimeout;
+    const long connectTimeout = boundedSeconds(settings.ConnectTimeout, kDefaultConnectTimeout, kMaxConnectTimeout);
+    const long transferTimeout =
+        boundedSeconds(settings.TransferTimeout, kDefaultTransferTimeout, kMaxTransferTimeout);
     const std::string range = std::to_string(fromPos) + "-" + std::to_string(toPos);
 
     TransferSegment* task = thread ? thread->getSegment() : nullptr;
@@ -239,6 +250,10 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, int64_t fromP
 
     curl_easy_reset(m_pCurl);
     curl_slist* headerList = curl_slist_append(nullptr, kUserAgentHeader);
+    if (task && !task->Validator.empty()) {
+        const std::string ifRange = "If-Range: " + task->Validator;
+        headerList = curl_slist_append(headerList, ifRange.c_str());
+    }
     curl_easy_setopt(m_pCurl, CURLOPT_HTTPHEADER, headerList);
     curl_easy_setopt(m_pCurl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(m_pCurl, CURLOPT_NOSIGNAL, 1L);
@@ -255,9 +270,9 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, int64_t fromP
     curl_easy_setopt(m_pCurl, CURLOPT_HEADERFUNCTION, &CLibcurlTool::HeaderCallback);
     curl_easy_setopt(m_pCurl, CURLOPT_TIMEOUT, transferTimeout);
     curl_easy_setopt(m_pCurl, CURLOPT_CONNECTTIMEOUT, connectTimeout);
-    // A large receive buffer: each receive and each locked write into the shared file moves up
+    // A large receive buffer: each receive moves up
     // to 512 KiB instead of 16 KiB, which keeps the system calls per byte (costly under Wine and
-    // on slow machines) and the contention on the download mutex low.
+    // on slow machines) low.
     curl_easy_setopt(m_pCurl, CURLOPT_BUFFERSIZE, kSegmentBufferSize);
     CURLcode res = TlsPolicy::Apply(m_pCurl);
     if (res == CURLE_OK) res = curl_easy_perform(m_pCurl);
@@ -278,12 +293,9 @@ size_t downloadFunc(char* data, size_t size, size_t count, void* userdata) {
     auto* thread = static_cast<IRangeTarget*>(userdata);
     TransferSegment* task = thread ? thread->getSegment() : nullptr;
     const size_t n = size * count;  // libcurl passes an item size of 1
-    if (!task || !thread->getFile()) return 0;
+    if (!task) return 0;
 
-    HANDLE mutex = thread->getMutex();
-    const DWORD wait = mutex ? WaitForSingleObject(mutex, INFINITE) : WAIT_FAILED;
-    const bool locked = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-
+    // Only this worker advances its segment, and every write names its own position: no lock.
     size_t written = 0;
     const int64_t pos = task->DownloadedPos;
     const int64_t end = task->EndPos;
@@ -291,14 +303,11 @@ size_t downloadFunc(char* data, size_t size, size_t count, void* userdata) {
     if (pos <= end) {
         const bool fits = pos + static_cast<int64_t>(n) <= end;
         const size_t wanted = fits ? n : static_cast<size_t>(end - pos + 1);
-        // 64-bit seek: segments of packages of 2 GiB and more lie beyond a 32-bit offset.
-        if (_fseeki64(thread->getFile(), pos, SEEK_SET) == 0)
-            written = fwrite(data, 1, wanted, thread->getFile());
+        written = thread->writeAt(pos, data, wanted);
         // DownloadedPos counts only bytes that reached the file. A chunk that reaches past the
         // segment leaves it at EndPos once everything up to EndPos was written.
         task->DownloadedPos = (!fits && written == wanted) ? end : pos + static_cast<int64_t>(written);
     }
-    if (locked) ReleaseMutex(mutex);
 
     if (written != n) {
         // The full-width colon after "Task id" is GBK, like the other Chinese log texts.
@@ -316,45 +325,49 @@ size_t CLibcurlTool::HeaderCallback(char* line, size_t size, size_t count, void*
     if (!line || !task || task->ContentLength == 0) return accept;
     const std::string text(line, accept);
 
-    if (text.size() >= 5 && _strnicmp(text.c_str(), "HTTP/", 5) == 0) {
-        int major = 0, minor = 0, status = 0;
-        // An HTTP/2 status line ("HTTP/2 200") has two numbers only and is not checked.
-        if (sscanf(text.c_str(), "%*[^0-9]%d%*[^0-9]%d%*[^0-9]%d%*[^0-9]", &major, &minor, &status) == 3 &&
-            status != 0 && !statusFitsSegment(*task, status)) {
-            LOG(INFO) << " HeaderCallback error0: http_code is " << status;
-            return 0;
-        }
+    // The status of every response, HTTP/2 status lines ("HTTP/2 200") included.
+    const int status = HttpHeaders::StatusOf(line, accept);
+    if (status != 0 && !statusFitsSegment(*task, status)) {
+        LOG(INFO) << " HeaderCallback error0: http_code is " << status;
+        return 0;
     }
 
+    // Headers are matched by name, in any case.
+    std::string value;
     bool cdnLine = false;
-    if (text.find("CF-RAY:") != std::string::npos) {
+    if (HttpHeaders::LineIs(text, "CF-RAY", value)) {
         // The data-centre suffix of the ray identifier, e.g. "FRA" of "7d2a...-FRA".
-        size_t dash = text.find('-', 7);
+        size_t dash = value.find('-');
         if (dash != std::string::npos) {
-            std::string value = textUpToCrLf(text, dash + 1);
-            task->CdnInfo = task->CdnInfo.empty() ? value : value + "/" + task->CdnInfo;
+            const std::string centre = value.substr(dash + 1);
+            task->CdnInfo = task->CdnInfo.empty() ? centre : centre + "/" + task->CdnInfo;
         }
         cdnLine = true;
-    } else if (text.find("CF-Cache-Status:") != std::string::npos) {
-        std::string value = textUpToCrLf(text, 17);
+    } else if (HttpHeaders::LineIs(text, "CF-Cache-Status", value)) {
         task->CdnInfo = task->CdnInfo.empty() ? value : task->CdnInfo + "/" + value;
         cdnLine = true;
-    } else if (text.find("Content-Range") != std::string::npos) {
-        size_t slash = text.rfind('/');
-        if (slash == std::string::npos) {
+    } else if (HttpHeaders::LineIs(text, "Content-Range", value)) {
+        if (value.rfind('/') == std::string::npos) {
             LOG(INFO) << " HeaderCallback error2: " << text;
             return 0;
         }
-        const int64_t total = strtoll(text.c_str() + slash + 1, nullptr, 10);
+        const int64_t total = strtoll(value.c_str() + value.rfind('/') + 1, nullptr, 10);
         if (total != task->ContentLength) {
             LOG(INFO) << " HeaderCallback error1: " << task->ContentLength << " != " << text;
             return 0;
         }
         // The reply must start where the segment continues, or its bytes would land at the
-        // wrong place in the file.
-        int64_t start = 0;
-        if (contentRangeStart(text, start) && start != task->DownloadedPos) {
+        // wrong place in the file; and it must end inside the file, after its start. A reply
+        // that ends before the segment's end is taken: its bytes are right, the rest is asked
+        // for again.
+        int64_t first = 0, last = 0, parsedTotal = 0;
+        const bool parsed = HttpHeaders::ParseContentRange(value, first, last, parsedTotal);
+        if (parsed && first >= 0 && first != task->DownloadedPos) {
             LOG(INFO) << " HeaderCallback error3: " << task->DownloadedPos << " != " << text;
+            return 0;
+        }
+        if (parsed && first >= 0 && (last < first || last >= total)) {
+            LOG(INFO) << " HeaderCallback error4: " << first << "-" << last << " outside " << total << ", " << text;
             return 0;
         }
     }

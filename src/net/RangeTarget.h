@@ -1,12 +1,10 @@
 #pragma once
-// What a ranged request fills: one segment of a remote file and the shared output file its bytes
-// go into. The download engine's worker implements IRangeTarget; the transfer layer knows the
-// segment only through TransferSegment, never the engine's own classes.
-#include <windows.h>
-
+// What a ranged request fills: one segment of a remote file and the output its bytes go into.
+// The download engine's worker implements IRangeTarget; the transfer layer knows the segment
+// only through TransferSegment, never the engine's own classes.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 // The part of a download segment that a ranged request reads and advances. Positions are signed
@@ -18,9 +16,12 @@ struct TransferSegment {
     std::string RemotePath;              // final address of the file (after redirects)
     std::string HeadCdnInfo;             // CDN text the size probe saw when the task was made
     std::string CdnInfo;                 // CDN text gathered from this segment's own requests
+    // Validator (strong entity tag or Last-Modified) of the file the size probe saw; requests
+    // send it as If-Range, so a file changed since is answered whole (200), which is refused.
+    std::string Validator;
     int64_t EndPos = 0;
-    // Written by the worker under the download mutex, read by the driver without it: atomic, so
-    // a 32-bit process never reads half of an old and half of a new position.
+    // Written by the worker, read by the driver: atomic, so a 32-bit process never reads half
+    // of an old and half of a new position.
     std::atomic<int64_t> DownloadedPos{0};
     int64_t ContentLength = 0;           // length of the whole remote file, 0 = unknown
 };
@@ -29,9 +30,11 @@ class IRangeTarget {
 public:
     // The segment being fetched (null when there is none).
     virtual TransferSegment* getSegment() const = 0;
-    // The shared output file, and the mutex that serialises every write into it.
-    virtual FILE* getFile() const = 0;
-    virtual HANDLE getMutex() const = 0;
+    // Writes n bytes of the remote file at position pos of the output; returns the number
+    // written (fewer, or 0, when the output cannot take them).
+    virtual size_t writeAt(int64_t pos, const char* data, size_t n) = 0;
+    // Whether the transfer is to end now (its attempt stops).
+    virtual bool stopRequested() const = 0;
 
 protected:
     ~IRangeTarget() = default;

@@ -84,6 +84,16 @@ unsigned long CreateDirectoryPath(const std::wstring& path);
 // True when the text ends in ".exe" (exact case) or is shorter than 4 characters.
 bool EndsWithExe(const std::wstring& path);
 
+// ---- Processes -----------------------------------------------------------------------------
+
+// The process that runs the file at fullPath (compared without regard to case); with
+// includeSetupLoader also the ".tmp" loader an Inno Setup installer of that name starts (a process
+// named like the file with "tmp" for its last three characters whose program lies in a ".tmp"
+// folder). kill ends each match (and waits up to 5 s for it to go). The calling process is never
+// a match; without includeSetupLoader the search stops at the first one. Result: the id of the
+// last match, -1 when none, -2 when the process list cannot be read.
+int32_t FindProcessByFullPath(const std::wstring& fullPath, bool kill, bool includeSetupLoader);
+
 // ---- Drives --------------------------------------------------------------------------------
 
 constexpr int kBusTypeUsb = 7;

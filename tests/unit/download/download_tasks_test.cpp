@@ -98,6 +98,26 @@ TEST_F(Tasks, SegmentsCoverTheFileForEachSliceSetting) {
     }
 }
 
+// Slice settings that would cut a file into more than kMaxTasks segments (a slice size given
+// in KiB by mistake, an absurd slice count) give kMaxTasks larger segments instead.
+TEST_F(Tasks, SliceSettingsHaveBounds) {
+    struct Case {
+        int32_t sliceNum, sliceSize;
+        size_t tasks;
+        int64_t sliceBytes;
+    } cases[] = {{0, 1024, 4096, 2560}, {100000, 0, 4096, 2560}, {0, 2560, 4096, 2560}, {0, 4096, 2560, 4096}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.sliceNum) + "/" + std::to_string(c.sliceSize));
+        GetDownloadSettings().Slice_num = c.sliceNum;
+        GetDownloadSettings().Slice_size = c.sliceSize;
+        CDownloadTaskManager m(Url("tenmib.exe"), Local("out"), Local("out.xml"));
+        ASSERT_EQ(m.generateDownloadTask("", 0), 1);
+        ASSERT_EQ(m.allTasks().size(), c.tasks);
+        EXPECT_EQ(m.sliceSize(), c.sliceBytes);
+        EXPECT_EQ(m.allTasks().back()->EndPos, 10 * 1048576);
+    }
+}
+
 TEST_F(Tasks, TaskFileIsWrittenByteForByte) {
     GetDownloadSettings().Slice_num = 3;
     const std::string url = Url("ten.bin") + "?a=1&b=<2>";
@@ -138,7 +158,7 @@ TEST_F(Tasks, TaskFileIsWrittenByteForByte) {
     EXPECT_EQ(again.takenTasks()[0]->TaskId.load(), 1);
     ASSERT_EQ(again.todoTasks().size(), 2u);
     EXPECT_EQ(again.todoTasks()[0]->DownloadedPos.load(), 4);
-    EXPECT_EQ(again.todoTasks()[0]->RequestTimes, 0);
+    EXPECT_EQ(again.todoTasks()[0]->RequestTimes.load(), 0);
     EXPECT_EQ(again.todoTasks()[1]->ContentLength, 10);
     EXPECT_EQ(again.allTasks()[0]->RemotePath, url);
 }
@@ -209,6 +229,72 @@ TEST_F(Tasks, ProbeReportsCdnTextsAndFailures) {
     EXPECT_EQ(known.getContentLength(result, cdn, 0), 10);
     EXPECT_EQ(known.getContentLength(result, cdn, 0), 10);
     EXPECT_EQ(LocalServices::Requests("/download/ten.bin").size(), 1u);
+}
+
+// The length and CDN facts of a probe's last reply, read by header name in any case.
+TEST(ProbeReply, HeadersAreMatchedByName) {
+    struct Case {
+        const char* name;
+        std::string headers;
+        int64_t parsed;  // the length libcurl read, -1 = none
+        int64_t length;
+        const char* label;  // "3.CDNStatus" label, "" = none
+    } cases[] = {
+        {"length", "HTTP/1.1 200 OK\r\nContent-Length: 11\r\n", -1, 11, ""},
+        {"length in lower case", "HTTP/1.1 200 OK\r\ncontent-length: 11\r\n", -1, 11, ""},
+        {"libcurl's length first", "HTTP/1.1 200 OK\r\nContent-Length: 12\r\n", 11, 11, ""},
+        {"total of a range", "HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-0/1000\r\nContent-Length: 1\r\n", 1, 1000,
+         ""},
+        {"range named in another header", "HTTP/1.1 200 OK\r\nAccess-Control-Expose-Headers: Content-Range/7\r\n",
+         11, 11, ""},
+        {"no length", "HTTP/1.1 200 OK\r\n", -1, 0, ""},
+        {"Cloudflare", "HTTP/1.1 200 OK\r\ncf-cache-status: HIT\r\nCF-RAY: 7d2a-FRA\r\n", 5, 5, "FRA/ HIT"},
+        {"X-Cache", "HTTP/1.1 200 OK\r\nx-cache: HIT from edge\r\n", 5, 5, "HIT from edge"},
+        {"names inside other headers", "HTTP/1.1 200 OK\r\nX-Origin-CF-RAY: 1-LHR\r\nX-CF-Cache-Status: HIT\r\n"
+         "X-X-Cache: MISS\r\n", 5, 5, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(CDownloadTaskManager::LengthOfReply(c.headers, c.parsed), c.length);
+        EXPECT_EQ(CDownloadTaskManager::ValidatorOfReply(c.headers), "");
+        std::string label, logText, cdnText;
+        EXPECT_EQ(CDownloadTaskManager::CdnOfReply(c.headers, label, logText, cdnText), *c.label != 0);
+        EXPECT_EQ(label, c.label);
+    }
+}
+
+// The validator of a reply: a strong entity tag, else the Last-Modified date.
+TEST(ProbeReply, Validator) {
+    const std::string lastModified = "Last-Modified: Wed, 21 Oct 2026 07:28:00 GMT\r\n";
+    struct {
+        std::string headers;
+        const char* validator;
+    } cases[] = {
+        {"HTTP/1.1 200 OK\r\nETag: \"abc\"\r\n" + lastModified, "\"abc\""},
+        {"HTTP/1.1 200 OK\r\netag: W/\"abc\"\r\n" + lastModified, "Wed, 21 Oct 2026 07:28:00 GMT"},
+        {"HTTP/1.1 200 OK\r\nX-ETag: \"abc\"\r\n", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CDownloadTaskManager::ValidatorOfReply(c.headers), c.validator) << c.headers;
+}
+
+// "Content-Location" names no redirect; a final reply (200) that does name a Location is
+// followed, ten probes at most, and then reported as too many redirects (13).
+TEST_F(Tasks, ProbeFollowsOnlyALocationHeader) {
+    {
+        ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/eleven.bin","headers":{"Content-Location":"/x/y.bin"}})"));
+        CDownloadTaskManager m(Url("eleven.bin") + "?cl", Local("out"), Local("out.xml"));
+        ASSERT_EQ(m.loadDownloadTask("", 0), 1);
+        EXPECT_EQ(m.remotePath(), Url("eleven.bin") + "?cl");
+        EXPECT_EQ(m.ContentLength, 11);
+    }
+    LocalServices::Reset();
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/eleven.bin","headers":{"Location":"/download/eleven.bin?again"}})"));
+    Reports reports;
+    CDownloadTaskManager m(Url("eleven.bin") + "?loc", Local("out2"), Local("out2.xml"));
+    EXPECT_EQ(m.loadDownloadTask("Download", 0), 13);
+    EXPECT_EQ(reports.count("event|Other|Download|error:47/error:47/error:47/error:47/error:47/error:47/error:47/error:47/"
+                            "error:47/error:47"),
+              1);
 }
 
 // A task file and output file left by an earlier attempt, then changed by `spoil`.
@@ -302,13 +388,98 @@ TEST_F(Resume, UnusableTaskFilesStartAfresh) {
     ASSERT_TRUE(Serve("ten.bin", 10));
 }
 
+// A resume whose size check cannot learn the size keeps the partial download and its task file
+// untouched, and reports the failed probes like any other size probe.
 TEST_F(Resume, ServerThatDoesNotAnswerTheSizeKeepsThePartialDownload) {
+    struct Case {
+        const char* fault;
+        int result;
+        const char* label;
+    } cases[] = {
+        {R"({"path":"/download/ten.bin","status":503})", 6,
+         "error:0/error:0/error:0/error:0/error:0/error:0/error:0/error:0/error:0/error:0"},
+        {R"({"path":"/download/ten.bin","redirect_loop":true})", 13,
+         "error:47/error:47/error:47/error:47/error:47/error:47/error:47/error:47/error:47/error:47"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        LocalServices::Reset();
+        Prepare("ten.bin", 3);
+        const std::string before = ReadTaskFile();
+        ASSERT_TRUE(LocalServices::AddFault(c.fault));
+        Reports reports;
+        LogCapture log;
+        CDownloadTaskManager m(url_, Local("out"), Local("out.xml"));
+        EXPECT_EQ(m.loadDownloadTask("Download", 0), c.result);
+        EXPECT_TRUE(m.allTasks().empty());
+        EXPECT_EQ(FileSize(dir_.File(L"out")), 1);
+        EXPECT_EQ(ReadTaskFile(), before);
+        EXPECT_EQ(reports.count(std::string("event|Other|Download|") + c.label), 1);
+        EXPECT_TRUE(log.contains(std::string(" GetSize: Download, ") + c.label)) << log.dump();
+        EXPECT_EQ(reports.count("flow|Other|FlowError|DL025") + reports.count("flow|Other|FlowError|DL026"), 0);
+    }
+}
+
+// A segment that finishes while the task file is being saved: its status and position are
+// read as one pair, so it is never saved as complete with the short position it had before.
+TEST_F(Resume, SegmentFinishingDuringASaveIsNotSavedCompleteAndShort) {
     Prepare("ten.bin", 3);
-    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/ten.bin","status":503})"));
     CDownloadTaskManager m(url_, Local("out"), Local("out.xml"));
-    EXPECT_EQ(m.loadDownloadTask("Download", 0), 6);
-    EXPECT_EQ(FileSize(dir_.File(L"out")), 1);
-    EXPECT_NE(ReadTaskFile().find("<TaskStatus>1</TaskStatus>"), std::string::npos);
+    ASSERT_TRUE(m.loadTaskFromFile(0));
+    CTask& second = *m.allTasks()[1];  // 3..5
+    second.DownloadedPos = 4;
+    second.TaskStatus = 3;
+    CDownloadTaskManager::SetSaveReadHook([&](CTask& t) {
+        if (&t != &second) return;
+        // The worker writes the last bytes, then marks the segment complete.
+        t.DownloadedPos = 5;
+        t.TaskStatus = 1;
+    });
+    m.saveTaskToFile();
+    CDownloadTaskManager::SetSaveReadHook(nullptr);
+    const std::string saved = ReadTaskFile();
+    EXPECT_EQ(saved.find("<DownloadedPos>4</DownloadedPos>"), std::string::npos) << saved;
+
+    CDownloadTaskManager again(url_, Local("out"), Local("out.xml"));
+    ASSERT_TRUE(again.loadTaskFromFile(0));
+    const CTask& loaded = *again.allTasks()[1];
+    EXPECT_FALSE(loaded.TaskStatus.load() == 1 && loaded.DownloadedPos.load() != loaded.EndPos);
+}
+
+// A task file that claims a segment complete although its position is short (written by an
+// older version, or by hand): the segment is work still to do, from its position.
+TEST_F(Resume, CompleteSegmentWithAShortPositionIsWorkToDo) {
+    Prepare("ten.bin", 3);
+    Replace("<DownloadedPos>2</DownloadedPos>", "<DownloadedPos>1</DownloadedPos>");
+    CDownloadTaskManager m(url_, Local("out"), Local("out.xml"));
+    ASSERT_EQ(m.loadDownloadTask("Download", 0), 1);
+    EXPECT_TRUE(m.takenTasks().empty());
+    ASSERT_EQ(m.todoTasks().size(), 3u);
+    EXPECT_EQ(m.todoTasks()[0]->TaskId.load(), 1);
+    EXPECT_EQ(m.todoTasks()[0]->DownloadedPos.load(), 1);
+}
+
+// The package is flushed after the state was read and before the task file that describes it
+// is put in place; when the flush fails, the previous task file stays.
+TEST_F(Resume, PackageIsFlushedBeforeTheTaskFileIsReplaced) {
+    Prepare("ten.bin", 3);
+    const std::string before = ReadTaskFile();
+    CDownloadTaskManager m(url_, Local("out"), Local("out.xml"));
+    ASSERT_TRUE(m.loadTaskFromFile(0));
+    m.allTasks()[1]->DownloadedPos = 4;
+    std::string atFlush;
+    m.saveTaskToFile([&] {
+        atFlush = ReadTaskFile();
+        return true;
+    });
+    EXPECT_EQ(atFlush, before);
+    EXPECT_NE(ReadTaskFile().find("<DownloadedPos>4</DownloadedPos>"), std::string::npos);
+
+    m.allTasks()[1]->DownloadedPos = 5;
+    const std::string saved = ReadTaskFile();
+    m.saveTaskToFile([] { return false; });
+    EXPECT_EQ(ReadTaskFile(), saved);
+    EXPECT_EQ(FileSize(dir_.File(L"out.xml.tmp")), -1);
 }
 
 // A package of 5 GiB: segment positions and the task file go past 32 bits and come back.

@@ -16,6 +16,7 @@
 #include "download/CDownloadThread.h"
 #include "net/CLibcurlTool.h"
 #include "download/CTask.h"
+#include "download/PackageFile.h"
 #include "support/log_capture.h"
 
 namespace {
@@ -39,26 +40,26 @@ std::wstring TempFilePath(const wchar_t* tag) {
 // A worker thread with its task, writing into a scratch output file pre-filled with a marker.
 class WriterFixture : public ::testing::Test {
 protected:
-    void SetUp() override {
-        path_ = TempFilePath(L"wr");
-        mutex_ = CreateMutexW(nullptr, FALSE, L"mutex_for_downloadthread");
-        ASSERT_NE(mutex_, nullptr);
-    }
+    void SetUp() override { path_ = TempFilePath(L"wr"); }
     void TearDown() override {
         thread_.reset();
-        if (file_) fclose(file_);
-        CloseHandle(mutex_);
+        package_.reset();
         DeleteFileW(path_.c_str());
     }
-    void OpenOutput(size_t size, const wchar_t* mode = L"wb+") {
+    // writable false: the package refuses every write (as after its attempt gave it up).
+    void OpenOutput(size_t size, bool writable = true) {
+        thread_.reset();
+        package_.reset();
         FILE* f = _wfopen(path_.c_str(), L"wb");
         ASSERT_NE(f, nullptr);
         std::vector<char> fill(size, kUntouched);
         fwrite(fill.data(), 1, fill.size(), f);
         fclose(f);
-        file_ = _wfopen(path_.c_str(), mode[0] == L'w' ? L"rb+" : mode);
-        ASSERT_NE(file_, nullptr);
-        thread_.reset(new CDownloadThread(mutex_, file_));
+        package_.reset(new PackageFile(std::string(path_.begin(), path_.end())));
+        DWORD error = 0;
+        ASSERT_TRUE(package_->open(error)) << error;
+        if (!writable) package_->revokeWrites();
+        thread_.reset(new CDownloadThread(package_.get()));
         thread_->setTask(&task_);
     }
     // Feeds the next n bytes of the source (at DownloadedPos) to the writer.
@@ -67,7 +68,6 @@ protected:
         return downloadFunc(chunk.data(), 1, n, static_cast<IRangeTarget*>(thread_.get()));
     }
     std::vector<char> FileBytes() {
-        fflush(file_);
         FILE* f = _wfopen(path_.c_str(), L"rb");
         std::vector<char> out;
         int c;
@@ -77,8 +77,7 @@ protected:
     }
 
     std::wstring path_;
-    HANDLE mutex_ = nullptr;
-    FILE* file_ = nullptr;
+    std::unique_ptr<PackageFile> package_;
     CTask task_;
     std::unique_ptr<CDownloadThread> thread_;
 };
@@ -106,7 +105,6 @@ TEST_F(WriterFixture, SegmentBoundaries) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        if (file_) { fclose(file_); file_ = nullptr; }
         OpenOutput(128);
         task_.DownloadedPos = c.downloadedPos;
         task_.EndPos = c.endPos;
@@ -135,7 +133,7 @@ TEST_F(WriterFixture, ShortWriteIsLoggedWithTheTaskState) {
 }
 
 TEST_F(WriterFixture, FailedWriteLeavesDownloadedPosWhereItWas) {
-    OpenOutput(64, L"rb");  // read-only stream: every write fails
+    OpenOutput(64, false);  // every write is refused
     task_.DownloadedPos = 5;
     task_.EndPos = 40;
     LogCapture log;
@@ -144,25 +142,27 @@ TEST_F(WriterFixture, FailedWriteLeavesDownloadedPosWhereItWas) {
     EXPECT_TRUE(log.contains(" Write Error.")) << log.dump();
 }
 
-TEST_F(WriterFixture, WritesWaitForTheDownloadMutex) {
+// Writes take no lock that another program can hold: a process holding the mutex name that
+// writers once shared does not stall them.
+TEST_F(WriterFixture, WritesNeedNoNamedLock) {
     OpenOutput(64);
     task_.DownloadedPos = 0;
     task_.EndPos = 63;
-    // Held as another writer would hold it (the mutex is named, so a test running at the same
-    // time may hold it for a moment: wait for it).
-    ASSERT_EQ(WaitForSingleObject(mutex_, 10000), WAIT_OBJECT_0);
+    HANDLE held = CreateMutexW(nullptr, TRUE, L"mutex_for_downloadthread");
+    ASSERT_NE(held, nullptr);
     std::atomic<bool> done{false};
     std::thread writer([&] {
         Feed(8);
         done = true;
     });
-    Sleep(150);
-    EXPECT_FALSE(done.load());
-    EXPECT_EQ(task_.DownloadedPos, 0);
-    ReleaseMutex(mutex_);
-    writer.join();
+    for (int i = 0; i < 500 && !done.load(); ++i) Sleep(10);
     EXPECT_TRUE(done.load());
+    ReleaseMutex(held);
+    writer.join();
+    CloseHandle(held);
     EXPECT_EQ(task_.DownloadedPos, 8);
+    const std::vector<char> bytes = FileBytes();
+    EXPECT_TRUE(std::vector<char>(bytes.begin(), bytes.begin() + 8) == SourceBytes(0, 8));
 }
 
 // A segment of a package larger than 4 GiB lands at its 64-bit position, not at the position
@@ -175,7 +175,6 @@ TEST_F(WriterFixture, WritesBeyondFourGiBLandAtTheirPosition) {
     task_.EndPos = start + 4095;
     EXPECT_EQ(Feed(4096), 4096u);
     EXPECT_EQ(task_.DownloadedPos, start + 4095);
-    fflush(file_);
 
     FILE* f = _wfopen(path_.c_str(), L"rb");
     ASSERT_NE(f, nullptr);
@@ -216,7 +215,10 @@ TEST(HeaderCallback, StatusAndContentRangeChecks) {
         {"redirect for an installer", "http://h/p/pkg.exe", 1000, 0,
          {"HTTP/1.1 302 Found\r\n", "Location: http://h/q/pkg.exe\r\n"}, 0,
          " HeaderCallback error0: http_code is 302"},
-        {"HTTP/2 status line is not checked", "http://h/p/pkg.exe", 1000, 0, {"HTTP/2 200\r\n", "\r\n"}, -1, ""},
+        // An HTTP/2 status line has no minor version; its status is checked all the same.
+        {"HTTP/2 status line", "http://h/p/pkg.exe", 1000, 0, {"HTTP/2 200\r\n", "\r\n"}, 0,
+         " HeaderCallback error0: http_code is 200"},
+        {"HTTP/2 206", "http://h/p/pkg.exe", 1000, 0, {"HTTP/2 206\r\n", "content-range: bytes 0-99/1000\r\n"}, -1, ""},
         {"suffix in another case is no installer", "http://h/p/PKG.EXE", 1000, 0, {"HTTP/1.1 200 OK\r\n"}, -1, ""},
         {"other address, 200 at the file start", "http://h/p/pkg.zip", 1000, 0,
          {"HTTP/1.1 200 OK\r\n", "Content-Length: 1000\r\n", "\r\n"}, -1, ""},
@@ -237,6 +239,18 @@ TEST(HeaderCallback, StatusAndContentRangeChecks) {
         {"range starts elsewhere", "http://h/p/pkg.exe", 1000, 50, {kRange1000}, 0,
          " HeaderCallback error3: 50 != Content-Range: bytes 0-99/1000\r\n"},
         {"range continues the segment", "http://h/p/pkg.exe", 1000, 50, {"Content-Range: bytes 50-99/1000\r\n"}, -1, ""},
+        // Headers are matched by name, in any case, never by a text that contains the name.
+        {"Content-Range named in another header", "http://h/p/pkg.exe", 999, 0,
+         {"HTTP/1.1 206 Partial Content\r\n", "Access-Control-Expose-Headers: Content-Range\r\n"}, -1, ""},
+        {"content-range in lower case", "http://h/p/pkg.exe", 999, 0, {"content-range: bytes 0-99/1000\r\n"}, 0,
+         " HeaderCallback error1: 999 != content-range: bytes 0-99/1000\r\n"},
+        // The end of the range is checked too: after its start and inside the file. A reply
+        // shorter than asked is taken (its bytes are right; the rest is asked for again).
+        {"range ends before its start", "http://h/p/pkg.exe", 1000, 50, {"Content-Range: bytes 50-40/1000\r\n"}, 0,
+         " HeaderCallback error4: 50-40 outside 1000, Content-Range: bytes 50-40/1000\r\n"},
+        {"range ends past the file", "http://h/p/pkg.exe", 1000, 50, {"Content-Range: bytes 50-1000/1000\r\n"}, 0,
+         " HeaderCallback error4: 50-1000 outside 1000, Content-Range: bytes 50-1000/1000\r\n"},
+        {"range shorter than asked", "http://h/p/pkg.exe", 1000, 50, {"Content-Range: bytes 50-60/1000\r\n"}, -1, ""},
         {"unknown length skips every check", "http://h/p/pkg.exe", 0, 7,
          {"HTTP/1.1 200 OK\r\n", "Content-Range: bytes */??\r\n", "Content-Range: bytes 0-99\r\n"}, -1, ""},
     };
@@ -247,7 +261,7 @@ TEST(HeaderCallback, StatusAndContentRangeChecks) {
         task.ContentLength = c.contentLength;
         task.DownloadedPos = c.downloadedPos;
         task.EndPos = 999;
-        CDownloadThread thread(nullptr, nullptr);
+        CDownloadThread thread(nullptr);
         thread.setTask(&task);
         LogCapture log;
         int refused = -1;
@@ -270,6 +284,31 @@ TEST(HeaderCallback, StatusAndContentRangeChecks) {
     }
 }
 
+// A request sent with If-Range (the segment knows its file's validator) that is answered with
+// the whole file (200) means the file changed: refused, even at the start of the file.
+TEST(HeaderCallback, WholeFileAnswerToIfRangeIsRefused) {
+    struct {
+        const char* validator;
+        const char* status;
+        bool accepted;
+    } cases[] = {{"\"v1\"", "HTTP/1.1 200 OK\r\n", false},
+                 {"\"v1\"", "HTTP/1.1 206 Partial Content\r\n", true},
+                 {"", "HTTP/1.1 200 OK\r\n", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.validator) + " " + c.status);
+        CTask task;
+        task.RemotePath = "http://h/p/pkg.zip";
+        task.ContentLength = 1000;
+        task.EndPos = 999;
+        task.Validator = c.validator;
+        CDownloadThread thread(nullptr);
+        thread.setTask(&task);
+        std::string line = c.status;
+        EXPECT_EQ(CLibcurlTool::HeaderCallback(&line[0], 1, line.size(), static_cast<IRangeTarget*>(&thread)) != 0,
+                  c.accepted);
+    }
+}
+
 TEST(HeaderCallback, CdnTextInEitherHeaderOrder) {
     const std::string ray = "CF-RAY: 7d2a1b3c4d5e6f70-FRA\r\n";
     const std::string cache = "CF-Cache-Status: HIT\r\n";
@@ -286,6 +325,9 @@ TEST(HeaderCallback, CdnTextInEitherHeaderOrder) {
         {"same as the probe saw", {ray, cache}, "FRA/HIT", 1000, ""},
         {"differs from the probe", {ray, cache}, "FRA/MISS", 1000, "FRA/HIT"},
         {"unknown length", {ray, cache}, "", 0, ""},
+        {"names in lower case", {"cf-ray: 7d2a1b3c4d5e6f70-FRA\r\n", "cf-cache-status: HIT\r\n"}, "", 1000, "FRA/HIT"},
+        {"other headers that contain the names", {"X-Origin-CF-RAY: 1-LHR\r\n", "X-CF-Cache-Status: MISS\r\n"}, "", 1000,
+         ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -293,7 +335,7 @@ TEST(HeaderCallback, CdnTextInEitherHeaderOrder) {
         task.RemotePath = "http://h/p/pkg.exe";
         task.ContentLength = c.contentLength;
         task.HeadCdnInfo = c.headCdnInfo;
-        CDownloadThread thread(nullptr, nullptr);
+        CDownloadThread thread(nullptr);
         thread.setTask(&task);
         for (auto line : c.lines) EXPECT_EQ(CLibcurlTool::HeaderCallback(&line[0], 1, line.size(), static_cast<IRangeTarget*>(&thread)), line.size());
         EXPECT_EQ(task.CdnInfo, c.expected);
@@ -356,7 +398,7 @@ TEST(FigureError, LogsOneLineWithTheTextOfTheCode) {
 TEST(CLibcurlTool, EveryRequestFailsWithoutAHandle) {
     CLibcurlTool tool(nullptr);
     CTask task;
-    CDownloadThread thread(nullptr, nullptr);
+    CDownloadThread thread(nullptr);
     thread.setTask(&task);
     LogCapture log;
     char headers[CLibcurlTool::kHeaderBufferSize] = {};

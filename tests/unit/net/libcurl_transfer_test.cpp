@@ -19,6 +19,7 @@
 #include "download/CDownloadThread.h"
 #include "net/CLibcurlTool.h"
 #include "download/CTask.h"
+#include "download/PackageFile.h"
 #include "base/DownloadSettings.h"
 #include "support/log_capture.h"
 
@@ -73,7 +74,7 @@ public:
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new Environment);
 
-// An output file pre-filled with a marker, the download mutex, and workers writing into it.
+// An output file pre-filled with a marker, and workers writing into it.
 class Output {
 public:
     explicit Output(int64_t prefill) {
@@ -82,22 +83,21 @@ public:
         GetTempFileNameW(dir, L"dl", 0, path);
         path_ = path;
         if (prefill > 0) WriteAt(path_, 0, std::vector<char>(size_t(prefill), kUntouched), prefill);
-        file_ = _wfopen(path_.c_str(), L"rb+");
-        mutex_ = CreateMutexW(nullptr, FALSE, L"mutex_for_downloadthread");
+        package_.reset(new PackageFile(std::string(path_.begin(), path_.end())));
+        DWORD error = 0;
+        package_->open(error);
     }
     ~Output() {
-        if (file_) fclose(file_);
-        CloseHandle(mutex_);
+        package_.reset();
         DeleteFileW(path_.c_str());
     }
     // One ranged request of the task's remaining bytes, as a worker makes it.
     CURLcode Fetch(const std::string& url, CTask& task) {
-        CDownloadThread worker(mutex_, file_);
+        CDownloadThread worker(package_.get());
         worker.setTask(&task);
         return worker.getCurlTool().httpDownloadContent(url, task.DownloadedPos, task.EndPos, &worker);
     }
     std::vector<char> Read(int64_t at, size_t n) {
-        fflush(file_);
         std::vector<char> out(n);
         FILE* f = _wfopen(path_.c_str(), L"rb");
         if (!f || _fseeki64(f, at, SEEK_SET) != 0) out.clear();
@@ -106,18 +106,14 @@ public:
         return out;
     }
     int64_t Size() {
-        fflush(file_);
         WIN32_FILE_ATTRIBUTE_DATA a;
         if (!GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &a)) return -1;
         return (int64_t(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
     }
-    FILE* file() { return file_; }
-    HANDLE mutex() { return mutex_; }
 
 private:
     std::wstring path_;
-    FILE* file_ = nullptr;
-    HANDLE mutex_ = nullptr;
+    std::unique_ptr<PackageFile> package_;
 };
 
 std::unique_ptr<CTask> Segment(const std::string& url, int64_t start, int64_t end,
@@ -442,6 +438,44 @@ TEST(TransferLimits, SlowSegmentShowsProgressWhileItRuns) {
     EXPECT_EQ(res, CURLE_OPERATION_TIMEDOUT);
     EXPECT_GT(task->DownloadedPos, seenWhileRunning);
     EXPECT_TRUE(out.Read(0, size_t(task->DownloadedPos)) == SourceBytes(0, size_t(task->DownloadedPos)));
+}
+
+// Bodies kept in memory have a size limit: a reply that never ends is cut off at once instead
+// of filling the memory until the time limit.
+TEST(TransferLimits, BodyKeptInMemoryHasASizeLimit) {
+    ASSERT_TRUE(LocalServices::Reset());
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path": "/download/small.txt", "endless": true})"));
+    CLibcurlTool tool(curl_easy_init());
+    std::string body = "unchanged";
+    EXPECT_EQ(tool.httpGet(LocalServices::DownloadUrl(false, "small.txt"), body), CURLE_WRITE_ERROR);
+    EXPECT_EQ(body, "unchanged");
+    std::string reply = "before;";
+    EXPECT_EQ(tool.HttpPost(LocalServices::BaseUrl(false) + "/download/small.txt", "x", reply), CURLE_WRITE_ERROR);
+    EXPECT_LE(reply.size(), CLibcurlTool::kMaxBodySize + 7);
+}
+
+// Time limits from the configuration outside their bounds (0 would mean none at all; a
+// negative one is refused by libcurl) fall back to the defaults.
+TEST(TransferLimits, TimeLimitsOutsideTheirBoundsFallBackToTheDefaults) {
+    ASSERT_TRUE(LocalServices::Reset());
+    DownloadSettings& settings = GetDownloadSettings();
+    const DownloadSettings saved = settings;
+    struct Case {
+        int32_t connect, transfer;
+        const char* logged;
+    } cases[] = {{-1, 0, "[3,20]"}, {0, -7, "[3,20]"}, {100000, 100000, "[3,20]"}, {5, 60, "[5,60]"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.logged);
+        settings.ConnectTimeout = c.connect;
+        settings.TransferTimeout = c.transfer;
+        Output out(0);
+        auto task = Segment(LocalServices::DownloadUrl(false, "pkg.exe"), 0, 999);
+        task->Verbose = 1;
+        LogCapture log;
+        EXPECT_EQ(out.Fetch(task->RemotePath, *task), CURLE_OK);
+        EXPECT_EQ(log.countExact(std::string(" Request Range: (1, 999) 0-999, ") + c.logged), 1) << log.dump();
+    }
+    settings = saved;
 }
 
 TEST(TransferLimits, NoServerListening) {

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Renders every page of the installer window and every message box kind, in every language of
+# the skin, to build/screens/<language>/*.png, then contact sheets: build/screens/contact.png
+# (the window's pages, one row per language), build/screens/contact-boxes.png (the message boxes,
+# one row per language) and build/screens/<language>/contact.png (everything of one language).
+# Called by `./run screens [LANGUAGE] [SCALE]` with the build folder; Wine is set up.
+set -euo pipefail
+build=$1
+filter=${2:-all}
+scale=${3:-100}
+top=$(cd "$(dirname "$0")/.." && pwd)
+out="$top/build/screens"
+rm -rf "$out"; mkdir -p "$out"
+skin_zip="$build/src/skin.zip"
+"$WINE" "$build/tools/duilib_screens.exe" "Z:${skin_zip//\//\\}" "Z:${out//\//\\}" "$filter" "$scale" \
+  | tr -d '\r' | grep -c '^wrote' | sed 's/^/screens rendered: /'
+grep -q . <(ls "$out") || { echo "no screens rendered" >&2; exit 1; }
+
+pages=(1-setting 2-licence 3-settings 4-running 5-finished 6-failed 7-launchhint)
+rows=(); box_rows=()
+for dir in "$out"/*/; do
+  lang=$(basename "$dir")
+  files=(); for p in "${pages[@]}"; do [ -f "$dir/$p.png" ] && files+=("$dir/$p.png"); done
+  boxes=("$dir"/box-*.png)
+  # One language: every screen, labelled.
+  montage -background '#EDEDF2' -font DejaVu-Sans -pointsize 13 -label '%t' -geometry '+10+10' -tile 4x \
+    "${files[@]}" "${boxes[@]}" "$dir/contact.png" 2>/dev/null || true
+  montage -background '#EDEDF2' -geometry '+8+8' -tile "${#files[@]}x1" "${files[@]}" "$out/.row-$lang.png" 2>/dev/null && rows+=("$out/.row-$lang.png")
+  montage -background '#EDEDF2' -geometry '+6+6' -tile 8x2 $(ls -v "$dir"/box-*.png) "$out/.boxes-$lang.png" 2>/dev/null && box_rows+=("$out/.boxes-$lang.png")
+done
+if [ ${#rows[@]} -gt 0 ]; then
+  montage -background '#DADAE2' -geometry '+0+4' -tile 1x "${rows[@]}" "$out/contact.png"
+  montage -background '#DADAE2' -geometry '+0+4' -tile 1x "${box_rows[@]}" "$out/contact-boxes.png"
+  rm -f "$out"/.row-*.png "$out"/.boxes-*.png
+fi
+echo "contact sheets: $out/contact.png $out/contact-boxes.png (one per language in $out/<language>/contact.png)"

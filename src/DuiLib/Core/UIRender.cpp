@@ -1,0 +1,594 @@
+#include "DuiLib/Core/UIRender.h"
+
+#include <objidl.h>
+#include <gdiplus.h>
+#include <usp10.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "DuiLib/Core/UIDefine.h"
+#include "DuiLib/Core/UIManager.h"
+
+namespace DuiLib {
+namespace {
+
+// The 32-bit DIB section selected into a device context, if any: drawing there keeps the alpha
+// channel right (GDI's own fills and text would clear it).
+struct DibTarget {
+    BYTE* bits = nullptr;
+    int width = 0;
+    int height = 0;
+    bool topDown = false;
+    BYTE* Row(int y) const { return bits + static_cast<size_t>(topDown ? y : height - 1 - y) * width * 4; }
+};
+
+DibTarget TargetOf(HDC hdc) {
+    DibTarget t;
+    HGDIOBJ bitmap = GetCurrentObject(hdc, OBJ_BITMAP);
+    DIBSECTION ds{};
+    if (!bitmap || GetObjectW(bitmap, sizeof(ds), &ds) != sizeof(ds) || ds.dsBm.bmBitsPixel != 32 || !ds.dsBm.bmBits) return t;
+    t.bits = static_cast<BYTE*>(ds.dsBm.bmBits);
+    t.width = ds.dsBm.bmWidth;
+    t.height = std::abs(ds.dsBmih.biHeight);
+    t.topDown = ds.dsBmih.biHeight < 0;
+    if (!t.topDown && t.height > 1) {
+        // Some systems report the height of a top-down section without its sign: ask GDI where
+        // a pixel of a row lands.
+        RECT clip{};
+        if (GetClipBox(hdc, &clip) == NULLREGION || clip.top < 0 || clip.top >= t.height || clip.left < 0 || clip.left >= t.width) {
+            t.topDown = true;  // nothing can be drawn there anyway
+            return t;
+        }
+        int y = clip.top, mirror = t.height - 1 - y;
+        if (y == mirror) return t;
+        DWORD* top = reinterpret_cast<DWORD*>(t.bits + (static_cast<size_t>(y) * t.width + clip.left) * 4);
+        DWORD* bottom = reinterpret_cast<DWORD*>(t.bits + (static_cast<size_t>(mirror) * t.width + clip.left) * 4);
+        DWORD keepTop = *top, keepBottom = *bottom;
+        *top = 0x00010203;
+        *bottom = 0x00010203;
+        GdiFlush();
+        SetPixelV(hdc, clip.left, y, RGB(0xF1, 0xF2, 0xF3));
+        GdiFlush();
+        t.topDown = (*top & 0xFFFFFF) == 0xF1F2F3;
+        *top = keepTop;
+        *bottom = keepBottom;
+    }
+    return t;
+}
+
+// Saves the alpha of an area of a DIB target and puts it back after GDI drew text there.
+class AlphaKeeper {
+public:
+    AlphaKeeper(HDC hdc, const RECT& area) : m_target(TargetOf(hdc)) {
+        if (!m_target.bits) return;
+        RECT clip{};
+        GetClipBox(hdc, &clip);
+        RECT bounds{0, 0, m_target.width, m_target.height};
+        m_rc = UI::Intersect(UI::Intersect(area, clip), bounds);
+        if (UI::IsEmptyRect(m_rc)) return;
+        m_saved.resize(static_cast<size_t>(UI::Width(m_rc)) * UI::Height(m_rc));
+        size_t k = 0;
+        for (int y = m_rc.top; y < m_rc.bottom; ++y) {
+            const BYTE* row = m_target.Row(y);
+            for (int x = m_rc.left; x < m_rc.right; ++x) m_saved[k++] = row[x * 4 + 3];
+        }
+    }
+    ~AlphaKeeper() {
+        if (m_saved.empty()) return;
+        GdiFlush();
+        size_t k = 0;
+        for (int y = m_rc.top; y < m_rc.bottom; ++y) {
+            BYTE* row = m_target.Row(y);
+            for (int x = m_rc.left; x < m_rc.right; ++x) {
+                BYTE a = m_saved[k++];
+                BYTE* p = row + x * 4;
+                p[3] = a;
+                if (a != 255) {
+                    p[0] = std::min(p[0], a);
+                    p[1] = std::min(p[1], a);
+                    p[2] = std::min(p[2], a);
+                }
+            }
+        }
+    }
+
+private:
+    DibTarget m_target;
+    RECT m_rc{};
+    std::vector<BYTE> m_saved;
+};
+
+void Blend(HDC hdc, const RECT& dst, HDC src, const RECT& from, BYTE fade, bool alpha) {
+    int dw = UI::Width(dst), dh = UI::Height(dst), sw = UI::Width(from), sh = UI::Height(from);
+    if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0) return;
+    if (!alpha && fade == 255) {
+        if (dw == sw && dh == sh) BitBlt(hdc, dst.left, dst.top, dw, dh, src, from.left, from.top, SRCCOPY);
+        else {
+            int old = SetStretchBltMode(hdc, COLORONCOLOR);
+            StretchBlt(hdc, dst.left, dst.top, dw, dh, src, from.left, from.top, sw, sh, SRCCOPY);
+            SetStretchBltMode(hdc, old);
+        }
+        return;
+    }
+    BLENDFUNCTION bf{AC_SRC_OVER, 0, fade, AC_SRC_ALPHA};
+    AlphaBlend(hdc, dst.left, dst.top, dw, dh, src, from.left, from.top, sw, sh, bf);
+}
+
+Gdiplus::Color GpColor(DWORD argb) {
+    return Gdiplus::Color(UI::AlphaOf(argb), (argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF);
+}
+
+// Runs fn with a GDI+ surface on the device context; on a 32-bit DIB it draws straight into the
+// pixels (alpha kept), limited to the context's clip box.
+template <typename Fn>
+void WithGraphics(HDC hdc, Fn fn) {
+    if (!ImageCodec::EnsureGdiplus()) return;
+    GdiFlush();
+    DibTarget t = TargetOf(hdc);
+    if (t.bits && t.topDown) {
+        Gdiplus::Bitmap bitmap(t.width, t.height, t.width * 4, PixelFormat32bppPARGB, t.bits);
+        Gdiplus::Graphics g(&bitmap);
+        RECT clip{};
+        if (GetClipBox(hdc, &clip) != NULLREGION && GetClipBox(hdc, &clip) != ERROR)
+            g.SetClip(Gdiplus::Rect(clip.left, clip.top, UI::Width(clip), UI::Height(clip)));
+        POINT org{};
+        GetViewportOrgEx(hdc, &org);
+        g.TranslateTransform(static_cast<Gdiplus::REAL>(org.x), static_cast<Gdiplus::REAL>(org.y));
+        fn(g);
+        return;
+    }
+    Gdiplus::Graphics g(hdc);
+    fn(g);
+}
+
+void AddRoundRect(Gdiplus::GraphicsPath& path, Gdiplus::REAL x, Gdiplus::REAL y, Gdiplus::REAL w, Gdiplus::REAL h,
+                  Gdiplus::REAL rx, Gdiplus::REAL ry) {
+    rx = std::min(rx, w / 2);
+    ry = std::min(ry, h / 2);
+    if (rx <= 0 || ry <= 0) {
+        path.AddRectangle(Gdiplus::RectF(x, y, w, h));
+        return;
+    }
+    path.AddArc(x, y, rx * 2, ry * 2, 180, 90);
+    path.AddArc(x + w - rx * 2, y, rx * 2, ry * 2, 270, 90);
+    path.AddArc(x + w - rx * 2, y + h - ry * 2, rx * 2, ry * 2, 0, 90);
+    path.AddArc(x, y + h - ry * 2, rx * 2, ry * 2, 90, 90);
+    path.CloseFigure();
+}
+
+constexpr DWORD kSsaFlags = SSA_GLYPHS | SSA_FALLBACK | SSA_LINK;
+
+// Scripts whose text a window's face may lack, with the faces that draw each of them, tried in
+// order: the Windows faces first, then the Noto faces that stand in for them elsewhere.
+enum class Script { Other, Arabic, Hebrew, Devanagari, Thai, Hangul, Kana, Han };
+
+Script ScriptOf(wchar_t c) {
+    if ((c >= 0x0600 && c <= 0x06FF) || (c >= 0x0750 && c <= 0x077F) || (c >= 0xFB50 && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF))
+        return Script::Arabic;
+    if (c >= 0x0590 && c <= 0x05FF) return Script::Hebrew;
+    if (c >= 0x0900 && c <= 0x097F) return Script::Devanagari;
+    if (c >= 0x0E00 && c <= 0x0E7F) return Script::Thai;
+    if ((c >= 0xAC00 && c <= 0xD7AF) || (c >= 0x1100 && c <= 0x11FF) || (c >= 0x3130 && c <= 0x318F)) return Script::Hangul;
+    if (c >= 0x3040 && c <= 0x30FF) return Script::Kana;
+    if ((c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x3000 && c <= 0x303F) || (c >= 0xFF00 && c <= 0xFFEF))
+        return Script::Han;
+    return Script::Other;
+}
+
+// The first script of the text that is not Latin, Cyrillic, Greek or punctuation; Kana wins over
+// Han (Japanese), Hangul too (Korean).
+Script DominantScript(const std::wstring& text) {
+    Script found = Script::Other;
+    for (wchar_t c : text) {
+        Script s = ScriptOf(c);
+        if (s == Script::Other) continue;
+        if (s == Script::Kana || s == Script::Hangul) return s;
+        if (found == Script::Other) found = s;
+    }
+    return found;
+}
+
+const std::vector<const wchar_t*>& FallbackFaces(Script s) {
+    static const std::vector<const wchar_t*> arabic{L"Segoe UI", L"Tahoma", L"Arial", L"Noto Sans Arabic", L"Noto Naskh Arabic"};
+    static const std::vector<const wchar_t*> hebrew{L"Segoe UI", L"Arial", L"Noto Sans Hebrew"};
+    static const std::vector<const wchar_t*> devanagari{L"Nirmala UI", L"Mangal", L"Noto Sans Devanagari"};
+    static const std::vector<const wchar_t*> thai{L"Leelawadee UI", L"Tahoma", L"Noto Sans Thai"};
+    static const std::vector<const wchar_t*> hangul{L"Malgun Gothic", L"Gulim", L"Noto Sans CJK KR"};
+    static const std::vector<const wchar_t*> kana{L"Meiryo UI", L"Yu Gothic UI", L"MS UI Gothic", L"Noto Sans CJK JP"};
+    static const std::vector<const wchar_t*> han{L"Microsoft YaHei", L"Microsoft JhengHei", L"SimSun", L"Noto Sans CJK SC"};
+    static const std::vector<const wchar_t*> none;
+    switch (s) {
+        case Script::Arabic: return arabic;
+        case Script::Hebrew: return hebrew;
+        case Script::Devanagari: return devanagari;
+        case Script::Thai: return thai;
+        case Script::Hangul: return hangul;
+        case Script::Kana: return kana;
+        case Script::Han: return han;
+        default: return none;
+    }
+}
+
+}  // namespace
+
+TDrawInfo TDrawInfo::Parse(const std::wstring& description) {
+    TDrawInfo info;
+    std::wstring d = UI::Trim(description);
+    if (d.find(L'=') == std::wstring::npos || d.find(L'\'') == std::wstring::npos) {
+        info.file = d;
+        return info;
+    }
+    size_t i = 0;
+    while (i < d.size()) {
+        while (i < d.size() && (d[i] == L' ' || d[i] == L'\t')) ++i;
+        size_t eq = d.find(L'=', i);
+        if (eq == std::wstring::npos) break;
+        std::wstring key = UI::Trim(d.substr(i, eq - i));
+        size_t q1 = d.find(L'\'', eq);
+        if (q1 == std::wstring::npos) break;
+        size_t q2 = d.find(L'\'', q1 + 1);
+        if (q2 == std::wstring::npos) break;
+        std::wstring value = d.substr(q1 + 1, q2 - q1 - 1);
+        i = q2 + 1;
+        if (key == L"file" || key == L"res") info.file = value;
+        else if (key == L"source") { info.source = UI::ParseRect(value); info.hasSource = true; }
+        else if (key == L"corner") info.corner = UI::ParseRect(value);
+        else if (key == L"dest") { info.dest = UI::ParseRect(value); info.hasDest = true; }
+        else if (key == L"fade") info.fade = static_cast<BYTE>(std::clamp(UI::ParseInt(value, 255), 0, 255));
+        else if (key == L"hole") info.hole = UI::ParseBool(value);
+        else if (key == L"align") info.align = value == L"left" ? 0 : value == L"right" ? 2 : 1;
+        else if (key == L"valign") info.valign = value == L"top" ? 0 : value == L"bottom" ? 2 : 1;
+    }
+    return info;
+}
+
+void CRenderEngine::DrawImage(HDC hdc, const TImageInfo& image, const RECT& dest, const RECT& rcPaint, const RECT& src,
+                              const RECT& corners, BYTE fade, bool hole) {
+    if (!image.hBitmap || UI::IsEmptyRect(dest)) return;
+    RECT check = UI::Intersect(dest, rcPaint);
+    if (UI::IsEmptyRect(check)) return;
+    HDC mem = CreateCompatibleDC(hdc);
+    HGDIOBJ old = SelectObject(mem, image.hBitmap);
+    bool alpha = image.alpha;
+    const RECT& c = corners;
+    // Corners that do not fit the destination shrink.
+    int cl = c.left, cr = c.right, ct = c.top, cb = c.bottom;
+    if (cl + cr > UI::Width(dest)) { cl = UI::Width(dest) * cl / std::max(1L, static_cast<long>(cl + cr)); cr = UI::Width(dest) - cl; }
+    if (ct + cb > UI::Height(dest)) { ct = UI::Height(dest) * ct / std::max(1L, static_cast<long>(ct + cb)); cb = UI::Height(dest) - ct; }
+    if (c.left == 0 && c.top == 0 && c.right == 0 && c.bottom == 0) {
+        Blend(hdc, dest, mem, src, fade, alpha);
+    } else {
+        // Nine parts: corners at their size, edges stretched along, the middle both ways.
+        int dx[4] = {dest.left, dest.left + cl, dest.right - cr, dest.right};
+        int dy[4] = {dest.top, dest.top + ct, dest.bottom - cb, dest.bottom};
+        int sx[4] = {src.left, src.left + c.left, src.right - c.right, src.right};
+        int sy[4] = {src.top, src.top + c.top, src.bottom - c.bottom, src.bottom};
+        for (int row = 0; row < 3; ++row)
+            for (int col = 0; col < 3; ++col) {
+                if (hole && row == 1 && col == 1) continue;
+                RECT d{dx[col], dy[row], dx[col + 1], dy[row + 1]};
+                RECT s{sx[col], sy[row], sx[col + 1], sy[row + 1]};
+                if (UI::IsEmptyRect(UI::Intersect(d, rcPaint))) continue;
+                Blend(hdc, d, mem, s, fade, alpha);
+            }
+    }
+    SelectObject(mem, old);
+    DeleteDC(mem);
+}
+
+bool CRenderEngine::DrawImageString(HDC hdc, CPaintManagerUI* manager, const RECT& rc, const RECT& rcPaint,
+                                    const std::wstring& description) {
+    if (!manager || description.empty()) return false;
+    TDrawInfo info = TDrawInfo::Parse(description);
+    const TImageInfo* base = manager->GetImageCache().Get(info.file);
+    const TImageInfo* image = manager->GetImage(info.file);
+    if (!image || !base) return false;
+    // Logical values are of the image at 100 %; the drawn image is scaled by scale/100.
+    int scale = manager->GetScale();
+    auto s = [&](int v) { return image == base ? v : MulDiv(v, image->width, base->width); };
+    RECT source{0, 0, image->width, image->height};
+    if (info.hasSource) source = RECT{s(info.source.left), s(info.source.top), s(info.source.right), s(info.source.bottom)};
+    source.right = std::min<LONG>(source.right, image->width);
+    source.bottom = std::min<LONG>(source.bottom, image->height);
+    RECT corner{s(info.corner.left), s(info.corner.top), s(info.corner.right), s(info.corner.bottom)};
+    RECT dest = rc;
+    if (info.hasDest) {
+        dest = RECT{rc.left + MulDiv(info.dest.left, scale, 100), rc.top + MulDiv(info.dest.top, scale, 100),
+                    rc.left + MulDiv(info.dest.right, scale, 100), rc.top + MulDiv(info.dest.bottom, scale, 100)};
+    } else if (info.align >= 0 || info.valign >= 0) {
+        // Natural size, placed in the box.
+        int w = UI::Width(source), h = UI::Height(source);
+        int x = rc.left, y = rc.top;
+        int ha = info.align < 0 ? 1 : info.align, va = info.valign < 0 ? 1 : info.valign;
+        if (ha == 1) x = rc.left + (UI::Width(rc) - w) / 2; else if (ha == 2) x = rc.right - w;
+        if (va == 1) y = rc.top + (UI::Height(rc) - h) / 2; else if (va == 2) y = rc.bottom - h;
+        dest = RECT{x, y, x + w, y + h};
+    }
+    // Right-to-left pages place the image from the other side (a check box's box, an icon).
+    if (manager->IsRTL() && (info.hasDest || info.align >= 0) && !UI::RectEquals(dest, rc))
+        dest = RECT{rc.left + rc.right - dest.right, dest.top, rc.left + rc.right - dest.left, dest.bottom};
+    DrawImage(hdc, *image, dest, rcPaint, source, corner, info.fade, info.hole);
+    return true;
+}
+
+void CRenderEngine::FillRect(HDC hdc, const RECT& rc, DWORD argb) {
+    if (UI::IsEmptyRect(rc) || UI::AlphaOf(argb) == 0) return;
+    // A one-pixel premultiplied bitmap stretched over the rectangle: right alpha on any target.
+    static thread_local std::unique_ptr<TImageInfo> pixel;
+    if (!pixel) pixel = ImageCodec::Create(1, 1);
+    if (!pixel) return;
+    BYTE a = UI::AlphaOf(argb);
+    pixel->bits[0] = static_cast<BYTE>((argb & 0xFF) * a / 255);
+    pixel->bits[1] = static_cast<BYTE>(((argb >> 8) & 0xFF) * a / 255);
+    pixel->bits[2] = static_cast<BYTE>(((argb >> 16) & 0xFF) * a / 255);
+    pixel->bits[3] = a;
+    HDC mem = CreateCompatibleDC(hdc);
+    HGDIOBJ old = SelectObject(mem, pixel->hBitmap);
+    RECT one{0, 0, 1, 1};
+    if (a == 255) {
+        int oldMode = SetStretchBltMode(hdc, COLORONCOLOR);
+        StretchBlt(hdc, rc.left, rc.top, UI::Width(rc), UI::Height(rc), mem, 0, 0, 1, 1, SRCCOPY);
+        SetStretchBltMode(hdc, oldMode);
+    } else {
+        Blend(hdc, rc, mem, one, 255, true);
+    }
+    SelectObject(mem, old);
+    DeleteDC(mem);
+}
+
+void CRenderEngine::FillGradient(HDC hdc, const RECT& rc, DWORD top, DWORD bottom) {
+    int h = UI::Height(rc);
+    if (h <= 0) return;
+    for (int y = 0; y < h; ++y) {
+        auto mix = [&](int shift) {
+            int a = (top >> shift) & 0xFF, b = (bottom >> shift) & 0xFF;
+            return static_cast<DWORD>(a + (b - a) * y / std::max(1, h - 1)) << shift;
+        };
+        DWORD c = mix(24) | mix(16) | mix(8) | mix(0);
+        FillRect(hdc, RECT{rc.left, rc.top + y, rc.right, rc.top + y + 1}, c);
+    }
+}
+
+void CRenderEngine::DrawRect(HDC hdc, const RECT& rc, int size, DWORD argb) {
+    if (size <= 0 || UI::IsEmptyRect(rc)) return;
+    FillRect(hdc, RECT{rc.left, rc.top, rc.right, rc.top + size}, argb);
+    FillRect(hdc, RECT{rc.left, rc.bottom - size, rc.right, rc.bottom}, argb);
+    FillRect(hdc, RECT{rc.left, rc.top + size, rc.left + size, rc.bottom - size}, argb);
+    FillRect(hdc, RECT{rc.right - size, rc.top + size, rc.right, rc.bottom - size}, argb);
+}
+
+void CRenderEngine::DrawRoundRect(HDC hdc, const RECT& rc, int rx, int ry, DWORD fill, DWORD border, int borderSize) {
+    if (UI::IsEmptyRect(rc)) return;
+    WithGraphics(hdc, [&](Gdiplus::Graphics& g) {
+        g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+        g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+        if (UI::AlphaOf(fill)) {
+            Gdiplus::GraphicsPath path;
+            AddRoundRect(path, static_cast<Gdiplus::REAL>(rc.left), static_cast<Gdiplus::REAL>(rc.top),
+                         static_cast<Gdiplus::REAL>(UI::Width(rc)), static_cast<Gdiplus::REAL>(UI::Height(rc)),
+                         static_cast<Gdiplus::REAL>(rx), static_cast<Gdiplus::REAL>(ry));
+            Gdiplus::SolidBrush brush(GpColor(fill));
+            g.FillPath(&brush, &path);
+        }
+        if (UI::AlphaOf(border) && borderSize > 0) {
+            Gdiplus::REAL half = borderSize / 2.0f;
+            Gdiplus::GraphicsPath path;
+            AddRoundRect(path, rc.left + half, rc.top + half, UI::Width(rc) - borderSize * 1.0f, UI::Height(rc) - borderSize * 1.0f,
+                         std::max<Gdiplus::REAL>(0, rx - half), std::max<Gdiplus::REAL>(0, ry - half));
+            Gdiplus::Pen pen(GpColor(border), static_cast<Gdiplus::REAL>(borderSize));
+            g.DrawPath(&pen, &path);
+        }
+    });
+}
+
+void CRenderEngine::DrawLine(HDC hdc, int x1, int y1, int x2, int y2, int size, DWORD argb) {
+    if (x1 == x2 || y1 == y2) {  // straight lines fill whole pixels
+        RECT r{std::min(x1, x2), std::min(y1, y2), std::max(x1, x2), std::max(y1, y2)};
+        if (x1 == x2) r.right = r.left + size; else r.bottom = r.top + size;
+        FillRect(hdc, r, argb);
+        return;
+    }
+    WithGraphics(hdc, [&](Gdiplus::Graphics& g) {
+        g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+        Gdiplus::Pen pen(GpColor(argb), static_cast<Gdiplus::REAL>(size));
+        g.DrawLine(&pen, x1, y1, x2, y2);
+    });
+}
+
+// ---- Text ----
+
+CUniscribeMeasurer::CUniscribeMeasurer(HDC hdc, CPaintManagerUI* manager, int defaultFont, bool rtl)
+    : m_hdc(hdc), m_manager(manager), m_defaultFont(defaultFont), m_rtl(rtl) {}
+
+HFONT CUniscribeMeasurer::FontFor(const TTextStyle& style) {
+    int id = style.font >= 0 ? style.font : m_defaultFont;
+    if (!m_manager) return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    if (id >= 0 && !m_manager->GetFontInfo(id)) id = m_defaultFont;
+    return m_manager->GetFont(id, style.bold, style.italic, false);
+}
+
+bool CUniscribeMeasurer::Covers(HFONT font, const std::wstring& text, int script) {
+    auto key = std::make_pair(font, script);
+    auto known = m_coverage.find(key);
+    if (known != m_coverage.end()) return known->second;
+    std::wstring letters;
+    for (wchar_t c : text)
+        if (static_cast<int>(ScriptOf(c)) == script) letters.push_back(c);
+    bool covered = true;
+    if (!letters.empty()) {
+        HGDIOBJ old = SelectObject(m_hdc, font);
+        std::vector<WORD> glyphs(letters.size());
+        if (GetGlyphIndicesW(m_hdc, letters.c_str(), static_cast<int>(letters.size()), glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS) == GDI_ERROR)
+            covered = false;
+        for (WORD g : glyphs)
+            if (g == 0xFFFF) covered = false;
+        SelectObject(m_hdc, old);
+    }
+    m_coverage[key] = covered;
+    return covered;
+}
+
+HFONT CUniscribeMeasurer::FontForText(const TTextStyle& style, const std::wstring& text) {
+    HFONT primary = FontFor(style);
+    Script script = DominantScript(text);
+    if (script == Script::Other || !m_manager || Covers(primary, text, static_cast<int>(script))) return primary;
+    // The window's face lacks the script (a language's own name in the language list, say):
+    // the same font in a face that has it. Uniscribe's fallback then covers the rest.
+    int id = style.font >= 0 ? style.font : m_defaultFont;
+    if (id >= 0 && !m_manager->GetFontInfo(id)) id = m_defaultFont;
+    for (const wchar_t* face : FallbackFaces(script)) {
+        HFONT candidate = m_manager->GetFontWithFace(id, face, style.bold, style.italic);
+        if (candidate && Covers(candidate, text, static_cast<int>(script))) return candidate;
+    }
+    return primary;
+}
+
+void CUniscribeMeasurer::MeasureChars(const std::wstring& text, const TTextStyle& style, std::vector<int>& widths) {
+    widths.assign(text.size(), 0);
+    if (text.empty()) return;
+    HGDIOBJ old = SelectObject(m_hdc, FontForText(style, text));
+    SCRIPT_STRING_ANALYSIS ssa = nullptr;
+    int len = static_cast<int>(text.size());
+    HRESULT hr = ScriptStringAnalyse(m_hdc, text.c_str(), len, len * 3 / 2 + 16, -1, kSsaFlags | (m_rtl ? SSA_RTL : 0), 0,
+                                     nullptr, nullptr, nullptr, nullptr, nullptr, &ssa);
+    if (SUCCEEDED(hr) && ssa) {
+        ScriptStringGetLogicalWidths(ssa, widths.data());
+        ScriptStringFree(&ssa);
+    } else {
+        // Plain GDI as a fall-back (never expected).
+        std::vector<INT> dx(text.size());
+        SIZE size{};
+        INT fit = 0;
+        if (GetTextExtentExPointW(m_hdc, text.c_str(), len, 0x7FFFFFFF, &fit, dx.data(), &size))
+            for (int i = 0; i < len; ++i) widths[i] = dx[i] - (i ? dx[i - 1] : 0);
+    }
+    SelectObject(m_hdc, old);
+}
+
+TFontMetrics CUniscribeMeasurer::Metrics(const TTextStyle& style) {
+    HGDIOBJ old = SelectObject(m_hdc, FontFor(style));
+    TEXTMETRICW tm{};
+    GetTextMetricsW(m_hdc, &tm);
+    SelectObject(m_hdc, old);
+    TFontMetrics m;
+    m.height = tm.tmHeight;
+    m.ascent = tm.tmAscent;
+    return m;
+}
+
+void CUniscribeMeasurer::Breaks(const std::wstring& text, std::vector<char>& canBreak, std::vector<char>& space) {
+    size_t n = text.size();
+    canBreak.assign(n, 0);
+    space.assign(n, 0);
+    if (n == 0) return;
+    std::vector<SCRIPT_ITEM> items(n + 2);
+    int count = 0;
+    SCRIPT_CONTROL control{};
+    SCRIPT_STATE state{};
+    if (m_rtl) state.uBidiLevel = 1;
+    if (FAILED(ScriptItemize(text.c_str(), static_cast<int>(n), static_cast<int>(items.size()) - 1, &control, &state, items.data(), &count))) {
+        for (size_t i = 0; i < n; ++i) {
+            space[i] = text[i] == L' ';
+            canBreak[i] = i > 0 && text[i - 1] == L' ' && text[i] != L' ';
+        }
+        return;
+    }
+    for (int k = 0; k < count; ++k) {
+        int start = items[k].iCharPos, end = items[k + 1].iCharPos;
+        std::vector<SCRIPT_LOGATTR> attrs(end - start);
+        if (SUCCEEDED(ScriptBreak(text.c_str() + start, end - start, &items[k].a, attrs.data())))
+            for (int i = start; i < end; ++i) {
+                canBreak[i] = attrs[i - start].fSoftBreak;
+                space[i] = attrs[i - start].fWhiteSpace;
+            }
+    }
+    for (size_t i = 0; i < n; ++i)
+        if (text[i] == L'\t' || text[i] == L'\x3000') space[i] = 1;
+}
+
+TTextLayout CRenderEngine::LayoutText(HDC hdc, CPaintManagerUI* manager, const TRichText& rich, int font, int width, UINT style) {
+    bool rtl = (style & DT_RTLREADING) != 0;
+    CUniscribeMeasurer measurer(hdc, manager, font, rtl);
+    TTextLayoutOptions opt;
+    opt.maxWidth = width;
+    opt.wrap = (style & DT_WORDBREAK) && !(style & DT_SINGLELINE);
+    opt.endEllipsis = (style & DT_END_ELLIPSIS) != 0;
+    opt.align = (style & DT_CENTER) ? kAlignCenter : (style & DT_RIGHT) ? kAlignRight : kAlignLeft;
+    opt.rtl = rtl;
+    opt.paragraphSpacing = manager ? manager->Scale(6) : 6;
+    return LayoutRichText(rich, measurer, opt);
+}
+
+void CRenderEngine::DrawTextLayout(HDC hdc, CPaintManagerUI* manager, const TTextLayout& layout, POINT origin, const RECT& clip,
+                                   DWORD color, int font, int hotLink) {
+    if (layout.lines.empty()) return;
+    RECT area{origin.x, origin.y, origin.x + layout.size.cx, origin.y + layout.size.cy};
+    for (const TTextLine& line : layout.lines)
+        for (const TTextPiece& p : line.pieces) {
+            area.left = std::min<LONG>(area.left, origin.x + p.rc.left);
+            area.right = std::max<LONG>(area.right, origin.x + p.rc.right);
+        }
+    area = UI::Intersect(area, clip);
+    if (UI::IsEmptyRect(area)) return;
+    AlphaKeeper keep(hdc, RECT{area.left - 2, area.top - 2, area.right + 2, area.bottom + 2});
+    int saved = SaveDC(hdc);
+    IntersectClipRect(hdc, clip.left, clip.top, clip.right, clip.bottom);
+    SetBkMode(hdc, TRANSPARENT);
+    CUniscribeMeasurer measurer(hdc, manager, font, layout.rtl);
+    for (const TTextLine& line : layout.lines) {
+        for (const TTextPiece& p : line.pieces) {
+            RECT rc{origin.x + p.rc.left, origin.y + p.rc.top, origin.x + p.rc.right, origin.y + p.rc.bottom};
+            if (UI::IsEmptyRect(UI::Intersect(rc, clip))) continue;
+            const TTextRun& run = layout.runs[p.run];
+            DWORD c = color;
+            if (run.style.hasColor) c = run.style.color;
+            else if (run.style.link >= 0 && manager) c = manager->GetDefaultLinkColor();
+            if (run.style.link >= 0 && run.style.link == hotLink && manager) c = manager->GetDefaultLinkHoverColor();
+            SetTextColor(hdc, UI::ToColorRef(c));
+            std::wstring piece = run.text.substr(p.start, p.length);
+            HGDIOBJ old = SelectObject(hdc, measurer.FontForText(run.style, piece));
+            SCRIPT_STRING_ANALYSIS ssa = nullptr;
+            int len = static_cast<int>(piece.size());
+            if (len > 0 && SUCCEEDED(ScriptStringAnalyse(hdc, piece.c_str(), len, len * 3 / 2 + 16, -1,
+                                                         kSsaFlags | (layout.rtl ? SSA_RTL : 0), 0, nullptr, nullptr, nullptr, nullptr,
+                                                         nullptr, &ssa)) && ssa) {
+                ScriptStringOut(ssa, rc.left, rc.top, 0, nullptr, 0, 0, FALSE);
+                ScriptStringFree(&ssa);
+            } else if (len > 0) {
+                ExtTextOutW(hdc, rc.left, rc.top, 0, nullptr, piece.c_str(), len, nullptr);
+            }
+            SelectObject(hdc, old);
+            int h = UI::Height(rc);
+            int thick = std::max(1, h / 18);
+            if (run.style.underline) {
+                int y = p.baseline + origin.y + std::max(1, h / 10);
+                FillRect(hdc, RECT{rc.left, y, rc.right, y + thick}, c | 0xFF000000);
+            }
+            if (run.style.strike) {
+                int y = p.baseline + origin.y - h * 3 / 10;
+                FillRect(hdc, RECT{rc.left, y, rc.right, y + thick}, c | 0xFF000000);
+            }
+        }
+    }
+    RestoreDC(hdc, saved);
+}
+
+void CRenderEngine::DrawText(HDC hdc, CPaintManagerUI* manager, RECT& rc, const std::wstring& text, DWORD color, int font,
+                             UINT style, bool html) {
+    TRichText rich = ParseRichText(text, html);
+    int width = UI::Width(rc);
+    if (style & DT_CALCRECT) {
+        TTextLayout layout = LayoutText(hdc, manager, rich, font, (style & DT_WORDBREAK) ? width : 0x3FFFFFFF, style & ~DT_CENTER & ~DT_RIGHT);
+        rc.right = rc.left + layout.size.cx;
+        rc.bottom = rc.top + layout.size.cy;
+        return;
+    }
+    TTextLayout layout = LayoutText(hdc, manager, rich, font, width, style);
+    int y = rc.top;
+    if (style & DT_VCENTER) y = rc.top + (UI::Height(rc) - layout.size.cy) / 2;
+    else if (style & DT_BOTTOM) y = rc.bottom - layout.size.cy;
+    DrawTextLayout(hdc, manager, layout, POINT{rc.left, y}, rc, color, font);
+}
+
+}  // namespace DuiLib

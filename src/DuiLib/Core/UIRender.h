@@ -1,0 +1,90 @@
+#pragma once
+// Drawing: images (with alpha, a source part, nine-slice corners, fade), colours, borders and
+// text. Text is shaped and drawn through Uniscribe with font fallback, so every script (Arabic
+// right to left, Devanagari and Thai shaped, CJK) draws from the window's fonts.
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "DuiLib/Core/UIImage.h"
+#include "DuiLib/Core/UIRichText.h"
+
+namespace DuiLib {
+
+class CPaintManagerUI;
+
+// An image description: "name" or "file='name' source='l,t,r,b' corner='l,t,r,b'
+// dest='l,t,r,b' fade='0..255' hole='true' align='center' valign='center'". source, corner
+// and dest are logical pixels of the image at 100 % / of the control.
+struct TDrawInfo {
+    std::wstring file;
+    RECT source{0, 0, 0, 0};
+    bool hasSource = false;
+    RECT corner{0, 0, 0, 0};
+    RECT dest{0, 0, 0, 0};
+    bool hasDest = false;
+    BYTE fade = 255;
+    bool hole = false;
+    int align = -1;   // -1 stretch to the box; 0 left, 1 centre, 2 right (natural size)
+    int valign = -1;  // -1 stretch; 0 top, 1 centre, 2 bottom
+
+    static TDrawInfo Parse(const std::wstring& description);
+};
+
+class CRenderEngine {
+public:
+    // Draws image (at the scale it was prepared for: scale percent of the logical values) into rc.
+    static void DrawImage(HDC hdc, const TImageInfo& image, const RECT& dest, const RECT& rcPaint, const RECT& source,
+                          const RECT& corners, BYTE fade, bool hole);
+    // Draws a description through the manager's image cache into the control rectangle rc.
+    static bool DrawImageString(HDC hdc, CPaintManagerUI* manager, const RECT& rc, const RECT& rcPaint,
+                                const std::wstring& description);
+    // Fills with a colour (ARGB; blended when not opaque).
+    static void FillRect(HDC hdc, const RECT& rc, DWORD argb);
+    static void FillGradient(HDC hdc, const RECT& rc, DWORD top, DWORD bottom);
+    static void DrawRect(HDC hdc, const RECT& rc, int size, DWORD argb);
+    // Anti-aliased rounded rectangle: filled when fill is not 0, outlined when border is not 0.
+    static void DrawRoundRect(HDC hdc, const RECT& rc, int radiusX, int radiusY, DWORD fill, DWORD border, int borderSize);
+    static void DrawLine(HDC hdc, int x1, int y1, int x2, int y2, int size, DWORD argb);
+
+    // Text through Uniscribe. style: DT_LEFT/DT_CENTER/DT_RIGHT, DT_TOP/DT_VCENTER/DT_BOTTOM,
+    // DT_SINGLELINE or DT_WORDBREAK, DT_END_ELLIPSIS, DT_RTLREADING, DT_CALCRECT (measure only:
+    // rc gets the text's size). html: the text is rich-text markup.
+    static void DrawText(HDC hdc, CPaintManagerUI* manager, RECT& rc, const std::wstring& text, DWORD color, int font,
+                         UINT style, bool html = false);
+    // Lays out rich text in the manager's fonts for a box width.
+    static TTextLayout LayoutText(HDC hdc, CPaintManagerUI* manager, const TRichText& rich, int font, int width,
+                                  UINT style);
+    // Draws a laid-out text with its top-left corner at origin. hotLink is drawn in the hover
+    // colour; link colours default to the manager's.
+    static void DrawTextLayout(HDC hdc, CPaintManagerUI* manager, const TTextLayout& layout, POINT origin,
+                               const RECT& clip, DWORD color, int font, int hotLink = -1);
+};
+
+// Measures text in a manager's fonts through Uniscribe (used by the layout of rich text).
+class CUniscribeMeasurer : public ITextMeasurer {
+public:
+    CUniscribeMeasurer(HDC hdc, CPaintManagerUI* manager, int defaultFont, bool rtl = false);
+    void MeasureChars(const std::wstring& text, const TTextStyle& style, std::vector<int>& widths) override;
+    TFontMetrics Metrics(const TTextStyle& style) override;
+    void Breaks(const std::wstring& text, std::vector<char>& canBreak, std::vector<char>& space) override;
+
+    // The style's font; FontForText: the same in a face that has the text's script when the
+    // style's face lacks it.
+    HFONT FontFor(const TTextStyle& style);
+    HFONT FontForText(const TTextStyle& style, const std::wstring& text);
+
+private:
+    bool Covers(HFONT font, const std::wstring& text, int script);
+    std::map<std::pair<HFONT, int>, bool> m_coverage;
+
+    HDC m_hdc;
+    CPaintManagerUI* m_manager;
+    int m_defaultFont;
+    bool m_rtl;
+};
+
+}  // namespace DuiLib

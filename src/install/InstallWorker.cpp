@@ -1,0 +1,419 @@
+#include "install/InstallWorker.h"
+
+#include <shellapi.h>
+
+#include <easylogging++.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+#include "analytics/CSingleUserLog.h"
+#include "analytics/FlowError.h"
+#include "base/TextCodec.h"
+#include "config/CConfigure.h"
+#include "deployment_values.h"
+#include "download/DownLoadImpl.h"
+#include "download/DownloadAddress.h"
+#include "install/InstallFlowCodes.h"
+#include "install/InstallerCommand.h"
+#include "install/InstallerRun.h"
+#include "platform/FuntionImpl.h"
+
+namespace {
+
+constexpr int kAttempts = 12;
+
+const wchar_t* const kProductUrlLabels[] = {
+    L"product_url_english",   L"product_url_japanese",   L"product_url_chinesesimp", L"product_url_spanish",
+    L"product_url_german",    L"product_url_french",     L"product_url_russian",     L"product_url_portuguese",
+    L"product_url_arabic",    L"product_url_italiano",   L"product_url_chinesetrad", L"product_url_korean",
+    L"product_url_nederlands", L"product_url_indonesian", L"product_url_turkish",    L"product_url_hindi",
+    L"product_url_thai",      L"product_url_malay",      L"product_url_swedish",     L"product_url_czech",
+    L"product_url_vietnamese"};
+
+DWORD SecondsSince(DWORD tick) { return (GetTickCount() - tick) / 1000; }
+
+std::string Decimal(int64_t value) { return std::to_string(value); }
+
+// A value rounded down to two decimals, printed with the given format.
+std::string TwoDecimals(const char* format, double value) {
+    char text[64];
+    snprintf(text, sizeof text, format, std::floor(value * 100.0) / 100.0);
+    return text;
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+INT_PTR ShellExecuteOpen(const std::wstring& file, const std::wstring& parameters, int show) {
+    return reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", file.c_str(),
+                                                   parameters.empty() ? nullptr : parameters.c_str(), nullptr, show));
+}
+
+std::wstring RunningExecutable() {
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+    return std::wstring(path, n);
+}
+
+}  // namespace
+
+InstallWorker::InstallWorker(IInstallWindow& window, CConfigure& config, const Options& options)
+    : m_window(window),
+      m_state(window.InstallState()),
+      m_config(config),
+      m_options(options),
+      m_log(options.analytics ? options.analytics : CSingleUserLog::GetInstance()) {}
+
+// ---- Static helpers ----------------------------------------------------------------------------
+
+InstallWorker::PackagePaths InstallWorker::PathsFor(const std::wstring& workFolder, const std::wstring& extraDownloadLabel,
+                                                    const std::wstring& version) {
+    size_t slash = extraDownloadLabel.find_last_of(L'/');
+    std::wstring name = slash == std::wstring::npos ? extraDownloadLabel : extraDownloadLabel.substr(slash + 1);
+    size_t dot = name.find_last_of(L'.');
+    if (dot != std::wstring::npos) name = name.substr(0, dot);
+    PackagePaths paths;
+    paths.isProgram = FuntionImpl::EndsWithExe(extraDownloadLabel);
+    paths.installer = workFolder + L"\\" + name + L"_" + version + (paths.isProgram ? L".exe" : L".apk");
+    paths.taskFile = paths.installer + L".xml";
+    paths.stamp = paths.installer + L".db";
+    return paths;
+}
+
+bool InstallWorker::KeepsEarlierDownload(const std::string& stampLine, const std::wstring& version,
+                                         const std::wstring& md5, const std::wstring& md5Extra) {
+    size_t mark = stampLine.find("###");
+    if (mark == std::string::npos) return false;
+    std::wstring cachedVersion = TextCodec::AnsiToWide(stampLine.substr(0, mark));
+    std::string digest = stampLine.substr(mark + 3);
+    std::transform(digest.begin(), digest.end(), digest.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    std::wstring cachedDigest = TextCodec::AnsiToWide(digest);
+    return cachedVersion == version && (cachedDigest == md5 || cachedDigest == md5Extra);
+}
+
+void InstallWorker::ClearAppData(const PackagePaths& paths) {
+    BOOL deleted = DeleteFileW(paths.installer.c_str());
+    DWORD error = GetLastError();
+    DeleteFileW(paths.taskFile.c_str());
+    DeleteFileW(paths.stamp.c_str());
+    LOG(INFO) << " Clear cache: " << deleted << ", " << error;
+}
+
+std::string InstallWorker::SpeedText(int64_t packageSize, DWORD elapsedMs) {
+    double seconds = static_cast<double>(elapsedMs / 1000);
+    if (seconds == 0) seconds = std::max<DWORD>(elapsedMs, 1) / 1000.0;
+    char text[64];
+    snprintf(text, sizeof text, "%.2fMB/s", static_cast<double>(packageSize) / seconds / 1024 / 1024);
+    return text;
+}
+
+// ---- Reporting ---------------------------------------------------------------------------------
+
+void InstallWorker::Event(const std::string& category, const std::string& action, const std::string& label, bool wait) {
+    m_log->AddUserLogEvent(category, action, label, wait);
+}
+
+void InstallWorker::StepEvent(int step, const std::string& core, const std::string& action) {
+    m_log->AddUserLog_funnel("CoreFuncEvent", core, step, "Download", action, "null", false, false);
+}
+
+void InstallWorker::FunnelPair(const std::string& category, const std::string& action, const std::string& key,
+                               const std::string& value) {
+    m_log->AddUserLog_funnelExPair(category, action, key, value, false, false);
+}
+
+void InstallWorker::RaiseFlowError(const std::string& code) { Event("Other", "FlowError", code); }
+
+void InstallWorker::SendExceptionReport(const std::string& code, int kind) {
+    std::string endpoint = m_options.exceptionEndpoint.empty() ? FlowError::ExceptionReportEndpoint(FuntionImpl::IsTestEnv())
+                                                               : m_options.exceptionEndpoint;
+    FlowError::SendExceptionReportTo(m_log, endpoint, code, static_cast<FlowError::ExceptionKind>(kind),
+                                     m_state.downloaderId, m_config.m_source, m_config.getQueryUrl(),
+                                     TextCodec::WideToUtf8(m_state.AdviceLink()));
+}
+
+std::string InstallWorker::FirstOrRetry() const { return m_state.retry ? "Retry" : "First"; }
+
+INT_PTR InstallWorker::ShellOpen(const std::wstring& file, const std::wstring& parameters, int show) {
+    return (m_options.shellOpen ? m_options.shellOpen : &ShellExecuteOpen)(file, parameters, show);
+}
+
+// ---- Phases ------------------------------------------------------------------------------------
+
+int InstallWorker::Run() {
+    m_start = GetTickCount();
+    LoadConfiguration();
+    if (ChooseAddress() == Step::Stop) return -1;
+    DecideResume();
+    int downloaded = Download();
+    if (downloaded != 0) return downloaded;
+    if (Verify() == Step::Stop) return -1;
+    if (Install() != 0) return -1;
+    Finish();
+    return 0;
+}
+
+void InstallWorker::LoadConfiguration() {
+    m_window.SetWorkerStarted();
+    m_window.LoadDownloadInfo();
+    if (m_config.loadState() == CConfigure::kLoaded) m_config.printContent();
+    FunnelPair("Download", "DownloadConfigReady", "default_config", m_config.m_source == CConfigure::kSourceFile ? "1" : "0");
+}
+
+InstallWorker::Step InstallWorker::ChooseAddress() {
+    m_address = DownloadAddress::CheckRemotePath(m_config.m_remotePaths, DownloadAddress::IsForbidCDN(m_config.m_softwareName));
+    float osVersion = 0;
+    FuntionImpl::GetOSVersionName(osVersion);
+    std::wstring skinDownload, skinExtra;
+    m_window.SkinLabel(L"Download_url", skinDownload);
+    m_window.SkinLabel(L"Extra_download_url", skinExtra);
+    m_address = DownloadAddress::CheckWin78Link(m_address, osVersion, skinDownload, skinExtra);
+    m_state.SetAdviceLink(m_address);
+    if (m_address.size() < 5) {
+        LOG(INFO) << "url is empty";
+        m_config.m_loadState = CConfigure::kNotLoaded;  // the next run loads again
+        RaiseFlowError("DL023");
+        m_window.Post(kMsgDownloadFailed, kNoUsableAddress);
+        return Step::Stop;
+    }
+    m_log->LanguageFrozen = true;
+    LOG(INFO) << " Speed-Test Totally Take " << TwoDecimals("%.2f", GetTickCount() - m_start) << " ms";
+    m_addressChosen = GetTickCount();
+    return Step::Continue;
+}
+
+void InstallWorker::DecideResume() {
+    std::wstring extraLabel;
+    m_window.SkinLabel(L"Extra_download_url", extraLabel);
+    m_paths = PathsFor(m_state.workFolder, extraLabel, m_config.m_softwareVersion);
+    if (FILE* stamp = _wfopen(m_paths.stamp.c_str(), L"rb")) {
+        char line[260] = {};
+        if (!fgets(line, sizeof line, stamp)) line[0] = '\0';
+        fclose(stamp);
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        if (!KeepsEarlierDownload(text, m_config.m_softwareVersion, m_config.m_md5, m_config.m_md5Extra)) {
+            if (FileExists(m_paths.installer)) DeleteFileW(m_paths.installer.c_str());
+            if (FileExists(m_paths.taskFile)) DeleteFileW(m_paths.taskFile.c_str());
+        }
+        DeleteFileW(m_paths.stamp.c_str());
+    }
+    m_window.StartRunningAnimation();
+    m_window.RegisterAsMainWindow();
+    if (m_config.m_source == CConfigure::kSourceFile) {
+        // Without the service's digest a partial file cannot be trusted: start from scratch.
+        LOG(INFO) << " Configure Load From File, clearAppData Before Download! ";
+        ClearAppData(m_paths);
+    }
+}
+
+int InstallWorker::Download() {
+    m_addressLabel = DownloadAddress::AddressLabel(m_address);
+    Event("Download", "3.Downloading...", FirstOrRetry());
+    StepEvent(2, "Downloading", "Downloading");
+    int result = 0;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        char label[300];
+        snprintf(label, sizeof label, "%s-%d", m_addressLabel.c_str(), attempt);
+        FunnelPair("Download", "Use download address", "Use download address Type", label);
+        FunnelPair("Download", "SliceDownloadStart", "", "");
+        LOG(INFO) << " Tasks info, round begin, current = " << attempt << ", total = 12";
+        std::string cdnSummary;
+        result = CDownLoadImpl::SuperDownloadFile(m_address, m_paths.installer, cdnSummary, true);
+        LOG(INFO) << " Tasks info, round end, current = " << attempt << ", total = 12, result = " << result;
+        if (!cdnSummary.empty()) Event("Other", "CDNInfor", cdnSummary);
+        if (result == 1) {
+            if (attempt > 1) LOG(INFO) << "Success\xA3\xAC" << "The Retry Frequency is: " << attempt - 1;
+            break;
+        }
+        if (result == 13)
+            SendExceptionReport("DL022", static_cast<int>(FlowError::ExceptionKind::TooManyRedirects));
+        else
+            RaiseFlowError(InstallFlowCodes::ForDownloadResult(result));
+        // No pause between attempts: each one resumes from the task file.
+        LOG(INFO) << " The Retry Frequency is: " << (attempt == kAttempts ? kAttempts - 1 : attempt - 1);
+    }
+
+    DWORD downloadMs = GetTickCount() - m_addressChosen;
+    std::string seconds = Decimal(downloadMs / 1000);
+    StepEvent(3, "Downloading", "DownFinsh");
+    Event("Other", "MDownloadTime", seconds);
+    StepEvent(0, "Downloading", "CoreFuncEnd");
+    Event("Other", "DownloadSpeed", SpeedText(m_state.packageSize.load(), downloadMs));
+    Event("Other", "DownloadTime", seconds);
+    LOG(INFO) << " DownloadTime total use " << seconds;
+    FunnelPair("RunningTime", "DownloadDuration", "DownloadCompleted", Decimal(SecondsSince(m_state.installClickTick)));
+    m_downloadEnded = GetTickCount();
+
+    if (result != 1) {
+        Event("Other", "DownErrorCode", "error_" + Decimal(result));
+        m_window.Post(kMsgDownloadFailed, static_cast<WPARAM>(result));
+        return -1;
+    }
+    FunnelPair("Download", "DownloadSuccess", "", "");
+    m_log->AddUserLog_funnelEx("Download", "MDownSuccess", {{"AddressType", "NO"}, {"Download address", m_addressLabel}},
+                               false, false);
+    if (!FuntionImpl::EndsWithExe(m_config.m_extraDownloadUrl)) {
+        m_window.Post(kMsgNothingToInstall, 0);
+        LOG(INFO) << "APP DownloaderSucceed";
+        return 1;
+    }
+    return 0;
+}
+
+InstallWorker::Step InstallWorker::Verify() {
+    m_state.verificationStartTick = GetTickCount();
+    m_state.verificationDone = 0;
+    m_window.Post(kMsgVerifyStarted, 0);
+    Event("Download", "Md5CheckStart", "");
+    StepEvent(0, "Md5Check", "CoreFuncStart");
+    StepEvent(1, "Md5Check", "Md5CheckStart");
+
+    // From here until the installer has started, nobody may change the file.
+    bool locked = m_lock.Acquire(m_paths.installer);
+    if (!locked) LOG(INFO) << " Package lock failed (" << m_lock.error() << ")";
+    PackageVerdict verdict =
+        VerifyHeldPackage(m_paths.installer, m_lock, m_config.m_source != CConfigure::kSourceFile, m_config.m_md5,
+                          m_config.m_md5Extra, m_config.m_softwareVersion);
+    bool digestGood = verdict.digestGood;
+    bool signatureGood = verdict.signatureGood;
+
+    DWORD start = m_state.verificationStartTick.load();
+    Event("Other", "MMD5CheckTime", Decimal(SecondsSince(start)));
+    StepEvent(2, "Md5Check", "Md5CheckFinsh");
+    std::string checkSeconds = Decimal(SecondsSince(start));
+    Event("Other", "MD5CheckTime", checkSeconds);
+    StepEvent(0, "Md5Check", "CoreFuncEnd");
+    FunnelPair("RunningTime", "VerificationDuration", "VerificationDurationPar", checkSeconds);
+    Event("Download", "Md5CheckFinsh", "");
+
+    InstallFlowCodes::VerificationFailure failure = InstallFlowCodes::ForVerification(digestGood, signatureGood);
+    if (failure.failed) SendExceptionReport(failure.code, static_cast<int>(failure.kind));
+    if (failure.stopsInstall) {
+        m_lock.Release();
+        m_state.verificationDone = 1;
+        m_window.Post(kMsgVerifyFailed, 0);
+        return Step::Stop;
+    }
+    return Step::Continue;
+}
+
+int InstallWorker::Install() {
+    m_state.verificationDone = 1;
+    m_window.StopRunningAnimation();
+    Event("Download", TextCodec::WideToUtf8(Deployment::INSTALL_READY_ACTION()), FirstOrRetry());
+
+    InstallerCommand::Inputs inputs;
+    inputs.installDirectory = m_state.installDirectory;
+    inputs.language = m_window.UiLanguage();
+    inputs.downloaderId = m_state.downloaderId;
+    inputs.logFolder = m_state.logFolder;
+    inputs.softwareName = m_config.m_softwareName;
+    GetLocalTime(&inputs.localTime);
+    inputs.setupPath = m_options.setupPath.empty() ? RunningExecutable() : m_options.setupPath;
+    inputs.appendFileName = m_state.appendFileName;
+    std::wstring line = InstallerCommand::Build(inputs);
+    LOG(INFO) << " [Download File Path]: " << TextCodec::WideToUtf8(m_paths.installer);
+    LOG(INFO) << " [Start Install CmdLine]: " << TextCodec::WideToUtf8(line);
+
+    Event("Download", "5.ProgramInstall", FirstOrRetry());
+    StepEvent(0, "Installing", "CoreFuncStart");
+    StepEvent(1, "Installing", "ProgramInstall");
+    m_state.installStartTick = GetTickCount();
+    DWORD error = ERROR_BUFFER_OVERFLOW;  // a line too long to pass is not started
+    HANDLE process = line.empty() ? nullptr : InstallerRun::Start(m_paths.installer, line, error);
+    m_lock.Release();  // the installer runs (or could not start): the file may change again
+    if (!process) {
+        // Told to the window like a time-out: the failure page with "Try again".
+        m_state.installerFinished = 1;
+        LOG(INFO) << " Start installer failed (" << error << ")";
+        Event("Other", "InstallStartError", Decimal(error));
+        StepEvent(0, "Installing", "CoreFuncEnd");
+        m_window.Post(kMsgInstallerTimedOut, 0);
+        return -1;
+    }
+    m_state.installerFinished = 0;
+    m_window.Post(kMsgInstallerStarted, 0);
+
+    InstallerRun::WaitResult wait = InstallerRun::Wait(process, m_config.m_installTimeout);
+    CloseHandle(process);
+    if (!wait.ended) {
+        // The installer keeps running; the window offers "Try again".
+        m_state.installerFinished = 1;
+        RaiseFlowError("DL016");
+        StepEvent(0, "Installing", "CoreFuncEnd");
+        LOG(INFO) << " Cmd nWaitSeconds timed out: " << m_config.m_installTimeout;
+        m_window.Post(kMsgInstallerTimedOut, 0);
+        return -1;
+    }
+    Event("Other", "MInstallTime", Decimal(SecondsSince(m_state.installStartTick.load())));
+    m_log->AddUserLog_funnel("CoreFuncEvent", "Installing", 2, "Download", "ProgramFinsh", "null", true, false);
+    LOG(INFO) << " install Finished, nWaitSeconds: " << wait.waits;
+    LOG(INFO) << " install Finished, exit code: " << wait.exitCode;
+    if (wait.exitCode != 0) {
+        // An installer that reports a failure has not installed the product.
+        m_state.installerFinished = 1;
+        Event("Other", "InstallExitCode", Decimal(wait.exitCode));
+        StepEvent(0, "Installing", "CoreFuncEnd");
+        m_window.Post(kMsgInstallerTimedOut, 0);
+        return -1;
+    }
+    return 0;
+}
+
+void InstallWorker::Finish() {
+    m_state.installerFinished = 1;
+    int progress = m_window.ProgressValue();
+    LOG(INFO) << " install Finished, progress: " << progress;
+    if (progress >= 99 && m_state.progressFinish100) SetEvent(m_state.progressFinish100);
+
+    Event("Download", "6.ProgramFinsh", FirstOrRetry(), true);
+    StepEvent(0, "Installing", "CoreFuncEnd");
+    if (m_log->Closing) FunnelPair("InstallationSuccessful", "ProgramInstallSuccess", "PSuccessbackend", "");
+
+    std::string installSeconds = Decimal(SecondsSince(m_state.installStartTick.load()));
+    Event("Other", "InstallTime", installSeconds);
+    if (!m_config.m_softwareVersion.empty())
+        Event("Other", "ProductVersion", TextCodec::WideToUtf8(m_config.m_softwareVersion));
+    FunnelPair("RunningTime", "ActualTime", "InstCompletedClosed", installSeconds);
+
+    int32_t language = m_window.UiLanguage();
+    std::wstring productUrl;
+    if (language >= 0 && language < 21 && m_window.SkinLabel(kProductUrlLabels[language], productUrl) &&
+        !productUrl.empty()) {
+        LOG(INFO) << " Open Url: " << TextCodec::WideToUtf8(productUrl);
+        ShellOpen(productUrl, L"", SW_SHOWNORMAL);
+    }
+
+    m_window.SaveProductLanguage();
+    if (m_state.progressFinish100) WaitForSingleObject(m_state.progressFinish100, INFINITE);
+    m_window.Post(kMsgInstallSucceeded, 0);
+
+    LOG(INFO) << " Install Totally Take " << TwoDecimals("%.1f", (GetTickCount() - m_downloadEnded) / 60000.0)
+              << " minutes And Send To Server";
+    ClearAppData(m_paths);
+
+    if (FuntionImpl::IsAutoRun()) {
+        // Automated test mode: start the whole program again, hidden, and close this one.
+        Sleep(m_options.autoRunPauseMs);
+        LOG(INFO) << " Force Exit 1";
+        DeleteFileW(m_paths.installer.c_str());
+        LOG(INFO) << " Force Exit 2";
+        DeleteFileW(m_paths.taskFile.c_str());
+        LOG(INFO) << " Force Exit 3";
+        DeleteFileW(m_paths.stamp.c_str());
+        LOG(INFO) << " Force Exit 4";
+        m_window.ReleaseInstanceMutex();
+        LOG(INFO) << " Force Exit 5";
+        std::wstring self = m_options.setupPath.empty() ? RunningExecutable() : m_options.setupPath;
+        LOG(INFO) << " Force Exit 6";
+        INT_PTR shell = ShellOpen(self, L"", SW_HIDE);
+        DWORD error = GetLastError();
+        LOG(INFO) << " Force Exit 7 error code = " << shell << ", " << error;
+        m_window.CloseWindow();
+        LOG(INFO) << " Force Exit 8";
+    }
+    if (m_state.needStartFlag == 1) m_window.ClickStartApp();
+}
