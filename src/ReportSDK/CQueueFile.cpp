@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <deque>
 #include <memory>
-#include <sstream>
 #include <unordered_map>
 
 #include "ReportSDK/CSdkLog.h"
@@ -210,7 +209,6 @@ CQueueFile::CQueueFile(const std::wstring& path, CSdkLog* log) : m_path(path), m
 }
 
 CQueueFile::~CQueueFile() {
-    if (m_journal != INVALID_HANDLE_VALUE) CloseHandle(m_journal);
     if (m_mutex) CloseHandle(m_mutex);
 }
 
@@ -231,20 +229,12 @@ std::string CQueueFile::JournalRecord(const std::string& key, const std::string&
     record["task_guid"] = key;
     record["task_status"] = status;
     if (status != kStatusDelivered) record["task_content"] = content;
-    // One writer per thread: making one costs more than writing a record.
-    static thread_local std::unique_ptr<Json::StreamWriter> writer = [] {
-        Json::StreamWriterBuilder builder;
-        builder["indentation"] = "";
-        builder["emitUTF8"] = true;  // the bytes as they are; line feeds inside texts are escaped
-        return std::unique_ptr<Json::StreamWriter>(builder.newStreamWriter());
-    }();
-    std::ostringstream out;
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["emitUTF8"] = true;  // the bytes as they are; line feeds inside texts are escaped
     // The leading line feed ends whatever a killed writer may have left half written, so that a
     // cut record never swallows the next one.
-    out << '\n';
-    writer->write(record, &out);
-    out << '\n';
-    return out.str();
+    return "\n" + Json::writeString(builder, record) + "\n";
 }
 
 bool CQueueFile::ReadStamp(HANDLE file, Stamp& stamp) const {
@@ -451,34 +441,6 @@ bool CQueueFile::ReadJournalLocked(std::string& bytes) const {
     return ok;
 }
 
-bool CQueueFile::TrimJournalLocked(size_t consumed) {
-    HANDLE file = CreateFileW(JournalPath().c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    // What follows the consumed part (appended during a fold) moves to the front. A crash before
-    // the end is cut leaves records that were already applied: applying them again in order
-    // changes nothing.
-    std::string tail;
-    LARGE_INTEGER at;
-    at.QuadPart = LONGLONG(consumed);
-    bool ok = SetFilePointerEx(file, at, nullptr, FILE_BEGIN) != FALSE;
-    char buffer[65536];
-    for (DWORD got = 0; ok;) {
-        ok = ReadFile(file, buffer, sizeof(buffer), &got, nullptr) != FALSE;
-        if (!ok || got == 0) break;
-        tail.append(buffer, got);
-    }
-    at.QuadPart = 0;
-    ok = ok && SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
-    DWORD written = 0;
-    if (ok && !tail.empty()) ok = WriteFile(file, tail.data(), DWORD(tail.size()), &written, nullptr) && written == tail.size();
-    ok = ok && SetEndOfFile(file);
-    CloseHandle(file);
-    if (!ok && m_log) m_log->Write("Queue journal cannot be cut back, error %lu", GetLastError());
-    return ok;
-}
-
 uint64_t CQueueFile::JournalBytes() const {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     if (!GetFileAttributesExW(JournalPath().c_str(), GetFileExInfoStandard, &data)) return 0;
@@ -492,28 +454,22 @@ bool CQueueFile::Append(const std::string& key, const std::string& content, int 
         if (m_log) m_log->Write("Queue file busy, %s not filed", key.c_str());
         return false;
     }
-    // The handle stays open: opening the file for every record would cost more than writing it.
-    // It only appends, so each record lands at the end as it is now, also after a fold cut the
-    // journal back.
+    HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < kIoAttempts; ++attempt) {
-        if (m_journal == INVALID_HANDLE_VALUE)
-            m_journal = CreateFileW(JournalPath().c_str(), FILE_APPEND_DATA,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-        DWORD written = 0;
-        if (m_journal != INVALID_HANDLE_VALUE &&
-            WriteFile(m_journal, record.data(), DWORD(record.size()), &written, nullptr) && written == record.size())
-            return true;
-        DWORD error = GetLastError();
-        if (m_journal != INVALID_HANDLE_VALUE) CloseHandle(m_journal);
-        m_journal = INVALID_HANDLE_VALUE;
-        if (attempt + 1 == kIoAttempts) {
-            if (m_log) m_log->Write("Queue journal cannot be written, error %lu, %s not filed", error, key.c_str());
-            break;
-        }
+        file = CreateFileW(JournalPath().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) break;
         Sleep(kIoPauseMs);
     }
-    return false;
+    if (file == INVALID_HANDLE_VALUE) {
+        if (m_log) m_log->Write("Queue journal cannot be opened, error %lu, %s not filed", GetLastError(), key.c_str());
+        return false;
+    }
+    DWORD written = 0;
+    bool ok = WriteFile(file, record.data(), DWORD(record.size()), &written, nullptr) && written == record.size();
+    CloseHandle(file);
+    if (!ok && m_log) m_log->Write("Queue journal cannot be written, error %lu, %s not filed", GetLastError(), key.c_str());
+    return ok;
 }
 
 bool CQueueFile::Update(const std::string& key, const std::string& content, int status) {
@@ -530,7 +486,7 @@ bool CQueueFile::Update(const std::string& key, const std::string& content, int 
     merge.ApplyJournal(journal);
     merge.Apply(key, status, content);
     if (!WriteLocked(merge.Document())) return false;
-    if (!journal.empty()) TrimJournalLocked(journal.size());  // applied: a leftover would only apply again
+    if (!journal.empty()) DeleteFileW(JournalPath().c_str());  // applied: a leftover would only apply again
     return true;
 }
 
@@ -588,7 +544,14 @@ bool CQueueFile::Fold(const Limits& limits, std::vector<Entry>* entries, std::ve
         if (m_haveCache) m_cache = merged;
         // From here on the file holds what the journal's first part says; were the journal left
         // as it is (a failure below), applying that part again would change nothing.
-        TrimJournalLocked(journal.size());
+        std::string tail = journalNow.substr(journal.size());
+        if (tail.empty()) {
+            DeleteFileW(JournalPath().c_str());
+        } else {
+            std::wstring journalTemp = JournalPath() + L".new";
+            if (WriteWhole(journalTemp, tail))
+                MoveFileExW(journalTemp.c_str(), JournalPath().c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        }
     }
     if (entries) EntriesOf(merged, *entries);
     if (dropped) *dropped = std::move(droppedHere);

@@ -8,10 +8,8 @@
 // with status 0 (add or refresh the entry) or 2 (remove it). An append costs the same however
 // many events wait, and once it returned the record survives the writing process being killed.
 // Folding applies the journal to the file in order and writes the file anew (a new file beside it
-// that then replaces it), so "tempga.wk" keeps its format and stays readable on its own; then the
-// journal is cut back, in place, to what was appended meanwhile (writers keep it open and append
-// at its end). A journal part left by a crash is applied again, which changes nothing that was
-// already applied.
+// that then replaces it), so "tempga.wk" keeps its format and stays readable on its own; a
+// journal left by a crash is applied again, which changes nothing that was already applied.
 // Readers see the file with the journal applied.
 //
 // A named mutex derived from the file's path guards every append, every read and the short
@@ -113,15 +111,12 @@ private:
     bool ReadStamp(HANDLE file, Stamp& stamp) const;
     bool StampOfPath(Stamp& stamp) const;
     bool ReadJournalLocked(std::string& bytes) const;
-    // Removes the first consumed bytes of the journal, keeping what follows them.
-    bool TrimJournalLocked(size_t consumed);
     void KeepDamagedFile();
     void PruneDamagedCopies();
 
     std::wstring m_path;
     CSdkLog* m_log;
     HANDLE m_mutex = nullptr;
-    HANDLE m_journal = INVALID_HANDLE_VALUE;  // open for appending once the first record is written
     // The document as this object last read or wrote it, and the file it came from; reused
     // while the file is unchanged, so a growing queue is not parsed again at every fold.
     bool m_haveCache = false;
