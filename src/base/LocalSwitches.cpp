@@ -14,7 +14,6 @@ Bounds g_override;  // written before g_overridden is set, read after it is seen
 Bounds For(bool testBuild) {
     Bounds bounds;
     bounds.plainHttpConfigurationQuery = testBuild;
-    bounds.endpointOverrides = testBuild;
     return bounds;
 }
 

@@ -1,13 +1,12 @@
 #pragma once
 // How far the files beside setup.exe reach. "qv_downloader.cfg" (TestEnv, AutoRun, CrashTest),
-// "test.wk" (TestEnv, CollectorUrl, Ga4Url) and "proxy.txt" are the product's own switches and are
+// "test.wk" (TestEnv only: it names no address in any build) and "proxy.txt" are the product's own switches and are
 // read as designed; but the setup usually runs from the Downloads folder, where anyone who can put
 // a file there sets them, and it runs elevated. So what they may change depends on the build:
 //
 //   switch                                 test build        release build
 //   TestEnv: the services' test hosts       yes               yes (hosts fixed by the deployment)
 //   TestEnv: configuration over plain HTTP  yes               no: HTTPS, certificate checked
-//   test.wk CollectorUrl / Ga4Url           yes               no: the deployment's endpoints
 //   AutoRun, CrashTest                      yes               yes (they change no host and no check)
 //   proxy.txt                               yes               yes (TLS is checked end to end)
 //
@@ -18,7 +17,6 @@ namespace LocalSwitches {
 
 struct Bounds {
     bool plainHttpConfigurationQuery = false;  // TestEnv may send the configuration query over http://
-    bool endpointOverrides = false;            // test.wk may name other collector and GA4 endpoints
 };
 
 // The bounds of a test build or of a release build.

@@ -52,16 +52,14 @@ public:
 
 TEST(LocalSwitches, BoundsOfTestAndReleaseBuilds) {
     EXPECT_TRUE(LocalSwitches::For(true).plainHttpConfigurationQuery);
-    EXPECT_TRUE(LocalSwitches::For(true).endpointOverrides);
     EXPECT_FALSE(LocalSwitches::For(false).plainHttpConfigurationQuery);
-    EXPECT_FALSE(LocalSwitches::For(false).endpointOverrides);
     // This build is the local deployment's, a test build.
     EXPECT_TRUE(LocalSwitches::ThisBuild().plainHttpConfigurationQuery);
     {
         LocalSwitches::ScopedBounds release(LocalSwitches::For(false));
         EXPECT_FALSE(LocalSwitches::ThisBuild().plainHttpConfigurationQuery);
     }
-    EXPECT_TRUE(LocalSwitches::ThisBuild().endpointOverrides);
+    EXPECT_TRUE(LocalSwitches::ThisBuild().plainHttpConfigurationQuery);
 }
 
 TEST(LocalSwitches, TheTestModeOfTheConfigurationQueryIsPlainHttpOnlyInATestBuild) {
@@ -90,24 +88,3 @@ TEST(LocalSwitches, TheTestModeOfTheConfigurationQueryIsPlainHttpOnlyInATestBuil
     }
 }
 
-TEST(LocalSwitches, TestWkNamesOtherEndpointsOnlyInATestBuild) {
-    test_support::TempDir folder;
-    test_support::WriteText(folder.File(L"test.wk"),
-                            "[Configs]\r\nTestEnv=1\r\nCollectorUrl=https://stand-in.example:1\r\n"
-                            "Ga4Url=https://ga4-stand-in.example:2\r\n");
-    const std::wstring exe = folder.File(L"setup.exe");
-    {
-        LocalSwitches::ScopedBounds bounds(LocalSwitches::For(true));
-        CManagement management(exe, folder.path());
-        EXPECT_EQ(management.CollectorAddress(), "https://stand-in.example:1/collector");
-        EXPECT_EQ(management.Ga4Base(), "https://ga4-stand-in.example:2");
-    }
-    {
-        LocalSwitches::ScopedBounds bounds(LocalSwitches::For(false));
-        CManagement management(exe, folder.path());
-        // TestEnv still chooses the deployment's test collector; the file names no address.
-        EXPECT_EQ(management.CollectorAddress(),
-                  "https://" + TextCodec::WideToUtf8(Deployment::COLLECTOR_HOST_TEST()) + "/collector");
-        EXPECT_EQ(management.Ga4Base(), "https://" + TextCodec::WideToUtf8(Deployment::GA4_HOST()));
-    }
-}

@@ -54,31 +54,25 @@ const char kRefused[] = " TLS certificate refused: ";
 const char kFileName[] = "tls_policy_test.bin";
 const std::string kFileBytes(4096, 'x');
 
-// The one segment of a ranged request, written into a file of the test's own folder.
+// The one segment of a ranged request, its bytes kept in memory.
 class Segment : public IRangeTarget {
 public:
     Segment(const std::string& url, int64_t size) {
-        wchar_t name[MAX_PATH] = {};
-        GetTempFileNameW(folder_.path().c_str(), L"seg", 0, name);
-        file_ = _wfopen(name, L"w+b");
-        mutex_ = CreateMutexW(nullptr, FALSE, nullptr);
         segment_.RemotePath = url;
         segment_.EndPos = size;
         segment_.ContentLength = size;
     }
-    ~Segment() {
-        if (file_) fclose(file_);
-        CloseHandle(mutex_);
-    }
     TransferSegment* getSegment() const override { return &segment_; }
-    FILE* getFile() const override { return file_; }
-    HANDLE getMutex() const override { return mutex_; }
+    size_t writeAt(int64_t pos, const char* data, size_t n) override {
+        if (bytes_.size() < size_t(pos) + n) bytes_.resize(size_t(pos) + n);
+        std::copy(data, data + n, bytes_.begin() + pos);
+        return n;
+    }
+    bool stopRequested() const override { return false; }
 
 private:
-    test_support::TempDir folder_;
     mutable TransferSegment segment_;
-    FILE* file_ = nullptr;
-    HANDLE mutex_ = nullptr;
+    std::string bytes_;
 };
 
 // Every kind of request of the program, against one base URL: its libcurl result and what it
