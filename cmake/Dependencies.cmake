@@ -16,9 +16,11 @@ function(orbala_import name lib)
 endfunction()
 
 orbala_import(dep_curl libcurl.a)
+# System DLLs outside the known DLLs are linked through delay-import libraries (DelayLoad.cmake).
+orbala_system_libs(_curl_system_libs ws2_32 crypt32 bcrypt secur32 wldap32 normaliz advapi32)
 set_target_properties(dep_curl PROPERTIES
   INTERFACE_COMPILE_DEFINITIONS CURL_STATICLIB
-  INTERFACE_LINK_LIBRARIES "z;ws2_32;crypt32;bcrypt;secur32;wldap32;normaliz;advapi32")
+  INTERFACE_LINK_LIBRARIES "z;${_curl_system_libs}")
 orbala_import(dep_jsoncpp libjsoncpp.a)
 orbala_import(dep_tinyxml2 libtinyxml2.a)
 orbala_import(dep_minizip libminizip.a)

@@ -1,56 +1,20 @@
-# Turns deployment/<name>/values.txt into one generated header, deployment_values.h.
-# Each "NAME = value" line becomes a function Deployment::NAME() returning the value as a wide text
-# (a value with blanks is written in double quotes).
-# A value marked "scrambled" is stored XOR-scrambled in the binary and unscrambled at run time,
-# so the host name does not appear as plain text in setup.exe.
-set(_dep_file "${CMAKE_SOURCE_DIR}/deployment/${ORBALA_DEPLOYMENT}/values.txt")
-if(NOT EXISTS "${_dep_file}")
-  message(FATAL_ERROR "No deployment values at ${_dep_file}")
+# The deployment the build is for (ORBALA_DEPLOYMENT, a folder under deployment/; "local" by
+# default): its values become the generated header deployment_values.h and the skin's product
+# configuration (skin/configure/configure.xml with @NAME@ placeholders filled in), both under
+# ${CMAKE_BINARY_DIR}/generated. See DeploymentGenerate.cmake for the format and the checks.
+include(${CMAKE_CURRENT_LIST_DIR}/DeploymentGenerate.cmake)
+
+set(_dep_dir "${CMAKE_SOURCE_DIR}/deployment/${ORBALA_DEPLOYMENT}")
+set(ORBALA_SKIN_TEMPLATE "${CMAKE_SOURCE_DIR}/skin/configure/configure.xml")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_dep_dir}/values.txt" "${ORBALA_SKIN_TEMPLATE}")
+
+# A deployment that trusts the build's test authority gets one made (TestAuthority.cmake).
+file(STRINGS "${_dep_dir}/values.txt" _trust REGEX "^[ \t]*TLS_TRUST[ \t]*=[ \t]*test-authority")
+set(_authority_args "")
+if(_trust)
+  include(${CMAKE_CURRENT_LIST_DIR}/TestAuthority.cmake)
+  set(_authority_args AUTHORITY_PEM "${ORBALA_TEST_AUTHORITY_DIR}/ca.pem")
 endif()
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_dep_file}")
-file(STRINGS "${_dep_file}" _dep_lines)
 
-set(_out "// Generated from deployment/${ORBALA_DEPLOYMENT}/values.txt; do not edit.\n#pragma once\n#include <string>\n\nnamespace Deployment {\n\n")
-string(APPEND _out "inline std::wstring Unscramble(const unsigned char* data, size_t size) {\n")
-string(APPEND _out "    std::wstring text(size, L'\\0');\n")
-string(APPEND _out "    for (size_t i = 0; i < size; ++i) text[i] = static_cast<wchar_t>(data[i] ^ ((0xA5 + 13 * i) & 0xFF));\n")
-string(APPEND _out "    return text;\n}\n\n")
-string(APPEND _out "inline constexpr const char* kName = \"${ORBALA_DEPLOYMENT}\";\n\n")
-
-foreach(_line IN LISTS _dep_lines)
-  if(_line MATCHES "^[ \t]*#" OR _line MATCHES "^[ \t]*$")
-    continue()
-  endif()
-  # A value is one word, or a text in double quotes that may hold blanks (no quote inside).
-  if(NOT _line MATCHES "^[ \t]*([A-Z0-9_]+)[ \t]*=[ \t]*(\"[^\"]*\"|[^ \t\"]*)[ \t]*(scrambled)?[ \t]*$")
-    message(FATAL_ERROR "Bad deployment line: '${_line}'")
-  endif()
-  set(_name "${CMAKE_MATCH_1}")
-  set(_value "${CMAKE_MATCH_2}")
-  set(_scrambled "${CMAKE_MATCH_3}")
-  if(_value MATCHES "^\"(.*)\"$")
-    set(_value "${CMAKE_MATCH_1}")
-  endif()
-  if(_scrambled)
-    string(HEX "${_value}" _hex)
-    string(LENGTH "${_hex}" _hexlen)
-    math(EXPR _n "${_hexlen} / 2")
-    set(_bytes "")
-    if(_n GREATER 0)
-      math(EXPR _last "${_n} - 1")
-      foreach(_i RANGE 0 ${_last})
-        math(EXPR _pos "${_i} * 2")
-        string(SUBSTRING "${_hex}" ${_pos} 2 _b)
-        math(EXPR _s "(0x${_b} ^ ((0xA5 + 13 * ${_i}) & 255))" OUTPUT_FORMAT DECIMAL)
-        string(APPEND _bytes "${_s},")
-      endforeach()
-    endif()
-    string(APPEND _out "inline std::wstring ${_name}() {\n    static const unsigned char data[] = {${_bytes}0};\n    return Unscramble(data, ${_n});\n}\n")
-  else()
-    string(APPEND _out "inline std::wstring ${_name}() { return L\"${_value}\"; }\n")
-  endif()
-  set(ORBALA_DEPLOY_${_name} "${_value}")
-endforeach()
-string(APPEND _out "\n}  // namespace Deployment\n")
-file(WRITE "${CMAKE_BINARY_DIR}/generated/deployment_values.h.tmp" "${_out}")
-configure_file("${CMAKE_BINARY_DIR}/generated/deployment_values.h.tmp" "${CMAKE_BINARY_DIR}/generated/deployment_values.h" COPYONLY)
+orbala_generate_deployment("${_dep_dir}" "${ORBALA_SKIN_TEMPLATE}" "${CMAKE_BINARY_DIR}/generated" ${_authority_args})
+set(ORBALA_GENERATED_SKIN_CONFIGURE "${CMAKE_BINARY_DIR}/generated/skin/configure/configure.xml")

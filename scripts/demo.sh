@@ -11,7 +11,10 @@ rm -rf "$out"; mkdir -p "$out"
 services_pid=""
 services_bin="$build/../native-services/local-services"
 if [ -x "$services_bin" ]; then
-  "$services_bin" --parent-pid $$ --record "$out/requests.jsonl" > "$out/services.txt" 2>&1 &
+  # The certificate signed by the build's test authority, which the local build of the setup trusts.
+  cert_args=()
+  [ -s "$build/../test-authority/cert.pem" ] && cert_args=(--cert-dir "$build/../test-authority")
+  "$services_bin" --parent-pid $$ --record "$out/requests.jsonl" "${cert_args[@]}" > "$out/services.txt" 2>&1 &
   services_pid=$!
   sleep 1
   echo "== local services"; cat "$out/services.txt"

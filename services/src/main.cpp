@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,7 @@ void usage() {
             "usage: local-services [--http-port N] [--https-port N] [--root DIR] [--record FILE]\n"
             "                      [--parent-pid PID] [--exit-on-stdin-eof] [--cert-dir DIR]\n"
             "                      [--config FILE] [--package NAME] [--salt TEXT]\n"
+            "                      [--self-signed-https-port N] [--self-signed-cert-dir DIR]\n"
             "  ports default to 47080 (HTTP) and 47443 (HTTPS, also answers plain HTTP); 0 = any free port\n"
             "  --parent-pid defaults to the parent at start; 0 = do not watch\n");
 }
@@ -51,6 +53,10 @@ int main(int argc, char **argv) {
     bool stdinEof = false;
     const char *tmp = getenv("TMPDIR");
     std::string certDir = std::string(tmp && *tmp ? tmp : "/tmp") + "/local-services-cert";
+    // A second HTTPS listener whose certificate no authority signed (for tests of the setup's
+    // refusal of untrusted servers); off unless a port is given.
+    int selfSignedPort = -1;
+    std::string selfSignedDir = std::string(tmp && *tmp ? tmp : "/tmp") + "/local-services-self-signed";
     ServiceOptions opts;
 
     for (int i = 1; i < argc; ++i) {
@@ -71,6 +77,9 @@ int main(int argc, char **argv) {
         else if (a == "--parent-pid") parentPid = atol(value("--parent-pid"));
         else if (a == "--exit-on-stdin-eof") stdinEof = true;
         else if (a == "--cert-dir") certDir = value("--cert-dir");
+        else if (a == "--self-signed-https-port") {
+            if (!parsePort(value("--self-signed-https-port"), selfSignedPort)) { usage(); return 2; }
+        } else if (a == "--self-signed-cert-dir") selfSignedDir = value("--self-signed-cert-dir");
         else if (a == "--config") opts.configPath = value("--config");
         else if (a == "--package") opts.package = value("--package");
         else if (a == "--salt") opts.salt = value("--salt");
@@ -90,6 +99,12 @@ int main(int argc, char **argv) {
 
     std::string certPath, keyPath, error;
     if (!ensureCertificate(certDir, certPath, keyPath, error)) {
+        fprintf(stderr, "local-services: %s\n", error.c_str());
+        return 1;
+    }
+
+    std::string selfSignedCert, selfSignedKey;
+    if (selfSignedPort >= 0 && !ensureCertificate(selfSignedDir, selfSignedCert, selfSignedKey, error)) {
         fprintf(stderr, "local-services: %s\n", error.c_str());
         return 1;
     }
@@ -128,6 +143,23 @@ int main(int argc, char **argv) {
     }
     services.setPorts(boundHttp, boundHttps);
 
+    std::unique_ptr<httplib::SSLServer> selfSigned;
+    int boundSelfSigned = -1;
+    if (selfSignedPort >= 0) {
+        selfSigned.reset(new httplib::SSLServer(selfSignedCert.c_str(), selfSignedKey.c_str()));
+        if (!selfSigned->is_valid()) {
+            fprintf(stderr, "local-services: cannot load %s / %s\n", selfSignedCert.c_str(), selfSignedKey.c_str());
+            return 1;
+        }
+        services.attach(*selfSigned, "https-self-signed");
+        boundSelfSigned = bindServer(*selfSigned, selfSignedPort);
+        if (boundSelfSigned < 0) {
+            fprintf(stderr, "local-services: cannot listen on 127.0.0.1:%d\n", selfSignedPort);
+            return 1;
+        }
+        std::thread([&] { selfSigned->listen_after_bind(); }).detach();
+    }
+
     std::thread([&] { http.listen_after_bind(); }).detach();
     std::thread([&] { tls.listen_after_bind(); }).detach();
     std::thread([&] { plainOnTlsPort.listen_after_bind(); }).detach();
@@ -135,6 +167,7 @@ int main(int argc, char **argv) {
 
     printf("http http://127.0.0.1:%d\n", boundHttp);
     printf("https https://127.0.0.1:%d\n", boundHttps);
+    if (boundSelfSigned >= 0) printf("https-self-signed https://127.0.0.1:%d\n", boundSelfSigned);
     fflush(stdout);
 
     if (stdinEof) {

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <exception>
+#include <string_view>
 
 #include "ReportSDK/CSdkLog.h"
 #include "ReportSDK/ReportFormat.h"
@@ -18,14 +19,28 @@ int CEventHistory::CountAndAppend(const std::string& key) {
     return count;
 }
 
+namespace {
+
+// The parts of a key as the flood check compares them, without copying: the type prefix
+// (characters 0 to 2), the time (characters 3 to 15) and the rest (from character 16).
+struct KeyView {
+    explicit KeyView(const std::string& key)
+        : prefix(std::string_view(key).substr(0, 3)),
+          time(key.size() > 3 ? std::string_view(key).substr(3, 13) : std::string_view()),
+          rest(key.size() > 16 ? std::string_view(key).substr(16) : std::string_view()) {}
+    std::string_view prefix, time, rest;
+};
+
+}  // namespace
+
 int CEventHistory::CountLocked(const std::string& key) {
     int count = 0;
     try {
-        ReportFormat::KeyParts k = ReportFormat::SplitKey(key);
+        KeyView k(key);
         int64_t time = ReportFormat::KeyTimeMillis(k.time);
         for (auto it = m_keys.end(); it != m_keys.begin();) {
             --it;
-            ReportFormat::KeyParts h = ReportFormat::SplitKey(*it);
+            KeyView h(*it);
             int64_t distance = std::llabs(time - ReportFormat::KeyTimeMillis(h.time)) / 1000;
             if (distance > kWindowSeconds) {
                 m_keys.erase(m_keys.begin(), it);

@@ -7,7 +7,9 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <string_view>
 #include <cwchar>
 #include <memory>
 #include <vector>
@@ -53,8 +55,21 @@ const char kSixBytes[] = "%02X:%02X:%02X:%02X:%02X:%02X";
 
 }  // namespace
 
+namespace {
+constexpr bool kLocalDeployment = std::string_view(Deployment::kName) == "local";
+
+CManagement* MakeInstance() {
+    auto* instance = new CManagement(ProcessEnvironment::ModulePath(), ProcessEnvironment::EnvironmentValue(L"APPDATA"));
+    if constexpr (kLocalDeployment) {
+        std::string base = TextCodec::WideToUtf8(ProcessEnvironment::EnvironmentValue(L"ORBALA_REPORT_ENDPOINT"));
+        if (!base.empty()) instance->SetTestEndpoints(base, base);
+    }
+    return instance;
+}
+}  // namespace
+
 CManagement& CManagement::Instance() {
-    static CManagement* instance = new CManagement(ProcessEnvironment::ModulePath(), ProcessEnvironment::EnvironmentValue(L"APPDATA"));
+    static CManagement* instance = MakeInstance();
     return *instance;
 }
 
@@ -66,13 +81,16 @@ CManagement::CManagement(const std::wstring& exePath, const std::wstring& appDat
 }
 
 void CManagement::ReadTestSwitchFile() {
+    // Only the switch: the file lies beside the executable, where anyone may put one, so in no
+    // build does it name an address (tests set theirs through SetTestEndpoints).
     std::wstring path = m_exeFolder + L"test.wk";
     m_testEnv = strtol(IniText(path, L"Configs", L"TestEnv").c_str(), nullptr, 10) != 0;
-    if (m_testEnv) {
-        // A test deployment may point the two endpoints at its own stand-in services.
-        m_testCollectorBase = IniText(path, L"Configs", L"CollectorUrl");
-        m_testGa4Base = IniText(path, L"Configs", L"Ga4Url");
-    }
+}
+
+void CManagement::SetTestEndpoints(const std::string& collectorBase, const std::string& ga4Base) {
+    std::lock_guard<std::mutex> lock(m_fieldsLock);
+    m_testCollectorBase = collectorBase;
+    m_testGa4Base = ga4Base;
 }
 
 std::wstring CManagement::ProductFolder() const {
@@ -92,15 +110,22 @@ std::wstring CManagement::LogPath() const {
 }
 
 std::string CManagement::CollectorAddress() const {
-    if (m_testEnv)
-        return (m_testCollectorBase.empty() ? "https://" + TextCodec::WideToUtf8(Deployment::COLLECTOR_HOST_TEST())
-                                            : m_testCollectorBase) +
-               "/collector";
-    return "https://" + TextCodec::WideToUtf8(Deployment::COLLECTOR_HOST_PRODUCTION()) + "/collect";
+    std::string base;
+    {
+        std::lock_guard<std::mutex> lock(m_fieldsLock);
+        base = m_testCollectorBase;
+    }
+    if (base.empty())
+        base = "https://" + TextCodec::WideToUtf8(m_testEnv ? Deployment::COLLECTOR_HOST_TEST()
+                                                            : Deployment::COLLECTOR_HOST_PRODUCTION());
+    return base + (m_testEnv ? "/collector" : "/collect");
 }
 
 std::string CManagement::Ga4Base() const {
-    if (m_testEnv && !m_testGa4Base.empty()) return m_testGa4Base;
+    {
+        std::lock_guard<std::mutex> lock(m_fieldsLock);
+        if (!m_testGa4Base.empty()) return m_testGa4Base;
+    }
     return "https://" + TextCodec::WideToUtf8(Deployment::GA4_HOST());
 }
 
@@ -125,6 +150,7 @@ void CManagement::Init(int32_t type, int32_t mainPid, int32_t secondPid, const s
     swprintf(date, 16, L"%4d%02d%02d", today.wYear, today.wMonth, today.wDay);
     std::wstring logPath = productFolder + L"\\logs\\" + date + L".log";
     m_log.Open(logPath);
+    PruneSdkLogs(productFolder + L"\\logs", logPath);
 
     std::string sessionId = NewSessionId();
     std::string uid = TextCodec::WideToUtf8(FuntionImpl::GetSystemVolumeGuid());
@@ -233,16 +259,45 @@ int32_t CManagement::WrapEvent(const std::string& body, int64_t ts, std::string&
     return 0;
 }
 
+std::string CManagement::Ga4ClientId() {
+    std::call_once(m_clientIdOnce, [this] {
+        std::string mac;
+        {
+            std::lock_guard<std::mutex> lock(m_fieldsLock);
+            mac = m_fields.mac;
+        }
+        if (mac.empty()) mac = ReadMacAddress();
+        m_clientId = ReportFormat::Ga4ClientId(VolumeSerialHex(), mac);
+    });
+    return m_clientId;
+}
+
 void CManagement::WrapGa4(const std::string& query, int64_t ts, std::string& key, std::string& address) {
     std::string encoded = ReportFormat::PercentEncodeQuery(query);
     key = ReportFormat::Ga4Key(encoded, ts);
-    std::string mac;
-    {
-        std::lock_guard<std::mutex> lock(m_fieldsLock);
-        mac = m_fields.mac;
+    address = ReportFormat::Ga4Address(Ga4Base(), Ga4ClientId(), encoded);
+}
+
+void CManagement::PruneSdkLogs(const std::wstring& logsFolder, const std::wstring& keep) {
+    // "YYYYMMDD.log": the names sort by date.
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((logsFolder + L"\\*.log").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        std::wstring name = found.cFileName;
+        bool dated = name.size() == 12 && _wcsicmp(name.c_str() + 8, L".log") == 0 &&
+                     std::all_of(name.begin(), name.begin() + 8, [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+        if (dated && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    if (names.size() <= kSdkLogsKept) return;
+    std::sort(names.begin(), names.end());
+    for (size_t i = 0; i + kSdkLogsKept < names.size(); ++i) {
+        std::wstring path = logsFolder + L"\\" + names[i];
+        if (_wcsicmp(path.c_str(), keep.c_str()) == 0) continue;
+        if (DeleteFileW(path.c_str())) m_log.Write("Old SDK log deleted: %s", TextCodec::WideToUtf8(names[i]).c_str());
     }
-    if (mac.empty()) mac = ReadMacAddress();
-    address = ReportFormat::Ga4Address(Ga4Base(), ReportFormat::Ga4ClientId(VolumeSerialHex(), mac), encoded);
 }
 
 std::string CManagement::VolumeSerialHex() const {

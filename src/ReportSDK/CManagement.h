@@ -11,9 +11,15 @@
 class CManagement {
 public:
     static constexpr const char* kSdkVersion = "1.0.0.13";
+    // SDK log files kept in the "logs" folder (one a day): the newest, the rest are deleted at Init.
+    static constexpr size_t kSdkLogsKept = 30;
 
     // The process's one object: the running executable and the folder of %APPDATA%.
     // Built on first use; never destroyed (the sending thread may use it until the process ends).
+    // In a build for the local deployment (the stand-in services of the tests and the demo) the
+    // environment variable ORBALA_REPORT_ENDPOINT, when set, is the base of both endpoints, so
+    // a test can point a started setup.exe at services on ports of its own; a build for any
+    // other deployment has no such override.
     static CManagement& Instance();
 
     // exePath: full path of the executable whose folder holds "test.wk", "SP.dat" and
@@ -53,6 +59,13 @@ public:
     std::string CollectorAddress() const;
     // Scheme and host of the GA4 collection endpoint.
     std::string Ga4Base() const;
+    // Points both endpoints at stand-in services (scheme, host and port; the paths stay): for
+    // tests and benchmarks, which call it before the first event. Nothing read from a file can
+    // change the endpoints.
+    void SetTestEndpoints(const std::string& collectorBase, const std::string& ga4Base);
+    // The GA4 client id: the volume serial number and the MAC address without its colons; read
+    // once, at the first GA4 event.
+    std::string Ga4ClientId();
     // Volume serial number of the system drive as "%X"; "" when it cannot be read.
     std::string VolumeSerialHex() const;
     CSdkLog& Log() { return m_log; }
@@ -66,15 +79,18 @@ public:
 
 private:
     void ReadTestSwitchFile();
+    void PruneSdkLogs(const std::wstring& logsFolder, const std::wstring& keep);
 
     std::wstring m_exePath;
     std::wstring m_exeFolder;  // ends in a backslash
     std::wstring m_appData;
     std::wstring m_logPath;
     bool m_testEnv = false;
-    // Deployment test overrides from "test.wk" (only with TestEnv on): collector and GA4 bases.
+    // Stand-in endpoints of tests (SetTestEndpoints); empty in the setup.
     std::string m_testCollectorBase;
     std::string m_testGa4Base;
+    std::once_flag m_clientIdOnce;
+    std::string m_clientId;
 
     mutable std::mutex m_fieldsLock;
     ReportFormat::CommonFields m_fields;

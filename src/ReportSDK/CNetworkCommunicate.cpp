@@ -4,14 +4,23 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cwchar>
 
 #include "ReportSDK/CManagement.h"
 #include "ReportSDK/IWebLogNew.h"
 #include "ReportSDK/ReportFormat.h"
 
 namespace {
+
 constexpr size_t kShortestFiledText = 20;  // filed keys and contents shorter than this are never sent
+
+// The mutex whose holder delivers the queue file at this path.
+std::wstring DeliverMutexNameFor(const std::wstring& queueFile) {
+    std::wstring fileMutex = CQueueFile::MutexNameFor(queueFile);
+    return L"ReportSdkDeliver_" + fileMutex.substr(fileMutex.find(L'_') + 1);
 }
+
+}  // namespace
 
 CNetworkCommunicate& CNetworkCommunicate::Instance() {
     static CNetworkCommunicate* instance = new CNetworkCommunicate(CManagement::Instance());
@@ -30,20 +39,55 @@ CNetworkCommunicate::~CNetworkCommunicate() {
     {
         std::lock_guard<std::mutex> lock(m_queueLock);
         m_stop = true;
+        m_cancel = true;
+        m_giveUp.now = true;
     }
-    m_wake.notify_all();
+    Notify();
     if (m_thread.joinable()) m_thread.join();
+    if (m_deliverMutex) CloseHandle(m_deliverMutex);
+}
+
+void CNetworkCommunicate::Notify() {
+    m_wake.notify_all();
+    m_state.notify_all();
 }
 
 void CNetworkCommunicate::Start() {
     std::call_once(m_startOnce, [this] {
         curl_global_init(CURL_GLOBAL_ALL);
+        std::wstring path = m_management.QueueFilePath();
         {
             std::lock_guard<std::mutex> lock(m_queueLock);
-            m_file.reset(new CQueueFile(m_management.QueueFilePath(), &m_management.Log()));
+            m_file.reset(new CQueueFile(path, &m_management.Log()));
         }
+        m_deliverMutex = CreateMutexW(nullptr, FALSE, DeliverMutexNameFor(path).c_str());
         m_thread = std::thread(&CNetworkCommunicate::ThreadMain, this);
+        std::unique_lock<std::mutex> lock(m_queueLock);
+        m_state.wait(lock, [this] { return m_tried; });
     });
+}
+
+int32_t CNetworkCommunicate::SendableKind(const std::string& content) {
+    int32_t kind = ReportFormat::TaskKind(content);
+    if (kind == 1 && ReportFormat::Ga4FiledQuery(content).empty()) return 0;  // no collection address in it
+    return kind;
+}
+
+void CNetworkCommunicate::PushLocked(const Task& task, std::vector<std::string>& dropped) {
+    while (m_queue.size() >= kMaxQueuedEvents) {
+        dropped.push_back(m_queue.front().key);
+        m_known.erase(m_queue.front().key);
+        m_queue.pop_front();
+    }
+    m_known.insert(task.key);
+    m_queue.push_back(task);
+}
+
+void CNetworkCommunicate::RemoveDropped(const std::vector<std::string>& dropped) {
+    for (const std::string& key : dropped) {
+        m_management.Log().Write("Queue full (%d), dropped %s", int(kMaxQueuedEvents), key.c_str());
+        if (m_file) m_file->Append(key, std::string(), CQueueFile::kStatusDelivered);
+    }
 }
 
 int32_t CNetworkCommunicate::AddTask(const std::string& key, const std::string& content, bool persist, bool bWait) {
@@ -56,95 +100,286 @@ int32_t CNetworkCommunicate::AddTask(const std::string& key, const std::string& 
     Task task;
     task.key = key;
     task.content = content;
-    task.kind = ReportFormat::TaskKind(content);
+    task.kind = SendableKind(content);
     if (task.kind == 0) {
         // No request exists for it; queueing it would only keep it circling.
         m_management.Log().Write("Task of unknown kind not queued: %s", key.c_str());
-        return kReportFlood;
+        return kReportUnknownKind;
     }
     CQueueFile* file;
+    bool sendNow = false;
     {
         std::lock_guard<std::mutex> lock(m_queueLock);
         file = m_file.get();
+        // Sent here only by the process that delivers the queue, and only when the same key is
+        // not already waiting (then this offer refreshes that entry and it is sent once).
+        if (bWait && m_delivering && !m_ended && m_known.count(key) == 0) {
+            sendNow = true;
+            m_known.insert(key);  // before it is filed: a fold must not queue it meanwhile
+            ++m_waitingSends;     // the queue is not let go while it is sent
+        }
     }
-    if (persist && file) file->Update(key, content, CQueueFile::kStatusWaiting);
-    if (bWait && !m_ended) return SendTask(task, persist) ? kReportAccepted : kReportDeliveryFailed;
+    bool filed = !persist || !file || file->Append(key, content, CQueueFile::kStatusWaiting);
+    if (persist && file && filed) ++m_recordsSinceFold;
+    if (sendNow) {
+        bool delivered = SendTask(task, persist && filed);
+        {
+            std::lock_guard<std::mutex> lock(m_queueLock);
+            --m_waitingSends;
+        }
+        m_state.notify_all();
+        if (delivered) return kReportAccepted;
+        return filed ? kReportDeliveryFailed : kReportNotFiled;
+    }
+    bool inFile = persist && file && filed;
+    std::vector<std::string> dropped;
     {
         std::lock_guard<std::mutex> lock(m_queueLock);
-        m_queue.push_back(task);
+        // A process that does not deliver the queue keeps nothing that is filed: the process
+        // that delivers it takes the entry from the file.
+        if (!m_ended && (m_delivering || !inFile) && m_known.count(key) == 0) PushLocked(task, dropped);
     }
     m_wake.notify_one();
-    return kReportAccepted;
+    RemoveDropped(dropped);
+    if (!filed) return kReportNotFiled;
+    return bWait ? kReportDeliveryFailed : kReportAccepted;
 }
 
 int CNetworkCommunicate::PostTask(const Task& task) const {
-    if (task.kind == 1) return m_transport.PostDataError(task.content, std::string());
-    return m_transport.PostDataError(m_management.CollectorAddress(), task.content);
+    if (task.kind == 1) {
+        // Only the query comes from the task; the endpoint is always the configured one.
+        std::string query = ReportFormat::Ga4FiledQuery(task.content);
+        if (query.empty()) return 0;
+        return m_transport.PostDataError(ReportFormat::Ga4Address(m_management.Ga4Base(), std::string(), query),
+                                         std::string(), &m_giveUp);
+    }
+    return m_transport.PostDataError(m_management.CollectorAddress(), task.content, &m_giveUp);
 }
 
 bool CNetworkCommunicate::SendTask(const Task& task, bool persist) {
     int success = task.kind == 1 ? 204 : 200;
     bool delivered = false;
-    for (int attempt = 0; attempt < m_timing.attempts && !delivered; ++attempt) {
+    for (int attempt = 0; attempt < m_timing.attempts && !delivered && !m_cancel; ++attempt) {
         delivered = PostTask(task) == success;
         if (!delivered) {
             std::unique_lock<std::mutex> lock(m_queueLock);
-            m_wake.wait_for(lock, std::chrono::milliseconds(m_timing.retryPauseMs), [this] { return m_stop.load(); });
+            m_wake.wait_for(lock, std::chrono::milliseconds(m_timing.retryPauseMs), [this] { return m_cancel.load(); });
         }
     }
     if (delivered) {
         m_failedInARow = 0;
-        CQueueFile* file;
-        {
-            std::lock_guard<std::mutex> lock(m_queueLock);
-            file = m_file.get();
-        }
-        if (persist && file) file->Update(task.key, task.content, CQueueFile::kStatusDelivered);
+        // Removed from the file before it is forgotten here, so that a fold in between cannot
+        // find it in the file and queue it again.
+        bool removed = !persist || !m_file || m_file->Append(task.key, std::string(), CQueueFile::kStatusDelivered);
+        if (removed) ++m_recordsSinceFold;
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        if (!removed) m_pendingRemovals.insert(task.key);
+        m_known.erase(task.key);
     } else {
         ++m_failedInARow;
-        std::lock_guard<std::mutex> lock(m_queueLock);
-        m_queue.push_back(task);
+        std::vector<std::string> dropped;
+        {
+            std::lock_guard<std::mutex> lock(m_queueLock);
+            m_known.erase(task.key);
+            // After the end the task stays in the file only: the process that takes the queue
+            // over sends it.
+            if (!m_cancel) PushLocked(task, dropped);
+        }
+        RemoveDropped(dropped);
     }
     return delivered;
 }
 
-void CNetworkCommunicate::ThreadMain() {
-    for (;;) {
-        Task task;
-        {
-            std::unique_lock<std::mutex> lock(m_queueLock);
-            while (m_queue.empty() && !m_stop)
-                m_wake.wait_for(lock, std::chrono::milliseconds(m_timing.idleWaitMs));
-            if (m_stop) return;
-            task = m_queue.front();
-            m_queue.pop_front();
-            ++m_inFlight;  // taken and counted in one step, so Idle never sees it in neither place
-        }
-        SendTask(task, true);
-        --m_inFlight;
-    }
-}
-
-int CNetworkCommunicate::LoadHistory() {
-    CQueueFile* file;
+bool CNetworkCommunicate::FoldLocked(std::vector<CQueueFile::Entry>* entries) {
+    std::vector<std::string> removals;
     {
         std::lock_guard<std::mutex> lock(m_queueLock);
-        file = m_file.get();
+        removals.assign(m_pendingRemovals.begin(), m_pendingRemovals.end());
     }
+    for (const std::string& key : removals)
+        if (m_file->Append(key, std::string(), CQueueFile::kStatusDelivered)) {
+            std::lock_guard<std::mutex> lock(m_queueLock);
+            m_pendingRemovals.erase(key);
+        }
+
+    CQueueFile::Limits limits;
+    limits.maxEntries = kMaxQueuedEvents;
+    limits.maxAgeMs = kMaxEventAgeMs;
+    limits.nowMs = ReportFormat::LocalClockMillis();
+    std::vector<CQueueFile::Dropped> dropped;
+    m_recordsSinceFold = 0;
+    if (!m_file->Fold(limits, entries, &dropped)) return false;
+    for (const CQueueFile::Dropped& d : dropped) {
+        if (d.tooOld)
+            m_management.Log().Write("Queue entry older than %d days, dropped %s", int(kMaxEventAgeMs / 86400000),
+                                     d.key.c_str());
+        else
+            m_management.Log().Write("Queue full (%d), dropped %s", int(kMaxQueuedEvents), d.key.c_str());
+    }
+    if (!dropped.empty()) {
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        std::unordered_set<std::string> gone;
+        for (const CQueueFile::Dropped& d : dropped) gone.insert(d.key);
+        for (auto it = m_queue.begin(); it != m_queue.end();) {
+            if (gone.count(it->key)) {
+                m_known.erase(it->key);
+                it = m_queue.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    return true;
+}
+
+void CNetworkCommunicate::FoldAndQueue(bool firstLoad) {
+    std::lock_guard<std::mutex> foldLock(m_foldLock);
+    if (!m_file) return;
     std::vector<CQueueFile::Entry> entries;
-    if (!file || !file->ReadEntries(entries)) {
-        m_management.Log().Write("Read history: %d/%d", 0, 0);
-        return 0;
+    if (!FoldLocked(&entries)) {
+        // The file could not be written now; what it holds can still be read and sent.
+        if (!firstLoad || !m_file->ReadEntries(entries)) {
+            if (firstLoad) m_management.Log().Write("Read history: %d/%d", 0, 0);
+            return;
+        }
     }
+
     int pending = 0;
+    std::vector<std::string> full;
     for (const CQueueFile::Entry& e : entries) {
         if (!e.raw.isObject() || e.status == CQueueFile::kStatusDelivered) continue;
         ++pending;
         if (e.key.size() < kShortestFiledText || e.content.size() < kShortestFiledText) continue;
-        AddTask(e.key, e.content, false, false);
+        {
+            std::lock_guard<std::mutex> lock(m_queueLock);
+            if (m_known.count(e.key) || m_skipped.count(e.key) || m_pendingRemovals.count(e.key)) continue;
+        }
+        Task task;
+        task.key = e.key;
+        task.content = e.content;
+        task.kind = SendableKind(e.content);
+        if (task.kind == 0) {
+            // No request exists for it (only an edited or damaged file holds one): it goes.
+            m_management.Log().Write("Filed task of unknown kind dropped: %s", e.key.c_str());
+            if (!m_file->Append(e.key, std::string(), CQueueFile::kStatusDelivered)) {
+                std::lock_guard<std::mutex> lock(m_queueLock);
+                m_skipped.insert(e.key);
+            }
+            continue;
+        }
+        if (firstLoad) {
+            int repeats = m_history.CountAndAppend(e.key);
+            if (repeats > CEventHistory::kMaxRepeats) {
+                m_management.Log().Write("Detect repeat %d, more than %d within %d seconds", repeats,
+                                         CEventHistory::kMaxRepeats, CEventHistory::kWindowSeconds);
+                std::lock_guard<std::mutex> lock(m_queueLock);
+                m_skipped.insert(e.key);
+                continue;
+            }
+        }
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        if (m_cancel) break;
+        PushLocked(task, full);
     }
-    m_management.Log().Write("Read history: %d/%d", pending, int(entries.size()));
-    return int(entries.size());
+    RemoveDropped(full);
+    m_wake.notify_one();
+    if (firstLoad) {
+        m_historyCount = int(entries.size());
+        m_management.Log().Write("Read history: %d/%d", pending, int(entries.size()));
+    }
+}
+
+bool CNetworkCommunicate::TakeQueue() {
+    bool first = true;
+    for (;;) {
+        if (m_cancel) return false;
+        {
+            std::lock_guard<std::mutex> lock(m_queueLock);
+            if (m_stopTrying) return false;
+        }
+        DWORD r = m_deliverMutex ? WaitForSingleObject(m_deliverMutex, first ? 0 : m_timing.idleWaitMs) : WAIT_OBJECT_0;
+        if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) {
+            std::lock_guard<std::mutex> lock(m_queueLock);
+            if (m_stopTrying || m_cancel) {
+                if (m_deliverMutex) ReleaseMutex(m_deliverMutex);
+                return false;
+            }
+            m_delivering = true;  // before the load: an offer from now on is queued here
+            return true;
+        }
+        if (r == WAIT_FAILED) Sleep(m_timing.idleWaitMs);
+        if (first) {
+            first = false;
+            m_management.Log().Write("Queue file delivered by another process; waiting for it");
+            std::lock_guard<std::mutex> lock(m_queueLock);
+            m_tried = true;
+            m_state.notify_all();
+        }
+    }
+}
+
+void CNetworkCommunicate::LetQueueGo() {
+    // A delivery still in progress on a caller's thread ends within the grace time: its outcome
+    // is recorded before the next process loads the file.
+    {
+        std::unique_lock<std::mutex> lock(m_queueLock);
+        m_state.wait_for(lock, std::chrono::milliseconds(kEndGraceMs + 3000), [this] { return m_waitingSends == 0; });
+    }
+    // What was appended is folded in, so that the next process finds a tidy file.
+    {
+        std::lock_guard<std::mutex> foldLock(m_foldLock);
+        if (m_file) FoldLocked(nullptr);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        m_delivering = false;
+    }
+    if (m_deliverMutex) ReleaseMutex(m_deliverMutex);
+}
+
+void CNetworkCommunicate::ThreadMain() {
+    bool took = TakeQueue();
+    if (took) {
+        m_file->RemoveStrayNewFiles();  // no other process folds now
+        FoldAndQueue(true);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        m_tried = true;
+    }
+    m_state.notify_all();
+    if (took) {
+        for (;;) {
+            Task task;
+            bool haveTask = false;
+            {
+                std::unique_lock<std::mutex> lock(m_queueLock);
+                if (m_queue.empty() && !m_cancel)
+                    m_wake.wait_for(lock, std::chrono::milliseconds(m_timing.idleWaitMs));
+                if (m_cancel) break;
+                if (!m_queue.empty()) {
+                    task = m_queue.front();
+                    m_queue.pop_front();
+                    ++m_inFlight;  // taken and counted in one step, so Idle never sees it in neither place
+                    haveTask = true;
+                }
+            }
+            if (haveTask) {
+                SendTask(task, true);
+                --m_inFlight;
+                if (m_recordsSinceFold >= kFoldAfterRecords) FoldAndQueue(false);
+            } else if (m_file->JournalBytes() > 0) {
+                // Nothing to send: fold what was filed and take up what other processes filed.
+                FoldAndQueue(false);
+            }
+        }
+        LetQueueGo();
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        m_threadDone = true;
+    }
+    m_state.notify_all();
 }
 
 size_t CNetworkCommunicate::QueueLength() const {
@@ -157,16 +392,50 @@ bool CNetworkCommunicate::Idle() const {
     return m_queue.empty() && m_inFlight == 0;
 }
 
+bool CNetworkCommunicate::Delivering() const {
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    return m_delivering;
+}
+
+bool CNetworkCommunicate::WaitDelivering(DWORD ms) {
+    std::unique_lock<std::mutex> lock(m_queueLock);
+    m_state.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_delivering || m_threadDone; });
+    if (m_delivering) return true;
+    m_stopTrying = true;
+    return false;
+}
+
+bool CNetworkCommunicate::WaitStopped(DWORD ms) {
+    std::unique_lock<std::mutex> lock(m_queueLock);
+    if (!m_thread.joinable()) return true;
+    return m_state.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_threadDone; });
+}
+
+void CNetworkCommunicate::MarkEnded() {
+    {
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        m_ended = true;
+        m_cancel = true;
+        m_stopTrying = true;
+        if (m_giveUp.at == 0) m_giveUp.at = GetTickCount64() + kEndGraceMs;
+    }
+    Notify();
+}
+
 bool CNetworkCommunicate::WaitSendRest(const SendRestLimits& limits) {
     ULONGLONG start = GetTickCount64();
     m_failedInARow = 0;  // only failures seen during this wait count
     for (;;) {
+        if (Idle()) {
+            FoldAndQueue(false);  // what other processes filed meanwhile
+            if (Idle()) return true;
+        }
         size_t waiting;
         {
             std::lock_guard<std::mutex> lock(m_queueLock);
-            if (m_queue.empty() && m_inFlight == 0) return true;
             waiting = m_queue.size() + size_t(m_inFlight.load());
         }
+        if (waiting == 0) continue;
         if (m_failedInARow >= limits.maxFailedRounds * int(waiting)) {
             m_management.Log().Write("Send rest logs, %d left after %d failed deliveries in a row", int(waiting),
                                      m_failedInARow.load());

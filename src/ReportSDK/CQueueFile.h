@@ -3,12 +3,21 @@
 // {"send_count": n, "send_item": [{"task_guid", "task_status", "task_content"}, ...]} written by
 // jsoncpp's StyledWriter.
 //
-// Every change reads, changes and writes the whole file under a named mutex derived from the
-// file's path, so the callers' threads, the sending thread and other processes (the
-// "-sendrestlogs" copy, a second start) never lose each other's entries. The file is written
-// to a new file beside it that then replaces it, so a crash mid-write leaves the previous file
-// whole. A file that does not parse is kept beside (".damaged-<ms>") and the entries that can
-// still be read from it are carried over.
+// Offering and delivering an event only append one line to a journal beside the file
+// ("tempga.wk.journal"): a compact JSON record {"task_guid", "task_status", "task_content"}
+// with status 0 (add or refresh the entry) or 2 (remove it). An append costs the same however
+// many events wait, and once it returned the record survives the writing process being killed.
+// Folding applies the journal to the file in order and writes the file anew (a new file beside it
+// that then replaces it), so "tempga.wk" keeps its format and stays readable on its own; a
+// journal left by a crash is applied again, which changes nothing that was already applied.
+// Readers see the file with the journal applied.
+//
+// A named mutex derived from the file's path guards every append, every read and the short
+// steps of a fold, so the callers' threads, the sending thread and other processes (the
+// "-sendrestlogs" copy, a second start) never lose each other's entries. A fold builds and
+// writes the new file outside the mutex: an append never waits for a whole file to be written.
+// A file that does not parse is kept beside (".damaged-<ms>", the newest few of them) and the
+// entries that can still be read from it are carried over.
 #include <windows.h>
 
 #include <cstdint>
@@ -23,6 +32,8 @@ class CQueueFile {
 public:
     static constexpr int kStatusWaiting = 0;
     static constexpr int kStatusDelivered = 2;
+    // Copies of damaged files kept beside the queue file; older ones are deleted.
+    static constexpr size_t kDamagedCopiesKept = 3;
 
     struct Entry {
         Json::Value raw;  // the entry as filed (an object, or whatever a foreign writer left)
@@ -31,29 +42,63 @@ public:
         std::string content;
     };
 
+    // What a fold keeps: at most maxEntries (the oldest go first), none whose key time lies more
+    // than maxAgeMs before nowMs (keys without a readable time are kept). 0 turns a limit off.
+    struct Limits {
+        size_t maxEntries = 0;
+        int64_t maxAgeMs = 0;
+        int64_t nowMs = 0;
+    };
+    struct Dropped {
+        std::string key;
+        bool tooOld = false;  // else: past the number of entries kept
+    };
+
     explicit CQueueFile(const std::wstring& path, CSdkLog* log = nullptr);
     ~CQueueFile();
     CQueueFile(const CQueueFile&) = delete;
     CQueueFile& operator=(const CQueueFile&) = delete;
 
     const std::wstring& Path() const { return m_path; }
+    std::wstring JournalPath() const { return m_path + L".journal"; }
 
-    // Status 0 adds the entry or refreshes the one with the same key; status 2 removes it.
-    // False when the file could not be read or written (nothing was changed then).
+    // Records a change in the journal: status 0 adds the entry or refreshes the one with the same
+    // key, status 2 removes it. Waits at most waitMs for the mutex. False when nothing was
+    // recorded (busy or not writable).
+    bool Append(const std::string& key, const std::string& content, int status, DWORD waitMs = kAppendWaitMs);
+
+    // Applies the journal to the file, then the change, and writes the file whole at once (the
+    // journal is emptied). False when the file could not be read or written (nothing changed).
     bool Update(const std::string& key, const std::string& content, int status);
 
-    // The filed entries, oldest first (after recovering a damaged file). False when the file
-    // exists but cannot be read.
+    // Applies the journal to the file, drops what the limits do not keep and writes the file;
+    // the journal keeps only what was appended meanwhile. entries: what the file holds after the
+    // fold (may be null); dropped: the entries the limits removed (may be null). False when the
+    // file could not be read or written, or changed under the fold (nothing changed then).
+    bool Fold(const Limits& limits, std::vector<Entry>* entries, std::vector<Dropped>* dropped);
+
+    // The filed entries with the journal applied, oldest first (after recovering a damaged
+    // file). False when the file exists but cannot be read.
     bool ReadEntries(std::vector<Entry>& entries);
+
+    // Bytes waiting in the journal (0 when there is none).
+    uint64_t JournalBytes() const;
+    // Deletes new files that a writer killed before its rename left beside the queue file.
+    void RemoveStrayNewFiles();
 
     // Name of the mutex that guards the file at this path (case-insensitive path hash).
     static std::wstring MutexNameFor(const std::wstring& path);
     // Entries that can still be read from a damaged file's text: each complete object of the
     // "send_item" array that parses on its own and has a text "task_guid".
     static Json::Value SalvageEntries(const std::string& text);
+    // One journal record, line feeds included.
+    static std::string JournalRecord(const std::string& key, const std::string& content, int status);
+
+    static constexpr DWORD kAppendWaitMs = 500;
 
 private:
     struct Stamp {
+        bool exists = false;
         DWORD volume = 0, indexHigh = 0, indexLow = 0, sizeHigh = 0, sizeLow = 0;
         FILETIME written = {};
         bool operator==(const Stamp& o) const;
@@ -62,14 +107,18 @@ private:
 
     LoadResult LoadLocked(Json::Value& doc);
     bool WriteLocked(const Json::Value& doc);
+    bool WriteWhole(const std::wstring& temp, const std::string& text);
     bool ReadStamp(HANDLE file, Stamp& stamp) const;
+    bool StampOfPath(Stamp& stamp) const;
+    bool ReadJournalLocked(std::string& bytes) const;
     void KeepDamagedFile();
+    void PruneDamagedCopies();
 
     std::wstring m_path;
     CSdkLog* m_log;
     HANDLE m_mutex = nullptr;
     // The document as this object last read or wrote it, and the file it came from; reused
-    // while the file is unchanged, so a growing queue is not parsed again at every offer.
+    // while the file is unchanged, so a growing queue is not parsed again at every fold.
     bool m_haveCache = false;
     Stamp m_cacheStamp;
     Json::Value m_cache;

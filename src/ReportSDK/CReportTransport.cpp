@@ -1,22 +1,38 @@
 #include "ReportSDK/CReportTransport.h"
 
-#include <curl/curl.h>
+#include <curl/curl.h>  // before windows.h: it brings winsock2.h
+#include <windows.h>
 
 #include <cstdio>
-#include <sstream>
 
 #include "ReportSDK/CSdkLog.h"
 #include "base/TlsPolicy.h"
 
 namespace {
 
-// Appends every received chunk to the in-memory text stream.
-size_t AppendToStream(char* data, size_t size, size_t count, void* stream) {
-    static_cast<std::ostringstream*>(stream)->write(data, std::streamsize(size * count));
-    return size * count;
+// Appends every received chunk to the in-memory text, up to its limit; a longer response ends
+// the transfer (the library then reports a write error; the status has arrived by then).
+size_t AppendToText(char* data, size_t size, size_t count, void* text) {
+    std::string& kept = *static_cast<std::string*>(text);
+    size_t bytes = size * count;
+    if (kept.size() + bytes > CReportTransport::kMaxResponseBytes) return 0;
+    kept.append(data, bytes);
+    return bytes;
+}
+
+// Called by the library during the transfer (also while it connects): a non-zero answer gives
+// the request up.
+int CheckCancel(void* cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<const CReportTransport::Cancel*>(cancel)->Due() ? 1 : 0;
 }
 
 }  // namespace
+
+bool CReportTransport::Cancel::Due() const {
+    if (now) return true;
+    unsigned long long when = at;
+    return when != 0 && GetTickCount64() >= when;
+}
 
 std::string CReportTransport::ProxyFromFileText(const std::string& text) {
     std::string line = text.substr(0, text.find('\n'));
@@ -34,7 +50,7 @@ std::string CReportTransport::ReadProxy() const {
     return ProxyFromFileText(std::string(buffer, got));
 }
 
-int CReportTransport::PostDataError(const std::string& address, const std::string& body) const {
+int CReportTransport::PostDataError(const std::string& address, const std::string& body, const Cancel* cancel) const {
     CURL* curl = curl_easy_init();
     if (!curl) {
         if (m_log) m_log->Write("PostDataError: %d, %s, %d", int(CURLE_FAILED_INIT), "curl_easy_init failed", 0);
@@ -44,7 +60,7 @@ int CReportTransport::PostDataError(const std::string& address, const std::strin
     for (const char* line : {"User-Agent:PostmanRuntime/7.29.2", "Accept:*/*", "Accept-Encoding:gzip, deflate, br",
                              "Connection:keep-alive", "Content-Type:application/json; charset=utf-8"})
         headers = curl_slist_append(headers, line);
-    std::ostringstream response;
+    std::string response;
     char errorText[CURL_ERROR_SIZE] = {};
 
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
@@ -59,10 +75,18 @@ int CReportTransport::PostDataError(const std::string& address, const std::strin
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, kTimeoutSeconds);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendToStream);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendToText);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
     TlsPolicy::Apply(curl);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+    // A GA4 address comes from the queue file; whatever it says, nothing but web requests go out.
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    if (cancel) {
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, CheckCancel);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, const_cast<Cancel*>(cancel));
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    }
     std::string proxy = ReadProxy();
     if (!proxy.empty()) curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
 

@@ -2,21 +2,36 @@
 // The report SDK's one request: a POST with a fixed header list, fixed time-outs and the
 // proxy named in "proxy.txt" beside the executable. Each call has a handle of its own, so the
 // sending thread and a waiting caller can post at the same time.
+#include <atomic>
+#include <cstddef>
 #include <string>
 
 class CSdkLog;
 
 class CReportTransport {
 public:
+    // When a request in flight is given up: at once when now is set, or once the tick count
+    // (GetTickCount64) reaches at (0: never).
+    struct Cancel {
+        std::atomic<bool> now{false};
+        std::atomic<unsigned long long> at{0};
+        bool Due() const;
+    };
+
     static constexpr long kConnectTimeoutSeconds = 30;
     static constexpr long kTimeoutSeconds = 40;
+    // What is kept of a response (headers and body; it is only ever logged): a collector that
+    // answers with more is cut off there, its status still counts.
+    static constexpr size_t kMaxResponseBytes = 64 * 1024;
 
     // exeFolder ends in a backslash; "proxy.txt" is looked for there at every request.
     CReportTransport(const std::wstring& exeFolder, CSdkLog* log) : m_exeFolder(exeFolder), m_log(log) {}
 
     // Status of the last response (after redirects), 0 when none arrived. Failures and
-    // statuses other than 200 and 204 are written to the SDK log.
-    int PostDataError(const std::string& address, const std::string& body) const;
+    // statuses other than 200 and 204 are written to the SDK log. Only http and https are
+    // spoken, also after a redirect. When cancel is given and falls due, the request is given up
+    // within about a second (the report object is ending).
+    int PostDataError(const std::string& address, const std::string& body, const Cancel* cancel = nullptr) const;
 
     // The proxy of "proxy.txt": its first line, without a trailing carriage return and without
     // a UTF-8 byte order mark; "" when the file is missing or that line is empty.

@@ -10,6 +10,19 @@
 namespace {
 constexpr size_t kMessageMax = 4096;
 constexpr size_t kLineMax = 1024;  // with its line feed, which is never cut off
+
+// The file is a Windows text file: every line feed, the one that ends the line and those a
+// message carries (a U+2028 line separator becomes one), is written as a carriage return and
+// a line feed, as the C runtime's text mode writes it (a pair already there stays one pair).
+std::string WithWindowsLineEnds(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (char c : text) {
+        if (c == '\n' && (out.empty() || out.back() != '\r')) out.push_back('\r');
+        out.push_back(c);
+    }
+    return out;
+}
 }  // namespace
 
 bool CSdkLog::Open(const std::wstring& path) {
@@ -71,7 +84,7 @@ void CSdkLog::WriteText(const std::string& utf8Message) {
     GetLocalTime(&now);
     std::wstring line = FormatLine(utf8Message, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
                                    now.wMilliseconds, GetCurrentProcessId());
-    std::string bytes = TextCodec::WideToUtf8(line) + "\n";
+    std::string bytes = WithWindowsLineEnds(TextCodec::WideToUtf8(line) + "\n");
     fwrite(bytes.data(), 1, bytes.size(), m_file);
     fflush(m_file);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The report SDK's own log file, apart from the program log: UTF-8 text, one line per message,
-// "YYYYMMDD-hhmmss-mmm [pid] message", each line flushed at once. Messages written while no
-// file is open are dropped. Safe to use from several threads.
+// "YYYYMMDD-hhmmss-mmm [pid] message" ending in CR LF (a Windows text file), each line flushed
+// at once. Messages written while no file is open are dropped. Safe to use from several threads.
 #include <cstdio>
 #include <mutex>
 #include <string>

@@ -13,11 +13,19 @@
 #undef ReportEvent
 #endif
 
-// Event results of ReportEvent and ReportGa4.
+// Event results of ReportEvent and ReportGa4. No result asks for the same event to be offered
+// again: after 0, -2 and -4 it is queued (offered again, it would be sent twice); the others would
+// only be refused again (a refused repeat even counts once more against the flood limit).
 enum ReportResult : int32_t {
     kReportAccepted = 0,         // queued (bWait false) or delivered and acknowledged (bWait true)
     kReportFlood = -1,           // refused as a flood of repeats; nothing queued
-    kReportDeliveryFailed = -2,  // bWait delivery failed; the event stays queued
+    kReportDeliveryFailed = -2,  // bWait delivery failed or was not tried (another process
+                                 // delivers the queue file, or the object is ending); the event
+                                 // stays filed and is delivered later
+    kReportUnknownKind = -3,     // neither a funnel event nor a GA4 collection address: no request
+                                 // exists for it; nothing queued
+    kReportNotFiled = -4,        // the queue file could not be written: the event is queued in
+                                 // memory only and is lost if the process ends before it is sent
     // -99 to -90: funnel event rejected by its checks (the first that fails); nothing queued
     kReportNoSessionId = -99,
     kReportNoUid = -98,

@@ -170,6 +170,26 @@ std::string Ga4Address(const std::string& base, const std::string& clientId, con
     return base + "/g/collect?v=2&cid=" + clientId + encodedQuery;
 }
 
+std::string Ga4FiledQuery(const std::string& content) {
+    static const char kMarker[] = "/g/collect?v=2&cid=";
+    size_t at = content.find(kMarker);
+    if (at == std::string::npos) return std::string();
+    std::string rest = content.substr(at + strlen(kMarker));
+    auto hex = [](char c) { return isxdigit(static_cast<unsigned char>(c)) != 0; };
+    for (size_t i = 0; i < rest.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(rest[i]);
+        if (c == '%') {
+            if (i + 2 >= rest.size() || !hex(rest[i + 1]) || !hex(rest[i + 2])) return std::string();
+            i += 2;
+            continue;
+        }
+        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                     (c != 0 && strchr("!&'()*-.=_~", c) != nullptr);
+        if (!plain) return std::string();
+    }
+    return rest;
+}
+
 std::string Ga4ClientId(const std::string& volumeSerialHex, const std::string& mac) {
     std::string id = volumeSerialHex;
     for (char c : mac)
@@ -192,10 +212,11 @@ KeyParts SplitKey(const std::string& key) {
     return parts;
 }
 
-int64_t KeyTimeMillis(const std::string& timePart) {
-    if (timePart.empty() || !AllDigits(timePart)) return 0;
+int64_t KeyTimeMillis(std::string_view timePart) {
+    if (timePart.empty()) return 0;
     uint64_t value = 0;
     for (char c : timePart) {
+        if (c < '0' || c > '9') return 0;
         if (value > (uint64_t(INT64_MAX) - uint64_t(c - '0')) / 10) return 0;
         value = value * 10 + uint64_t(c - '0');
     }

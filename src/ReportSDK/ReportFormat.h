@@ -4,6 +4,7 @@
 // No system calls here, so every rule can be tested with fixed inputs.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include <json/json.h>
 
@@ -38,6 +39,13 @@ std::string PercentEncodeQuery(const std::string& query);
 std::string Ga4Key(const std::string& encodedQuery, int64_t ts);
 // Base (scheme and host) + "/g/collect?v=2&cid=" + client id + encoded query.
 std::string Ga4Address(const std::string& base, const std::string& clientId, const std::string& encodedQuery);
+// What a filed GA4 task sends: the client id and the encoded query that follow
+// "/g/collect?v=2&cid=" in it. Empty when the content has no such part or when that part holds a
+// character that neither a client id nor an encoded query has (only letters, digits,
+// ! & ' ( ) * - . = _ ~ and "%" with two hexadecimal digits). The address in front of it is
+// never used: the queue file can be edited by anyone who can write the user's folders, so a GA4
+// task is always sent to the configured endpoint (Ga4Address with the configured base).
+std::string Ga4FiledQuery(const std::string& content);
 // Volume serial number ("%X") followed by the MAC address without its colons.
 std::string Ga4ClientId(const std::string& volumeSerialHex, const std::string& mac);
 
@@ -52,7 +60,7 @@ struct KeyParts {
 };
 KeyParts SplitKey(const std::string& key);
 // Milliseconds of a key's time part; 0 when empty, not all digits or beyond 64 bits.
-int64_t KeyTimeMillis(const std::string& timePart);
+int64_t KeyTimeMillis(std::string_view timePart);
 
 // Cross-end id from an executable's file name: the text between its last "_" and its last ".",
 // when the "_" comes first; "" otherwise.

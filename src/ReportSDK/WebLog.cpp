@@ -18,21 +18,13 @@ WebLog* g_object = nullptr;
 
 std::string Text(const char* text) { return text ? text : ""; }
 
-// A named mutex held for the life of a send-rest copy: a second copy for the same queue file
-// waits for the first to end before it loads the file, so two copies never deliver the same
-// entries at once. Copies for other queue files (another user's, another product's) do not wait.
-std::wstring SendRestMutexName(const std::wstring& queueFile) {
-    return L"ReportSdkSendRest_" + CQueueFile::MutexNameFor(queueFile).substr(wcslen(L"ReportSdkQueueFile_"));
-}
-
 }  // namespace
 
 int32_t WebLog::Start(CManagement& m, CNetworkCommunicate& n, int32_t type, int32_t mainPid, int32_t secondPid,
                       const std::string& email, const std::string& phone, const std::string& product,
                       const std::string& productVersion, const std::string& userId) {
     m.Init(type, mainPid, secondPid, email, phone, product, productVersion, userId);
-    n.Start();
-    n.LoadHistory();
+    n.Start();  // loads the filed events when no other process delivers them
     return 0;
 }
 
@@ -40,15 +32,8 @@ int32_t WebLog::Init(int32_t type, int32_t mainPid, int32_t secondPid, const cha
                      const char* product, const char* productVersion, const char* userId) {
     CManagement& m = CManagement::Instance();
     CNetworkCommunicate& n = CNetworkCommunicate::Instance();
-    bool sendRest = IsSendRestCommandLine(GetCommandLineW());
-    HANDLE sendRestMutex = nullptr;
-    if (sendRest) {
-        // Before the history load: what an earlier copy is still delivering is not loaded twice.
-        sendRestMutex = CreateMutexW(nullptr, FALSE, SendRestMutexName(m.QueueFilePathFor(mainPid)).c_str());
-        if (sendRestMutex) WaitForSingleObject(sendRestMutex, CNetworkCommunicate::SendRestLimits().maxTotalMs);
-    }
     Start(m, n, type, mainPid, secondPid, Text(email), Text(phone), Text(product), Text(productVersion), Text(userId));
-    if (sendRest) RunSendRest(m, n);
+    if (IsSendRestCommandLine(GetCommandLineW())) RunSendRest(m, n, CNetworkCommunicate::SendRestLimits());
     return 0;
 }
 
@@ -56,12 +41,27 @@ bool WebLog::IsSendRestCommandLine(const std::wstring& commandLine) {
     return commandLine.find(L"-sendrestlogs") != std::wstring::npos;
 }
 
-void WebLog::RunSendRest(CManagement& m, CNetworkCommunicate& n) {
+bool WebLog::SendRest(CManagement& m, CNetworkCommunicate& n, const CNetworkCommunicate::SendRestLimits& limits) {
     m.Log().Write("Send rest logs, wait begin");
-    n.WaitSendRest(CNetworkCommunicate::SendRestLimits());
+    bool delivered = false;
+    // The ending run lets the queue go within a second or two; a run started since keeps it and
+    // delivers it itself, so a copy that cannot take it in time leaves it alone.
+    if (n.WaitDelivering(limits.takeOverMs))
+        delivered = n.WaitSendRest(limits);
+    else
+        m.Log().Write("Send rest logs, the queue is delivered by another process");
+    n.MarkEnded();
+    n.WaitStopped(kLetGoWaitMs);  // the journal folded in and the queue let go
     m.Log().Write("Send rest logs, wait end");
+    return delivered;
+}
+
+void WebLog::RunSendRest(CManagement& m, CNetworkCommunicate& n, const CNetworkCommunicate::SendRestLimits& limits) {
+    SendRest(m, n, limits);
     ExitProcess(0);
 }
+
+void WebLog::AbortDeliveries() { CNetworkCommunicate::Instance().MarkEnded(); }
 
 int32_t WebLog::SetCommonParams(int32_t downloaderId, int32_t kitType, const char* toolsLang,
                                 const char* toolsVersion) {
@@ -97,10 +97,11 @@ WebLog::~WebLog() {}
 bool WebLog::EndReportObj(const std::wstring& exePath) {
     {
         std::lock_guard<std::mutex> lock(g_objectLock);
+        // Requests in flight are given up and no later offer waits for a delivery: nothing holds
+        // up the shutdown. This process's sending thread lets the queue go, and the copy started
+        // below takes it over; what was filed stays filed.
+        CNetworkCommunicate::Instance().MarkEnded();
         if (g_object) {
-            // Events that are still being reported on other threads are filed and queued as
-            // usual; none of them holds up the shutdown by waiting for its delivery.
-            CNetworkCommunicate::Instance().MarkEnded();
             delete g_object;
             g_object = nullptr;
         }

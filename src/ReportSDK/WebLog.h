@@ -3,10 +3,10 @@
 // CManagement and CNetworkCommunicate (or, through the static forms, on the ones given).
 #include <string>
 
+#include "ReportSDK/CNetworkCommunicate.h"
 #include "ReportSDK/IWebLogNew.h"
 
 class CManagement;
-class CNetworkCommunicate;
 
 class WebLog : public IWebLogNew {
 public:
@@ -19,6 +19,9 @@ public:
     int32_t ReportGa4(const char* query, bool bWait) override;
     ~WebLog() override;
 
+    // How long a send-rest copy waits, at its end, for its sending thread to let the queue go.
+    static constexpr DWORD kLetGoWaitMs = 5000;
+
     // Init without the send-rest mode: steps up to the history load. Result 0.
     static int32_t Start(CManagement& m, CNetworkCommunicate& n, int32_t type, int32_t mainPid, int32_t secondPid,
                          const std::string& email, const std::string& phone, const std::string& product,
@@ -28,8 +31,16 @@ public:
 
     // Whether a command line asks for the send-rest mode.
     static bool IsSendRestCommandLine(const std::wstring& commandLine);
-    // Delivers the queue of an started SDK and ends the process with exit code 0.
-    [[noreturn]] static void RunSendRest(CManagement& m, CNetworkCommunicate& n);
+    // The send-rest mode of a started SDK: takes the queue over (or leaves it to the process that
+    // delivers it), delivers it within the limits, lets it go. True when everything was delivered.
+    static bool SendRest(CManagement& m, CNetworkCommunicate& n, const CNetworkCommunicate::SendRestLimits& limits);
+    // SendRest, then ends the process with exit code 0.
+    [[noreturn]] static void RunSendRest(CManagement& m, CNetworkCommunicate& n,
+                                         const CNetworkCommunicate::SendRestLimits& limits);
+
+    // The first half of ending the report object, for a caller that must not wait: requests in
+    // flight are given up and offers no longer wait for deliveries. DestroyReportObj does it too.
+    static void AbortDeliveries();
 
     // Ends the report object: deletes it if there is one, then starts exePath hidden with
     // "-sendrestlogs" when that file exists. True when a copy was started.

@@ -4,12 +4,15 @@
 
 #include <easylogging++.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
 #include "platform/FuntionImpl.h"
 #include "base/LanguageTables.h"
 #include "ReportSDK/IWebLogNew.h"
+#include "ReportSDK/WebLog.h"
 #include "base/TextCodec.h"
 #include "base/ProcessEnvironment.h"
 
@@ -57,13 +60,14 @@ void* CreateMarkerEvent(const wchar_t* name) { return CreateEventW(nullptr, TRUE
 CSingleUserLog* CSingleUserLog::GetInstance() {
     // Never destroyed: threads may still report while the process ends. A function-local
     // static is built once even when two threads ask at the same moment.
-    static CSingleUserLog* instance = new CSingleUserLog(::GetReportObj(), IdentityOfThisProcess(), &::DestroyReportObj);
+    static CSingleUserLog* instance =
+        new CSingleUserLog(::GetReportObj(), IdentityOfThisProcess(), &::DestroyReportObj, &WebLog::AbortDeliveries);
     return instance;
 }
 
 CSingleUserLog::CSingleUserLog(IWebLogNew* reportObject, const AnalyticsFormat::Identity& identity,
-                               EndReportFn endReport)
-    : m_report(reportObject), m_endReport(endReport), m_identity(identity) {
+                               EndReportFn endReport, EndReportFn abortSends)
+    : m_report(reportObject), m_endReport(endReport), m_abortSends(abortSends), m_identity(identity) {
     m_ga4Event = CreateMarkerEvent(L"UserLogGA4Mutex");
     m_funnelEvent = CreateMarkerEvent(L"UserLogFunnelMutex");
 }
@@ -80,16 +84,72 @@ int CSingleUserLog::InitLogPath(const std::wstring& baseName) {
     SYSTEMTIME now = {};
     GetLocalTime(&now);
     RunFolderValues values;
+    // A work folder is never put on a drive that keeps no access lists: it could not be protected.
+    std::vector<FuntionImpl::DriveFacts> drives = FuntionImpl::ReadDriveFacts(true, false);
+    RunFolders::KeepDrivesWithAccessLists(drives);
     if (!RunFolders::Compute(baseName, ProcessEnvironment::EnvironmentValue(L"APPDATA"), now, WindowsDriveRoot(),
-                             FuntionImpl::ReadDriveFacts(true, false), values))
+                             drives, values))
         return m_initResult = 0;
     FuntionImpl::CreateDirectoryPath(values.logFolder);
-    FuntionImpl::CreateDirectoryPath(values.workFolder);
+    // The work folder must be one that no one else controls (RunFolders::ChooseWorkFolder); its
+    // decisions are logged once the log is set up (GetWorkFolderNotes). Empty when none could be had.
+    std::vector<std::wstring> otherRoots;
+    for (const FuntionImpl::DriveFacts& drive : drives)
+        if (FuntionImpl::IsFixedNonUsb(drive)) otherRoots.push_back(drive.root);
+    RunFolders::WorkFolderChoice work =
+        RunFolders::ChooseWorkFolder(values.workFolder, otherRoots, RunFolders::WindowsFolderSystem());
+    values.workFolder = work.folder;
+    m_workFolderNotes = work.notes;
     m_run = values;
+    PruneProgramLogs(baseName);
     return m_initResult = 1;
 }
 
-std::wstring CSingleUserLog::DayMarkerPath() const { return m_run.logFolder + L"\\galog.json"; }
+std::vector<std::wstring> CSingleUserLog::OldProgramLogs(const std::vector<std::wstring>& fileNames,
+                                                         const std::wstring& baseName, size_t keep) {
+    // <base name>_<start stamp: 17 digits>.log; the installer's own log (<base name>_Setup_...)
+    // and the dumps (....log.dmp) do not match.
+    std::vector<std::wstring> runs;
+    const size_t length = baseName.size() + 1 + 17 + 4;
+    for (const std::wstring& name : fileNames) {
+        if (name.size() != length || _wcsnicmp(name.c_str(), baseName.c_str(), baseName.size()) != 0 ||
+            name[baseName.size()] != L'_' || _wcsicmp(name.c_str() + length - 4, L".log") != 0)
+            continue;
+        const wchar_t* stamp = name.c_str() + baseName.size() + 1;
+        if (std::all_of(stamp, stamp + 17, [](wchar_t c) { return c >= L'0' && c <= L'9'; })) runs.push_back(name);
+    }
+    std::sort(runs.begin(), runs.end());  // by start stamp, oldest first
+    if (runs.size() <= keep) return {};
+    runs.resize(runs.size() - keep);
+    return runs;
+}
+
+void CSingleUserLog::PruneProgramLogs(const std::wstring& baseName) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((m_run.logFolder + L"\\*.log").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    // This run's file does not exist yet (the logging library makes it): it is the newest anyway.
+    for (const std::wstring& name : OldProgramLogs(names, baseName, kProgramLogsKept - 1))
+        DeleteFileW((m_run.logFolder + L"\\" + name).c_str());
+}
+
+std::wstring CSingleUserLog::DayMarkerPathIn(const std::wstring& logFolder) {
+    // Without a log folder the path would be "\galog.json": the root of the current drive.
+    if (logFolder.empty()) return std::wstring();
+    return logFolder + L"\\galog.json";
+}
+
+std::wstring CSingleUserLog::DayMarkerPath() const { return DayMarkerPathIn(m_run.logFolder); }
+
+bool CSingleUserLog::IsWindowThread() const {
+    unsigned long id = m_windowThreadId.load();
+    return id != 0 && id == GetCurrentThreadId();
+}
 
 void CSingleUserLog::InitReport(int32_t downloaderId, int32_t siteId, const std::string& productVersion,
                                 const std::string& productName, const std::string& startupUrl, bool kitFlag,
@@ -100,15 +160,22 @@ void CSingleUserLog::InitReport(int32_t downloaderId, int32_t siteId, const std:
     m_kitFlag = kitFlag;
     m_mainPid = mainPid;
 
+    m_windowThreadId = GetCurrentThreadId();
+
     SYSTEMTIME today = {};
     GetLocalTime(&today);
-    std::string text, newText;
-    bool exists = ReadWholeFile(DayMarkerPath(), text);
-    m_isNew = AnalyticsFormat::DayMarkerUpdate(text, exists, today.wYear, today.wMonth, today.wDay, newText);
-    if (!newText.empty()) WriteWholeFile(DayMarkerPath(), newText);
+    std::wstring marker = DayMarkerPath();
+    if (marker.empty()) {
+        m_isNew = true;  // as for a marker that cannot be read
+    } else {
+        std::string text, newText;
+        bool exists = ReadWholeFile(marker, text);
+        m_isNew = AnalyticsFormat::DayMarkerUpdate(text, exists, today.wYear, today.wMonth, today.wDay, newText);
+        if (!newText.empty()) WriteWholeFile(marker, newText);
+    }
 
-    std::shared_lock<std::shared_mutex> lock(m_reportLock);
-    if (m_report == nullptr) return;
+    std::shared_lock<std::shared_timed_mutex> lock(m_reportLock);
+    if (m_report == nullptr || m_ending) return;
     m_report->Init(2, mainPid, mainPid, "", "", productName.c_str(), productVersion.c_str(), "");
     m_report->SetCommonParams(downloaderId, kitFlag ? 1 : 0, "en", m_identity.toolsVersion.c_str());
 }
@@ -170,19 +237,20 @@ int32_t CSingleUserLog::SendGa4(const std::string& category, const std::string& 
     fields.productName = m_productName;
     fields.kitFlag = m_kitFlag;
     std::string query = AnalyticsFormat::Ga4Query(m_identity, fields, category, action, label);
-    std::shared_lock<std::shared_mutex> lock(m_reportLock);
-    if (m_report == nullptr) return kNoReportObject;
+    if (m_ending) return kNoReportObject;
+    std::shared_lock<std::shared_timed_mutex> lock(m_reportLock);
+    if (m_report == nullptr || m_ending) return kNoReportObject;
     if (query.empty()) {
         // Texts that would not fit the query are refused rather than cut into another event.
         LOG(INFO) << " GA4 event too long, not sent: " << category << "###" << action;
-        return kNoReportObject;
+        return kEventTooLong;
     }
-    int32_t result = kNoReportObject;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        result = m_report->ReportGa4(query.c_str(), bWait);
-        if (result == 0) return 0;
-    }
-    LOG(INFO) << "send ga4 fail, bWait = true, retry is max, retcode = " << result << ", " << category << "###" << action;
+    // One offer: after any result the report object has either filed the event (offered again,
+    // it would be filed and sent a second time under a new key) or would refuse it again.
+    int32_t result = m_report->ReportGa4(query.c_str(), bWait && !IsWindowThread());
+    if (result != 0)
+        LOG(INFO) << "send ga4 fail, bWait = true, retry is max, retcode = " << result << ", " << category << "###"
+                  << action;
     return result;
 }
 
@@ -211,25 +279,26 @@ AnalyticsFormat::FunnelCommon CSingleUserLog::FunnelCommonValues() {
     common.toolsLang = ToolsLanguage();
     common.kitFlag = m_kitFlag;
     common.mainPid = m_mainPid;
-    if (m_firstFunnel.exchange(false)) {
+    std::wstring marker = DayMarkerPath();
+    if (m_firstFunnel.exchange(false) && !marker.empty()) {
         std::string text;
-        bool exists = ReadWholeFile(DayMarkerPath(), text);
+        bool exists = ReadWholeFile(marker, text);
         std::string newText = AnalyticsFormat::DayMarkerWithVersion(text, exists, m_identity.toolsVersion);
-        if (!newText.empty()) WriteWholeFile(DayMarkerPath(), newText);
+        if (!newText.empty()) WriteWholeFile(marker, newText);
     }
     return common;
 }
 
 int32_t CSingleUserLog::SendFunnelBody(const std::string& body, const std::string& category, const std::string& action,
                                        bool bWait) {
-    std::shared_lock<std::shared_mutex> lock(m_reportLock);
-    if (m_report == nullptr) return kNoReportObject;
-    int32_t result = kNoReportObject;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        result = m_report->ReportEvent(body.c_str(), bWait);
-        if (result == 0) return 0;
-    }
-    LOG(INFO) << "send funnel fail, bWait = true, retry is max, retcode = " << result << ", " << category << "###" << action;
+    if (m_ending) return kNoReportObject;
+    std::shared_lock<std::shared_timed_mutex> lock(m_reportLock);
+    if (m_report == nullptr || m_ending) return kNoReportObject;
+    // One offer, as for GA4 events (SendGa4).
+    int32_t result = m_report->ReportEvent(body.c_str(), bWait && !IsWindowThread());
+    if (result != 0)
+        LOG(INFO) << "send funnel fail, bWait = true, retry is max, retcode = " << result << ", " << category << "###"
+                  << action;
     return result;
 }
 
@@ -258,8 +327,9 @@ int32_t CSingleUserLog::AddUserLog_funnelExPair(const std::string& category, con
 
 void CSingleUserLog::UpdateCommon(int32_t uiLanguage, const std::string& productVersion) {
     std::string json = AnalyticsFormat::ExtraCommonJson(GetLanguageCode(uiLanguage), productVersion);
-    std::shared_lock<std::shared_mutex> lock(m_reportLock);
-    if (m_report) m_report->SetExtraCommon(json.c_str());
+    if (m_ending) return;
+    std::shared_lock<std::shared_timed_mutex> lock(m_reportLock);
+    if (m_report && !m_ending) m_report->SetExtraCommon(json.c_str());
 }
 
 bool CSingleUserLog::WaitThreadForExit() {
@@ -268,7 +338,14 @@ bool CSingleUserLog::WaitThreadForExit() {
 }
 
 void CSingleUserLog::EndReportObject() {
-    std::unique_lock<std::shared_mutex> lock(m_reportLock);
+    if (m_ending.exchange(true)) return;  // ended once
+    // No new send starts from here on; the ones in progress give up their requests and pauses.
+    if (m_abortSends) m_abortSends();
+    std::unique_lock<std::shared_timed_mutex> lock(m_reportLock, std::chrono::milliseconds(kEndWaitMs));
+    if (!lock.owns_lock()) {
+        LOG(INFO) << " Report object still busy after " << kEndWaitMs << " ms; left as it is";
+        return;
+    }
     m_report = nullptr;
     if (m_endReport) m_endReport();
 }

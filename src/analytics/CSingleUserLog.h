@@ -10,6 +10,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <vector>
 
 #include "analytics/AnalyticsFormat.h"
 #include "base/DownloadSettings.h"
@@ -31,17 +32,30 @@ class CSingleUserLog {
 public:
     // Result when the local settings switch "AutoRun" is on: nothing is formatted or sent.
     static constexpr int32_t kAutoRunRefused = -99;
-    // Result when there is no report object (none made, or it has been ended).
+    // Result when there is no report object (none made, or it has been ended). The report
+    // object's flood refusal is -1 as well; callers never act on either.
     static constexpr int32_t kNoReportObject = -1;
+    // Result when category, action and label would make the GA4 query reach 4096 bytes: the
+    // event is refused rather than cut into another one. (No report object result uses -5.)
+    static constexpr int32_t kEventTooLong = -5;
+    // How long ending the report object waits for sends in progress to give up: the report
+    // object gives a request in flight a second to finish, and the transfer library notices
+    // within about another one.
+    static constexpr unsigned kEndWaitMs = 2500;
+    // Program log files of one installer kept in its log folder (one per run); InitLogPath
+    // deletes older ones.
+    static constexpr size_t kProgramLogsKept = 20;
 
     // Created on first use with the running executable's facts and the report object; lives
     // until the process ends.
     static CSingleUserLog* GetInstance();
 
     // An object with the given report object, identity and the function that ends the report
-    // object; for the process (GetInstance) and for tests.
+    // object; for the process (GetInstance) and for tests. abortSends, when given, makes the
+    // sends in progress give up at once (it runs before the end waits for them).
     using EndReportFn = void (*)();
-    CSingleUserLog(IWebLogNew* reportObject, const AnalyticsFormat::Identity& identity, EndReportFn endReport);
+    CSingleUserLog(IWebLogNew* reportObject, const AnalyticsFormat::Identity& identity, EndReportFn endReport,
+                   EndReportFn abortSends = nullptr);
     ~CSingleUserLog();
     CSingleUserLog(const CSingleUserLog&) = delete;
     CSingleUserLog& operator=(const CSingleUserLog&) = delete;
@@ -52,9 +66,14 @@ public:
     std::wstring GetLogFolder() const { return m_run.logFolder; }
     std::wstring GetLogFilePath() const { return m_run.logFilePath; }
     std::wstring GetWorkFolder() const { return m_run.workFolder; }
+    // What InitLogPath decided about the work folder, as log lines (it runs before the log is set up).
+    std::vector<std::string> GetWorkFolderNotes() const { return m_workFolderNotes; }
 
-    // Once, before any event: keeps the start-up values, decides whether this is the first
-    // start of the day, starts the report object.
+    // Once, before any event, on the thread that then runs the window and its message loop:
+    // keeps the start-up values, decides whether this is the first start of the day, starts the
+    // report object. An event that this thread offers with bWait is queued instead of delivered
+    // on the spot (result 0, the report object's "accepted"): the window never waits for the
+    // network; the sending thread delivers it in the background.
     void InitReport(int32_t downloaderId, int32_t siteId, const std::string& productVersion,
                     const std::string& productName, const std::string& startupUrl, bool kitFlag, int32_t mainPid);
 
@@ -74,8 +93,11 @@ public:
     // Logs and returns true: the object owns no thread.
     bool WaitThreadForExit();
 
-    // Ends the report object (its queue goes to the "-sendrestlogs" copy). Waits for sends in
-    // progress; every later event returns kNoReportObject and never reaches the ended object.
+    // Ends the report object (its queue goes to the "-sendrestlogs" copy). Every later event
+    // returns kNoReportObject at once and never reaches the ended object. Sends in progress are
+    // told to give up and waited for at most kEndWaitMs: should one still be inside the report
+    // object then, the object is left alone (not deleted, no copy started; its events stay
+    // filed for the next start) rather than holding up the window.
     void EndReportObject();
 
     void SetMainWindow(IAnalyticsWindow* window) { m_mainWindow.store(window); }
@@ -84,6 +106,14 @@ public:
     int64_t GetContentLength(const std::string& address);
 
     DownloadSettings& GetDownloadSettings() { return ::GetDownloadSettings(); }
+
+    // The path of "galog.json" in a log folder; empty when there is no log folder (the file is
+    // then neither read nor written, and every start counts as the first of its day).
+    static std::wstring DayMarkerPathIn(const std::wstring& logFolder);
+    // The program logs of an installer to delete from its log folder: files named
+    // <base name>_<17 digits>.log beyond the keep newest (the stamp orders them).
+    static std::vector<std::wstring> OldProgramLogs(const std::vector<std::wstring>& fileNames,
+                                                    const std::wstring& baseName, size_t keep);
     int GetSiteId() const { return m_siteId; }
 
     // Single-writer flags shared with the window and the install worker.
@@ -100,9 +130,17 @@ private:
     void MirrorFunnelStep(bool toolKit, const std::string& label, bool bWait);
     std::wstring DayMarkerPath() const;
 
+    bool IsWindowThread() const;
+    void PruneProgramLogs(const std::wstring& baseName);
+
+    // The report object is called under m_reportLock shared and cleared under it exclusive.
+    // Events test m_ending first, so that ending never waits behind a queue of new sends.
     IWebLogNew* m_report = nullptr;
     EndReportFn m_endReport = nullptr;
-    std::shared_mutex m_reportLock;  // shared while sending, exclusive while ending
+    EndReportFn m_abortSends = nullptr;
+    std::shared_timed_mutex m_reportLock;
+    std::atomic<bool> m_ending{false};
+    std::atomic<unsigned long> m_windowThreadId{0};  // the thread of InitReport
     AnalyticsFormat::Identity m_identity;
 
     std::mutex m_funnelLock;  // started flags and step numbers move together
@@ -117,6 +155,7 @@ private:
     bool m_initCalled = false;
     int m_initResult = 0;
     RunFolderValues m_run;
+    std::vector<std::string> m_workFolderNotes;
 
     std::mutex m_cacheLock;
     std::string m_productVersion;

@@ -16,6 +16,19 @@ namespace FlowError {
 
 void Raise(const std::string& code) { CSingleUserLog::GetInstance()->AddUserLogEvent("Other", "FlowError", code, false); }
 
+std::string CodeForDownloadResult(int32_t result) {
+    static const struct {
+        int32_t result;
+        const char* code;
+    } kCodes[] = {
+        {1, ""},       {6, "DL012"},  {7, "DL027"},  {8, "DL028"},  {9, "DL010"},
+        {10, "DL011"}, {11, "DL029"}, {12, "DL030"}, {13, "DL022"}, {15, "DL031"},
+    };
+    for (const auto& entry : kCodes)
+        if (entry.result == result) return entry.code;
+    return "DL017";
+}
+
 std::string ExceptionReportBody(ExceptionKind kind, int32_t downloaderId, int32_t configSource,
                                 const std::string& queryUrl, const std::string& downloadAddress) {
     char body[2048];
@@ -55,8 +68,9 @@ int SendExceptionReportTo(CSingleUserLog* analytics, const std::string& endpoint
     std::string response;
     CLibcurlTool tool(nullptr);  // HttpPost makes and releases a handle of its own
     int result = tool.HttpPost(endpoint, body, response);
+    // The answer is only logged; a service that answers with a flood does not flood the log.
     LOG(INFO) << (kind == ExceptionKind::TooManyRedirects ? " Send error report1, response is " : " Send error report2, response is ")
-              << response << ", return " << result;
+              << response.substr(0, kLoggedResponseBytes) << ", return " << result;
     return result;
 }
 

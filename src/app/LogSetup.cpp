@@ -2,7 +2,40 @@
 
 #include <easylogging++.h>
 
-#include "base/TextCodec.h"
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+// The run's log file, opened through its wide path: the logging library opens files by narrow
+// names in the ANSI code page, which cannot name a log folder under an APPDATA that holds other
+// characters (a user name in another script). Text mode and a flush per line, as the library's
+// own file stream writes.
+std::mutex g_fileLock;
+FILE* g_file = nullptr;
+
+class RunLogFile : public el::LogDispatchCallback {
+protected:
+    void handle(const el::LogDispatchData* data) override {
+        const el::LogMessage* message = data->logMessage();
+        if (data->dispatchAction() != el::base::DispatchAction::NormalLog || message->level() != el::Level::Info ||
+            message->logger()->id() != "default")
+            return;
+        std::string line = message->logger()->logBuilder()->build(message, true);
+        std::lock_guard<std::mutex> lock(g_fileLock);
+        if (!g_file) return;
+        fwrite(line.data(), 1, line.size(), g_file);
+        fflush(g_file);
+    }
+};
+
+void OpenRunLogFile(const std::wstring& path) {
+    std::lock_guard<std::mutex> lock(g_fileLock);
+    if (g_file) fclose(g_file);
+    g_file = path.empty() ? nullptr : _wfopen(path.c_str(), L"a");
+}
+
+}  // namespace
 
 void ConfigureProgramLog(const std::wstring& logFilePath) {
     el::Configurations conf;
@@ -10,10 +43,11 @@ void ConfigureProgramLog(const std::wstring& logFilePath) {
     conf.set(el::Level::Info, el::ConfigurationType::Format, "%datetime--[Thread](%thread) %msg");
     conf.set(el::Level::Info, el::ConfigurationType::Enabled, "true");
     conf.set(el::Level::Info, el::ConfigurationType::ToStandardOutput, "true");
-    conf.set(el::Level::Info, el::ConfigurationType::ToFile, logFilePath.empty() ? "false" : "true");
-    if (!logFilePath.empty())
-        conf.set(el::Level::Info, el::ConfigurationType::Filename, TextCodec::WideToAnsi(logFilePath));
+    // The file is written by RunLogFile, not by the library (see above).
+    conf.set(el::Level::Info, el::ConfigurationType::ToFile, "false");
     el::Loggers::reconfigureLogger("default", conf);
+    OpenRunLogFile(logFilePath);
+    el::Helpers::installLogDispatchCallback<RunLogFile>("RunLogFile");
     el::Loggers::addFlag(el::LoggingFlag::DisableApplicationAbortOnFatalLog);
     el::Loggers::removeFlag(el::LoggingFlag::LogDetailedCrashReason);
 }

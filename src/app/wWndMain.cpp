@@ -5,7 +5,10 @@
 #include <objbase.h>
 #include <windows.h>
 
+#include <string>
+
 #include "app/LogSetup.h"
+#include "app/SafeDllLoading.h"
 #include "app/MaintenanceUpload.h"
 #include "app/StartupRules.h"
 #include "window/install_ui_mainwnd.h"
@@ -40,6 +43,20 @@ bool LoadSkinArchive(HINSTANCE instance) {
     return ok;
 }
 
+// The Windows version as this program is told it ("major.minor.build"). Version queries answer
+// with the real version only to programs whose manifest declares that version; others are told
+// Windows 8 (6.2), so this line shows in the log whether the manifest took effect.
+std::string ReportedWindowsVersion() {
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    if (!GetVersionExW(&version)) return "unknown";
+#pragma GCC diagnostic pop
+    return std::to_string(version.dwMajorVersion) + "." + std::to_string(version.dwMinorVersion) + "." +
+           std::to_string(version.dwBuildNumber);
+}
+
 // Taken with an atomic exchange: the crash handler may take the same handle on another thread.
 void ReleaseInstanceMutex() {
     HANDLE mutex = static_cast<HANDLE>(InterlockedExchangePointer(&g_instanceMutex, nullptr));
@@ -52,6 +69,9 @@ void ReleaseInstanceMutex() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
+    // 0. Before anything else loads: DLLs come from the system folder only.
+    const SystemLibrary::SearchRestriction dllSearch = SafeDllLoading::Start();
+
     // 1. Crash handling first.
     CrashHandler::Install();
 
@@ -75,6 +95,11 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     LOG(INFO) << " Start: skin " << (haveSkin ? "loaded" : "missing") << ", Downloader_id "
               << TextCodec::WideToUtf8(values.downloaderIdText) << ", start-up url "
               << TextCodec::WideToUtf8(values.startupUrl);
+    float osNumber = 0;
+    std::string osName = FuntionImpl::GetOSVersionName(osNumber);
+    LOG(INFO) << SystemLibrary::Describe(dllSearch);
+    for (const std::string& note : CSingleUserLog::GetInstance()->GetWorkFolderNotes()) LOG(INFO) << note;
+    LOG(INFO) << " Windows: " << osName << ", version reported to this program " << ReportedWindowsVersion();
 
     // 6. Maintenance modes: upload a log archive and end.
     std::wstring commandLine = lpCmdLine ? lpCmdLine : L"";

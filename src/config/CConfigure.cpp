@@ -16,6 +16,7 @@
 #include "DuiLib/Core/UIManager.h"
 #include "platform/FuntionImpl.h"
 #include "base/TextCodec.h"
+#include "base/LocalSwitches.h"
 #include "deployment_values.h"
 
 CConfigure::CConfigure(int32_t downloaderId, int32_t languageId, int32_t siteId)
@@ -215,9 +216,11 @@ int CConfigure::getDownloadInfoXml(bool sync, bool alternate) {
     const std::string osName = FuntionImpl::GetOSVersionName(osVersion);
 
     const bool testEnv = FuntionImpl::IsTestEnv();
-    // Test mode always asks the primary host, over plain HTTP.
+    // Test mode always asks the primary host; over plain HTTP only in a test build: in a release a
+    // "qv_downloader.cfg" beside the setup must not strip the reply's protection.
     const std::string host = queryHost(alternate && !testEnv);
-    const std::string url = BuildQueryUrl(host, testEnv, languageId, downloaderId, siteId, osVersion);
+    const bool plainHttp = testEnv && LocalSwitches::ThisBuild().plainHttpConfigurationQuery;
+    const std::string url = BuildQueryUrl(host, plainHttp, languageId, downloaderId, siteId, osVersion);
     {
         std::lock_guard<std::mutex> lock(m_loadLock);
         m_queryUrl = url;

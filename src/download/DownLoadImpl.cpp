@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/ScopedHandle.h"
+#include "base/SystemLibrary.h"
 #include "base/TextCodec.h"
 #include "download/CDownloader.h"
 #include "download/DownloadAddress.h"
@@ -49,7 +50,7 @@ bool ReportProgress(int64_t downloaded, int64_t total) {
 bool SystemNetworkAlive() {
     using IsNetworkAliveFn = BOOL(WINAPI*)(LPDWORD);
     static IsNetworkAliveFn isNetworkAlive = [] {
-        HMODULE sens = LoadLibraryW(L"sensapi.dll");
+        HMODULE sens = SystemLibrary::Load(L"sensapi.dll");  // from the system folder only
         return sens ? reinterpret_cast<IsNetworkAliveFn>(reinterpret_cast<void*>(GetProcAddress(sens, "IsNetworkAlive")))
                     : nullptr;
     }();

@@ -158,6 +158,7 @@ CURLcode CLibcurlTool::httpGet(const std::string& url, char* headerBuffer, long&
         return res;
     }
     res = curl_easy_perform(m_pCurl);
+    TlsPolicy::LogIfRefused(m_pCurl, res);
     curl_easy_getinfo(m_pCurl, CURLINFO_RESPONSE_CODE, &responseCode);
     if (result) {
         char* finalUrl = nullptr;
@@ -198,6 +199,7 @@ CURLcode CLibcurlTool::httpGet(const std::string& url, std::string& body) {
     CURLcode res = TlsPolicy::Apply(m_pCurl);
     if (res != CURLE_OK) return res;
     res = curl_easy_perform(m_pCurl);
+    TlsPolicy::LogIfRefused(m_pCurl, res);
     // Only a completed request replaces the caller's text: a time-out or a broken connection
     // leaves it as it was, never half a body.
     if (res == CURLE_OK) body = received;
@@ -223,6 +225,7 @@ int CLibcurlTool::HttpPost(const std::string& url, const std::string& postBody, 
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 8L);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, 10L);
     CURLcode res = curl_easy_perform(curl);
+    TlsPolicy::LogIfRefused(curl, res);
     curl_easy_cleanup(curl);
     return res;
 }
@@ -276,6 +279,7 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, int64_t fromP
     curl_easy_setopt(m_pCurl, CURLOPT_BUFFERSIZE, kSegmentBufferSize);
     CURLcode res = TlsPolicy::Apply(m_pCurl);
     if (res == CURLE_OK) res = curl_easy_perform(m_pCurl);
+    TlsPolicy::LogIfRefused(m_pCurl, res);
     // Bytes received before the end of the transfer (also one that failed) go into the file, as
     // they would have one piece at a time. A block cut short ends the request as a refused
     // piece does: with a write error.

@@ -91,6 +91,7 @@ CURLcode PostMultipartForm(CURL* handle, const std::string& url, const std::vect
             curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
         }
         result = curl_easy_perform(handle);
+        TlsPolicy::LogIfRefused(handle, result);
         curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     }
     // The handle keeps pointers to the form and the header list until it is reset.

@@ -25,6 +25,14 @@ inline std::wstring SourcePath(const std::string& relative) {
     return WinePath(std::string(ORBALA_SOURCE_DIR) + "/" + relative);
 }
 
+#ifdef ORBALA_GENERATED_DIR
+// A file the build generated (the deployment's header, the skin's product configuration as
+// setup.exe carries it: "skin/configure/configure.xml"), seen from Wine.
+inline std::wstring GeneratedPath(const std::string& relative) {
+    return WinePath(std::string(ORBALA_GENERATED_DIR) + "/" + relative);
+}
+#endif
+
 inline void WriteText(const std::wstring& path, const std::string& text) {
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD n = 0;

@@ -152,7 +152,9 @@ bool DecodeFrames(const void* data, size_t size, std::vector<std::unique_ptr<TIm
     {
         Gdiplus::Bitmap bitmap(stream);
         if (bitmap.GetLastStatus() == Gdiplus::Ok) {
-            GUID dimension = Gdiplus::FrameDimensionTime;
+            // The frame dimension of animated images, spelled out: gdiplus.dll is delay-loaded, and the
+            // import library's data constant does not come along with it.
+            GUID dimension = {0x6aedbd6d, 0x3fb5, 0x418a, {0x83, 0xa6, 0x7f, 0x45, 0x22, 0x9d, 0xc8, 0x72}};
             UINT count = bitmap.GetFrameCount(&dimension);
             if (count == 0) count = 1;
             std::vector<int> frameDelays;

@@ -5,7 +5,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
+#include <thread>
 
 #include "ReportSDK/CManagement.h"
 #include "ReportSDK/CNetworkCommunicate.h"
@@ -40,6 +42,18 @@ std::vector<Json::Value> Clean(const std::string& path) {
     return out;
 }
 
+// How often each funnel event (by its action) reached the collector, a status fault aside: a
+// request the services answered late still reached them.
+std::map<std::string, int> FunnelArrivals() {
+    std::map<std::string, int> count;
+    for (const Json::Value& r : LocalServices::Requests("/collector")) {
+        bool refused = false;
+        for (const Json::Value& f : r["faults"]) refused = refused || f.asString() == "status";
+        if (!refused) ++count[test_support::ParseJson(r["body"].asString())["actions"]["event_action"].asString()];
+    }
+    return count;
+}
+
 bool WaitFor(const std::function<bool()>& done, DWORD ms) {
     ULONGLONG start = GetTickCount64();
     while (!done()) {
@@ -49,7 +63,7 @@ bool WaitFor(const std::function<bool()>& done, DWORD ms) {
     return true;
 }
 
-// A started SDK in a temporary folder whose test switch file points both endpoints at the
+// A started SDK in a temporary folder, its test switch on and both endpoints pointed at the
 // local services; short pauses keep the retries quick.
 class ReportCollector : public ::testing::Test {
 protected:
@@ -57,20 +71,28 @@ protected:
         ASSERT_TRUE(LocalServices::Available());
         ASSERT_TRUE(LocalServices::Reset());
         CreateDirectoryW(appData.c_str(), nullptr);
-        std::string base = LocalServices::BaseUrl(true);
-        test_support::WriteText(dir.File(L"test.wk"), "[Configs]\r\nTestEnv=1\r\nCollectorUrl=" + base + "\r\nGa4Url=" + base + "\r\n");
+        test_support::WriteText(dir.File(L"test.wk"), "[Configs]\r\nTestEnv=1\r\n");
+    }
+    // A management object of this folder, pointed at the services (one per process).
+    std::unique_ptr<CManagement> Management() {
+        std::unique_ptr<CManagement> made(new CManagement(exe, appData));
+        made->SetTestEndpoints(LocalServices::BaseUrl(true), LocalServices::BaseUrl(true));
+        return made;
     }
     void Start() {
-        m.reset(new CManagement(exe, appData));
+        m = Management();
         n.reset(new CNetworkCommunicate(*m, timing));
         WebLog::Start(*m, *n, 2, 3086, 3086, "", "", "Orbala Lumeno", "2.1.0", "");
         m->SetCommonParams(486, 0, "en", "1.0.0.1");
     }
     std::string Log() { return test_support::ReadFile(m->LogPath()); }
+    // What is filed: the queue file with its journal applied.
     std::vector<std::string> FiledKeys() {
         std::vector<std::string> keys;
-        Json::Value doc = test_support::ParseJson(test_support::ReadFile(m->QueueFilePath()));
-        for (const Json::Value& e : doc["send_item"]) keys.push_back(e["task_guid"].asString());
+        CQueueFile file(m ? m->QueueFilePath() : Management()->QueueFilePathFor(3086));
+        std::vector<CQueueFile::Entry> entries;
+        EXPECT_TRUE(file.ReadEntries(entries));
+        for (const CQueueFile::Entry& e : entries) keys.push_back(e.key);
         return keys;
     }
 
@@ -122,7 +144,7 @@ TEST_F(ReportCollector, Status201IsLoggedAndTriedAgain) {
     ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/collector","status":201,"times":1})"));
     EXPECT_EQ(WebLog::ReportEventWith(*m, *n, Body("Cat", "Act"), true), 0);
     EXPECT_EQ(LocalServices::Requests("/collector").size(), 2u);
-    EXPECT_NE(Log().find("] PostDataError: 0, No error, 201\n"), std::string::npos) << Log();
+    EXPECT_NE(Log().find("] PostDataError: 0, No error, 201\r\n"), std::string::npos) << Log();
     EXPECT_TRUE(FiledKeys().empty());
 }
 
@@ -168,23 +190,24 @@ TEST_F(ReportCollector, CollectorDownFor200EventsThenUp) {
 }
 
 TEST_F(ReportCollector, EventsOfEarlierRunsAreLoadedAndDelivered) {
-    // A queue file left by an earlier run: two funnel events, one GA4 event, one entry too short
-    // to be sent and one already delivered.
+    // A queue file left by an earlier run a minute ago: two funnel events, one GA4 event, one
+    // entry too short to be sent and one already delivered.
+    const int64_t t0 = ReportFormat::LocalClockMillis() - 60000;
     {
         CManagement earlier(exe, appData);
         earlier.Init(2, 3086, 3086, "", "", "Orbala Lumeno", "2.1.0", "");
         CQueueFile file(earlier.QueueFilePath());
         std::string key, content;
-        ASSERT_EQ(earlier.WrapEvent(Body("Cat", "Earlier1"), 1700000000001, key, content), 0);
+        ASSERT_EQ(earlier.WrapEvent(Body("Cat", "Earlier1"), t0 + 1, key, content), 0);
         file.Update(key, content, 0);
-        ASSERT_EQ(earlier.WrapEvent(Body("Cat", "Earlier2"), 1700000000002, key, content), 0);
+        ASSERT_EQ(earlier.WrapEvent(Body("Cat", "Earlier2"), t0 + 2, key, content), 0);
         file.Update(key, content, 0);
-        earlier.WrapGa4(kGa4Query, 1700000000003, key, content);
+        earlier.WrapGa4(kGa4Query, t0 + 3, key, content);
         file.Update(key, content, 0);
         file.Update("short", "short", 0);
         Json::Value doc = test_support::ParseJson(test_support::ReadFile(earlier.QueueFilePath()));
         Json::Value done(Json::objectValue);
-        done["task_guid"] = "2::1700000000004::Cat::Done";
+        done["task_guid"] = "2::" + std::to_string(t0 + 4) + "::Cat::Done";
         done["task_status"] = 2;
         done["task_content"] = "{\"source_type\":\"downloader\",\"cross_end_id\":\"\"}";
         doc["send_item"].append(done);
@@ -192,13 +215,13 @@ TEST_F(ReportCollector, EventsOfEarlierRunsAreLoadedAndDelivered) {
         test_support::WriteText(earlier.QueueFilePath(), doc.toStyledString());
     }
     Start();
-    EXPECT_NE(Log().find("] Read history: 4/5\n"), std::string::npos) << Log();
+    EXPECT_NE(Log().find("] Read history: 4/5\r\n"), std::string::npos) << Log();
     ASSERT_TRUE(WaitFor([&] { return n->Idle(); }, 20000));
-    EXPECT_EQ(FiledKeys(), (std::vector<std::string>{"short", "2::1700000000004::Cat::Done"}));
+    EXPECT_EQ(FiledKeys(), (std::vector<std::string>{"short", "2::" + std::to_string(t0 + 4) + "::Cat::Done"}));
     std::vector<Json::Value> funnel = Clean("/collector");
     ASSERT_EQ(funnel.size(), 2u);
     EXPECT_EQ(test_support::ParseJson(funnel[0]["body"].asString())["actions"]["event_action"].asString(), "Earlier1");
-    EXPECT_EQ(test_support::ParseJson(funnel[0]["body"].asString())["ts"].asInt64(), 1700000000001);
+    EXPECT_EQ(test_support::ParseJson(funnel[0]["body"].asString())["ts"].asInt64(), t0 + 1);
     EXPECT_EQ(Clean("/g/collect").size(), 1u);
 }
 
@@ -230,4 +253,154 @@ TEST_F(ReportCollector, ProxyFromTheFileBesideTheExecutable) {
     EXPECT_NE(Log().find("] PostDataError: 7, "), std::string::npos) << Log();
     test_support::WriteText(dir.File(L"proxy.txt"), "\r\n127.0.0.1:1\r\n");  // an empty first line: no proxy
     EXPECT_EQ(transport.PostDataError(m->CollectorAddress(), "{}"), 200);
+}
+
+// ---- One delivering process per queue file ---------------------------------------------------
+
+TEST_F(ReportCollector, NewRunDuringADeliveryCopySendsNothingTwice) {
+    // What the ending run left: twelve events.
+    const int64_t t0 = ReportFormat::LocalClockMillis() - 60000;
+    std::set<std::string> expected;
+    std::unique_ptr<CManagement> copyM = Management();
+    copyM->Init(2, 3086, 3086, "", "", "Orbala Lumeno", "2.1.0", "");
+    {
+        CQueueFile file(copyM->QueueFilePath());
+        std::string key, content;
+        for (int i = 0; i < 12; ++i) {
+            ASSERT_EQ(copyM->WrapEvent(Body("Cat", "Left" + std::to_string(i)), t0 + i, key, content), 0);
+            ASSERT_TRUE(file.Update(key, content, 0));
+            expected.insert("Left" + std::to_string(i));
+        }
+    }
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/collector","delay_ms":150})"));
+    // The "-sendrestlogs" copy takes the queue and delivers it.
+    CNetworkCommunicate copyN(*copyM, timing);
+    WebLog::Start(*copyM, copyN, 2, 3086, 3086, "", "", "Orbala Lumeno", "2.1.0", "");
+    ASSERT_TRUE(copyN.Delivering());
+    CNetworkCommunicate::SendRestLimits limits;
+    limits.pollMs = 50;
+    limits.takeOverMs = 5000;
+    std::thread copy([&] { WebLog::SendRest(*copyM, copyN, limits); });
+
+    // A new run starts meanwhile: it files its events and leaves the queue to the copy.
+    Sleep(300);
+    Start();
+    EXPECT_FALSE(n->Delivering());
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(WebLog::ReportEventWith(*m, *n, Body("Cat", "Live" + std::to_string(i)), false), 0);
+        expected.insert("Live" + std::to_string(i));
+    }
+    EXPECT_EQ(WebLog::ReportEventWith(*m, *n, Body("Cat", "Waited"), true), kReportDeliveryFailed)
+        << "filed: the process that delivers the queue sends it";
+    expected.insert("Waited");
+    copy.join();
+
+    // Once the copy has let the queue go, the new run takes it and delivers what is left.
+    ASSERT_TRUE(WaitFor([&] { return n->Delivering() && n->Idle() && FiledKeys().empty(); }, 60000)) << Log();
+    std::map<std::string, int> arrivals = FunnelArrivals();
+    for (const std::string& action : expected) EXPECT_EQ(arrivals[action], 1) << action;
+    EXPECT_EQ(arrivals.size(), expected.size());
+}
+
+TEST_F(ReportCollector, EndingRunLetsItsQueueGoToTheCopy) {
+    Start();
+    ASSERT_TRUE(n->Delivering());
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/collector","delay_ms":300})"));
+    std::set<std::string> expected;
+    for (int i = 0; i < 8; ++i) {
+        ASSERT_EQ(WebLog::ReportEventWith(*m, *n, Body("Cat", "E" + std::to_string(i)), false), 0);
+        expected.insert("E" + std::to_string(i));
+    }
+    Sleep(500);  // the sending thread is at work
+    // The report object ends; the copy it starts takes the queue over once this run let it go.
+    n->MarkEnded();
+    std::unique_ptr<CManagement> copyM = Management();
+    CNetworkCommunicate copyN(*copyM, timing);
+    WebLog::Start(*copyM, copyN, 2, 3086, 3086, "", "", "Orbala Lumeno", "2.1.0", "");
+    CNetworkCommunicate::SendRestLimits limits;
+    limits.pollMs = 50;
+    limits.takeOverMs = 10000;
+    EXPECT_TRUE(WebLog::SendRest(*copyM, copyN, limits)) << test_support::ReadFile(copyM->LogPath());
+    EXPECT_TRUE(n->WaitStopped(1000));
+    EXPECT_TRUE(FiledKeys().empty());
+    std::map<std::string, int> arrivals = FunnelArrivals();
+    for (const std::string& action : expected) EXPECT_EQ(arrivals[action], 1) << action;
+    EXPECT_EQ(arrivals.size(), expected.size());
+    // An offer after the end is filed for the next start, not sent from here.
+    EXPECT_EQ(WebLog::ReportEventWith(*m, *n, Body("Cat", "After"), true), kReportDeliveryFailed);
+    EXPECT_EQ(FiledKeys().size(), 1u);
+}
+
+TEST_F(ReportCollector, CopyThatCannotTakeTheQueueLeavesItAlone) {
+    Start();  // a run that delivers the queue, and keeps it
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/collector","status":503})"));
+    ASSERT_EQ(WebLog::ReportEventWith(*m, *n, Body("Cat", "Mine"), false), 0);
+    std::unique_ptr<CManagement> copyM = Management();
+    CNetworkCommunicate copyN(*copyM, timing);
+    WebLog::Start(*copyM, copyN, 2, 3086, 3086, "", "", "Orbala Lumeno", "2.1.0", "");
+    EXPECT_FALSE(copyN.Delivering());
+    CNetworkCommunicate::SendRestLimits limits;
+    limits.pollMs = 50;
+    limits.takeOverMs = 300;
+    EXPECT_FALSE(WebLog::SendRest(*copyM, copyN, limits));
+    // (Both write the same SDK log: one product, one day.)
+    EXPECT_NE(Log().find("] Send rest logs, the queue is delivered by another process\r\n"), std::string::npos) << Log();
+    EXPECT_EQ(Log().find("] Read history: 1/1"), std::string::npos) << "the copy never loaded the queue";
+    EXPECT_TRUE(copyN.WaitStopped(1000));
+    EXPECT_EQ(FiledKeys().size(), 1u);
+    EXPECT_TRUE(n->Delivering());
+}
+
+// ---- What the queue file says is never where a request goes --------------------------------
+
+TEST_F(ReportCollector, EditedGa4EntryIsSentOnlyToTheConfiguredEndpoint) {
+    // A queue file whose GA4 entries were edited: one points at the services' other listener,
+    // one at a local file, one has a query that is no encoded query.
+    const int64_t t0 = ReportFormat::LocalClockMillis() - 60000;
+    std::string query = "&tid=G-Q3RT8KW2ZN&ep.qv_category=Other&ep.qv_action=Edited&en=Edited";
+    {
+        std::unique_ptr<CManagement> earlier = Management();
+        earlier->Init(2, 3086, 3086, "", "", "Orbala Lumeno", "2.1.0", "");
+        CQueueFile file(earlier->QueueFilePath());
+        std::string key = "1::" + std::to_string(t0) + "::Other::Edited";
+        ASSERT_TRUE(file.Update(key, LocalServices::BaseUrl(false) + "/g/collect?v=2&cid=ABC" + query, 0));
+        ASSERT_TRUE(file.Update("1::" + std::to_string(t0 + 1) + "::Other::File",
+                                "file:///C:/windows/win.ini?/g/collect?v=2&cid=A&tid=x&en=y#", 0));
+        ASSERT_TRUE(file.Update("1::" + std::to_string(t0 + 2) + "::Other::Host",
+                                "https://127.0.0.1/g/collect?v=2&cid=A&tid=x&en=y@evil.example/", 0));
+    }
+    Start();
+    ASSERT_TRUE(WaitFor([&] { return n->Idle(); }, 20000));
+    std::vector<Json::Value> requests = LocalServices::Requests("/g/collect");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]["listener"].asString(), "https") << "the configured endpoint, not the filed one";
+    EXPECT_EQ(requests[0]["query"].asString(), "v=2&cid=ABC" + query);
+    EXPECT_TRUE(LocalServices::Requests("/").size() == 1u) << "nothing else was asked for";
+    EXPECT_TRUE(FiledKeys().empty()) << "entries with no collection query are dropped";
+    EXPECT_NE(Log().find("] Filed task of unknown kind dropped: 1::" + std::to_string(t0 + 1) + "::Other::File\r\n"),
+              std::string::npos)
+        << Log();
+}
+
+// ---- Ending never waits for the network ------------------------------------------------------
+
+TEST_F(ReportCollector, EndingDuringAWaitingSendReturnsInTime) {
+    Start();
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/collector","delay_ms":30000})"));
+    int32_t result = 1;
+    ULONGLONG returned = 0;
+    std::thread waiting([&] {
+        result = WebLog::ReportEventWith(*m, *n, Body("Cat", "Waiting"), true);
+        returned = GetTickCount64();
+    });
+    ASSERT_TRUE(WaitFor([&] { return LocalServices::Requests("/collector").size() == 1; }, 10000));
+    ULONGLONG ended = GetTickCount64();
+    n->MarkEnded();
+    waiting.join();
+    EXPECT_EQ(result, kReportDeliveryFailed);
+    // The request was held for 30 seconds; the caller got its answer within the grace time and
+    // the library's reaction time.
+    EXPECT_LT(returned - ended, ULONGLONG(CNetworkCommunicate::kEndGraceMs + 3000));
+    EXPECT_TRUE(n->WaitStopped(10000));
+    EXPECT_EQ(FiledKeys().size(), 1u) << "kept for the copy";
 }

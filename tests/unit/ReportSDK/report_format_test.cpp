@@ -174,6 +174,27 @@ TEST(ReportKeys, FunnelAndGa4Keys) {
     EXPECT_EQ(Ga4ClientId("1A2B", "00:11:22:AA:BB:CC"), "1A2B001122AABBCC");
 }
 
+TEST(ReportKeys, FiledGa4TaskGivesOnlyItsQuery) {
+    // Whatever stands in front of the collection path, only what follows it is taken, and only
+    // when it is a client id and an encoded query.
+    const std::pair<std::string, std::string> cases[] = {
+        {"https://h:1/g/collect?v=2&cid=1A2B0011&tid=G&en=x%20y", "1A2B0011&tid=G&en=x%20y"},
+        {"http://elsewhere.example:8080/g/collect?v=2&cid=1A&tid=G&en=x", "1A&tid=G&en=x"},
+        {"/g/collect?v=2&cid=&tid=G&en=x", "&tid=G&en=x"},
+        {"https://h/g/collect?v=2&cid=1&tid=G&en=x#frag", ""},
+        {"https://h/g/collect?v=2&cid=1&tid=G&en=x@evil/", ""},
+        {"https://h/g/collect?v=2&cid=1&tid=G&en=x\r\nHost: evil", ""},
+        {"https://h/g/collect?v=2&cid=1&tid=G&en=x%2", ""},
+        {"https://h/g/collect?v=2&cid=1&tid=G&en=x%zz", ""},
+        {"https://h/collect?v=2&cid=1&tid=G&en=x", ""},
+        {"file:///C:/x.ini", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Ga4FiledQuery(c.first), c.second) << c.first;
+    // What the SDK files for a query is always taken whole.
+    std::string encoded = PercentEncodeQuery("&tid=G-Q3RT8KW2ZN&ep.qv_category=Page View&en=a/b?c#d");
+    EXPECT_EQ(Ga4FiledQuery(Ga4Address("https://h:1", "1A2B001122334455", encoded)), "1A2B001122334455" + encoded);
+}
+
 TEST(ReportKeys, PercentEncoding) {
     const std::pair<std::string, std::string> cases[] = {
         {"AZaz09!&'()*-.=_~", "AZaz09!&'()*-.=_~"},

@@ -167,7 +167,8 @@ TEST_F(AnalyticsTest, ToolKitFunnelAndKitFlag) {
 TEST_F(AnalyticsTest, FunnelBodyForms) {
     CSingleUserLog log(&report, TestIdentity(), nullptr);
     Start(log);
-    log.AddUserLog_funnel("", "", 5, "Cat", "Act", "Lab", true, false);
+    // From a worker thread, bWait reaches the report object as it is.
+    std::thread([&log] { log.AddUserLog_funnel("", "", 5, "Cat", "Act", "Lab", true, false); }).join();
     Json::Value body = Parse(Events().back().text);
     EXPECT_TRUE(Events().back().bWait);
     EXPECT_EQ(body["actions"]["event_type"].asString(), "event");
@@ -194,20 +195,43 @@ TEST_F(AnalyticsTest, FunnelBodyForms) {
     EXPECT_EQ(actions.size(), 4u);
 }
 
-TEST_F(AnalyticsTest, RetriesThreeTimesThenGivesTheLastResult) {
+TEST_F(AnalyticsTest, OneOfferWhateverTheResult) {
     CSingleUserLog log(&report, TestIdentity(), nullptr);
     Start(log);
-    report.Script({-2, 0});
-    EXPECT_EQ(log.AddUserLogEvent("Download", "Start", "", true), 0);
-    EXPECT_EQ(Events().size(), 2u);
+    // After each result the event is either filed (-2, -4: offered again it would be filed and
+    // sent once more under a new key) or would only be refused again (-1, -3, the checks).
+    const int32_t results[] = {kReportDeliveryFailed, kReportNotFiled, kReportFlood, kReportUnknownKind,
+                               kReportShortRnclid, kReportNoSessionId};
+    for (int32_t result : results) {
+        size_t before = Events().size();
+        report.Script({result, 0, 0});
+        std::thread([&] { EXPECT_EQ(log.AddUserLogEvent("Download", "Start", "", true), result); }).join();
+        EXPECT_EQ(Events().size(), before + 1) << result;
+        report.Script({result, 0, 0});
+        EXPECT_EQ(log.AddUserLog_funnelExPair("Download", "Start", "k", "v", false, false), result);
+        EXPECT_EQ(Events().size(), before + 2) << result;
+    }
+}
 
-    report.Script({-1, -1, -1});
-    EXPECT_EQ(log.AddUserLogEvent("Download", "Start", "", false), -1);
-    EXPECT_EQ(Events().size(), 5u);
+TEST_F(AnalyticsTest, TheWindowThreadNeverWaitsForADelivery) {
+    CSingleUserLog log(&report, TestIdentity(), nullptr);
+    Start(log);  // the thread of InitReport runs the window
+    log.AddUserLogEvent("Other", "FlowError", "DL012", true);
+    auto events = Events();
+    ASSERT_EQ(events.size(), 4u);
+    for (const auto& e : events) EXPECT_FALSE(e.bWait) << e.slot << ": queued, not waited for";
+    std::thread([&log] { log.AddUserLogEvent("Other", "FlowError", "DL012", true); }).join();
+    events = Events();
+    ASSERT_EQ(events.size(), 7u);
+    for (size_t i = 4; i < events.size(); ++i) EXPECT_TRUE(events[i].bWait) << events[i].slot << ": a worker waits";
+}
 
-    report.Script({-95, -95, -95});
-    EXPECT_EQ(log.AddUserLog_funnelExPair("Download", "Start", "k", "v", false, false), -95);
-    EXPECT_EQ(Events().size(), 8u);
+TEST_F(AnalyticsTest, TooLongEventHasItsOwnResult) {
+    CSingleUserLog log(&report, TestIdentity(), nullptr);
+    Start(log);
+    EXPECT_EQ(log.AddUserLogEvent("Download", "Start", std::string(4000, 'x'), false), CSingleUserLog::kEventTooLong);
+    EXPECT_TRUE(Events().empty());
+    EXPECT_NE(CSingleUserLog::kEventTooLong, CSingleUserLog::kNoReportObject);
 }
 
 TEST_F(AnalyticsTest, NoReportObjectOrAutoRunSendsNothing) {
@@ -249,6 +273,45 @@ TEST_F(AnalyticsTest, SimultaneousFlowErrorsNeitherSkipNorRepeatSteps) {
     ASSERT_EQ(steps.size(), 100u);
     int expected = 1;
     for (int s : steps) EXPECT_EQ(s, expected++);
+}
+
+TEST_F(AnalyticsTest, NoLogFolderNoDayMarker) {
+    EXPECT_EQ(CSingleUserLog::DayMarkerPathIn(L""), L"") << "not \\galog.json, the root of the current drive";
+    EXPECT_EQ(CSingleUserLog::DayMarkerPathIn(L"C:\\a\\logs\\Setup"), L"C:\\a\\logs\\Setup\\galog.json");
+
+    // A run without a log folder (no base name) leaves the current drive's root alone and
+    // counts as the first start of the day.
+    test_support::TempDir dir;
+    wchar_t old[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, old);
+    ASSERT_TRUE(SetCurrentDirectoryW(dir.path().c_str()));
+    std::wstring rootMarker = dir.path().substr(0, 3) + L"galog.json";
+    bool existed = GetFileAttributesW(rootMarker.c_str()) != INVALID_FILE_ATTRIBUTES;
+    std::string before = test_support::ReadFile(rootMarker);
+    {
+        CSingleUserLog log(&report, TestIdentity(), nullptr);
+        Start(log);
+        log.AddUserLog_funnelExPair("Download", "Start", "k", "v", false, false);
+        EXPECT_EQ(Parse(Events().back().text)["is_new"].asInt(), 1);
+    }
+    SetCurrentDirectoryW(old);
+    EXPECT_EQ(GetFileAttributesW(rootMarker.c_str()) != INVALID_FILE_ATTRIBUTES, existed);
+    EXPECT_EQ(test_support::ReadFile(rootMarker), before);
+}
+
+TEST(AnalyticsLogFiles, OldProgramLogsOfTheInstaller) {
+    const std::vector<std::wstring> names = {
+        L"Lumeno_20240103120000000.log", L"Lumeno_20240101120000000.log", L"Lumeno_20240102120000000.log",
+        L"Lumeno_Setup_20240101120000.log",    // the product installer's own log
+        L"Lumeno_20240101120000000.log.dmp",   // a crash dump
+        L"Other_20240101120000000.log",        // another installer's
+        L"Lumeno_2024010112000000x.log", L"galog.json",
+    };
+    EXPECT_EQ(CSingleUserLog::OldProgramLogs(names, L"Lumeno", 2), std::vector<std::wstring>{L"Lumeno_20240101120000000.log"});
+    EXPECT_EQ(CSingleUserLog::OldProgramLogs(names, L"Lumeno", 0),
+              (std::vector<std::wstring>{L"Lumeno_20240101120000000.log", L"Lumeno_20240102120000000.log",
+                                         L"Lumeno_20240103120000000.log"}));
+    EXPECT_TRUE(CSingleUserLog::OldProgramLogs(names, L"Lumeno", 3).empty());
 }
 
 TEST_F(AnalyticsTest, EndedReportObjectIsNeverReachedAgain) {

@@ -33,3 +33,13 @@ TEST(ExceptionReport, EndpointFollowsTheTestSwitch) {
     EXPECT_EQ(test.substr(test.size() - 19), "/api/exception/send");
     EXPECT_EQ(production.substr(production.size() - 19), "/api/exception/send");
 }
+
+TEST(FlowErrorCodes, DownloadResults) {
+    // EnumErrorCode of a download attempt to its flow error code; 1 is a finished download.
+    const std::pair<int32_t, const char*> cases[] = {
+        {1, ""},       {6, "DL012"},  {7, "DL027"},  {8, "DL028"},  {9, "DL010"},  {10, "DL011"},
+        {11, "DL029"}, {12, "DL030"}, {13, "DL022"}, {15, "DL031"}, {14, "DL017"}, {0, "DL017"},
+        {2, "DL017"},  {-1, "DL017"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FlowError::CodeForDownloadResult(c.first), c.second) << c.first;
+}

@@ -11,6 +11,7 @@
 #include "DuiLib/Core/UIManager.h"
 #include "DuiLib/Core/UIMarkup.h"
 #include "base/TextCodec.h"
+#include "deployment_values.h"
 #include "support/test_support.h"
 
 namespace {
@@ -55,7 +56,8 @@ TEST(Configure, ConstructorDefaults) {
 }
 
 TEST(Configure, ShippedFileLoadsWithItsValues) {
-    Labels labels(test_support::ReadFile(test_support::SourcePath("skin/configure/configure.xml")));
+    // The product configuration as setup.exe carries it, with the deployment's addresses.
+    Labels labels(test_support::ReadFile(test_support::GeneratedPath("skin/configure/configure.xml")));
     CConfigure c(0, 0, 0);
     EXPECT_EQ(c.loadFromConfigureXml(&labels.pm, false), 1);
     EXPECT_EQ(c.m_loadState, 1) << "a normal load keeps the record unloaded";
@@ -69,7 +71,8 @@ TEST(Configure, ShippedFileLoadsWithItsValues) {
     EXPECT_EQ(c.m_installTimeout, 600);
     EXPECT_EQ(c.m_downloaderType, 1);
     EXPECT_EQ(c.m_fileSize, 0);
-    EXPECT_FALSE(c.m_downloadUrl.empty());
+    EXPECT_EQ(c.m_downloadUrl, Deployment::DOWNLOAD_BASE_URL() + L"OrbalaLumeno_Setup.exe");
+    EXPECT_EQ(c.m_extraDownloadUrl, c.m_downloadUrl);
     EXPECT_TRUE(c.m_remotePaths.empty()) << "only the fall-back load fills the remote paths";
 }
 
