@@ -430,7 +430,7 @@ void CDownloadTaskManager::saveTaskToFile(const std::function<bool()>& flushPack
     doc.InsertEndChild(root);
     addChild(doc, root, "TasksCount", int64_t(TasksCount));
     addChild(doc, root, "ContentLength", ContentLength);
-    addChild(doc, root, "DownloadTime", DownloadTime);
+    addChild(doc, root, "DownloadTime", DownloadTime.load());
     // The validator of the file the segments belong to, when the server names one.
     const std::string validator = m_allTasks.empty() ? std::string() : m_allTasks.front()->Validator;
     if (!validator.empty()) addChild(doc, root, "Validator", validator);

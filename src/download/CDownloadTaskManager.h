@@ -1,6 +1,7 @@
 #pragma once
 // The segments of one download attempt: the size probe, the cut into segments, the resume from
 // the task file beside the download, and the task file itself.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -71,7 +72,9 @@ public:
     int64_t sliceSize() const { return m_sliceSize; }
 
     int64_t ContentLength = 0;  // length of the remote file, 0 = unknown
-    int64_t DownloadTime = 0;   // milliseconds of downloading over all attempts
+    // Milliseconds of downloading over all attempts: added to by the driver while a save may
+    // read it on another thread.
+    std::atomic<int64_t> DownloadTime{0};
 
 private:
     // Up to `tries` probes with 100 ms between failed ones; collects "Success"/"error:%d".

@@ -24,7 +24,7 @@ public:
 
     TransferSegment* getSegment() const override { return getTask(); }
     size_t writeAt(int64_t pos, const char* data, size_t n) override {
-        return m_package ? m_package->writeAt(pos, data, n) : 0;
+        return m_package ? m_package->writeAt(m_writerSlot, pos, data, n) : 0;
     }
     bool stopRequested() const override { return m_stop && m_stop->load(); }
     CLibcurlTool& getCurlTool() { return *m_pCurlTool; }
@@ -32,5 +32,6 @@ public:
 protected:
     PackageFile* m_package = nullptr;
     const std::atomic<bool>* m_stop = nullptr;
+    int m_writerSlot = -1;  // this worker's own handle of the package
     std::unique_ptr<CLibcurlTool> m_pCurlTool;
 };

@@ -3,6 +3,7 @@
 #include <process.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "easylogging++.h"
 
@@ -90,6 +91,7 @@ EnumErrorCode CDownloader::downloadInit(const std::string& tag, int verbose) {
 void CDownloader::setRunState(int32_t state) {
     if (state == RunStop) m_threadManager.requestStop();
     m_runState.store(state);
+    if (m_threadManager.taskDoneEvent()) SetEvent(m_threadManager.taskDoneEvent());  // the driver sees it now
 }
 
 bool CDownloader::waitDriver(DWORD milliseconds) {
@@ -138,7 +140,7 @@ void CDownloader::updateStatistics() {
     next.downloaded = downloaded;
     const int64_t length = m_taskManager.ContentLength;
     next.percent = length > 0 ? static_cast<int64_t>(static_cast<double>(downloaded) / length * 10000) / 100.0 : 0;
-    next.downloadTime = m_taskManager.DownloadTime;
+    next.downloadTime = m_taskManager.DownloadTime.load();
     next.requestTimes = requestTimes;
     m_statistics = next;
 }
@@ -192,11 +194,52 @@ void CDownloader::releaseDueRetries() {
     }
 }
 
+DWORD CDownloader::nextPassWait() const {
+    // Up to kPassMs between passes (statistics, the save mark and the owner's stop are seen at
+    // that pace at least), sooner when a failed segment is due again; a finishing worker wakes
+    // the driver at once.
+    DWORD wait = kPassMs;
+    const DWORD now = GetTickCount();
+    for (const Retry& r : m_retries) {
+        const int32_t left = static_cast<int32_t>(r.due - now);
+        if (left <= 0) return 0;
+        if (static_cast<DWORD>(left) < wait) wait = static_cast<DWORD>(left);
+    }
+    return wait;
+}
+
+void CDownloader::waitPass(DWORD milliseconds) {
+    HANDLE done = m_threadManager.taskDoneEvent();
+    if (done) WaitForSingleObject(done, milliseconds);
+    else Sleep(milliseconds ? 1 : 0);
+}
+
+void CDownloader::saverLoop() {
+    std::unique_lock<std::mutex> lock(m_saveRequestLock);
+    for (;;) {
+        m_saveWake.wait(lock, [this] { return m_saveRequested || m_saverStop; });
+        if (!m_saveRequested) return;
+        m_saveRequested = false;
+        lock.unlock();
+        saveTaskToFile();
+        lock.lock();
+    }
+}
+
+void CDownloader::requestSave() {
+    std::lock_guard<std::mutex> lock(m_saveRequestLock);
+    m_saveRequested = true;
+    m_saveWake.notify_one();
+}
+
 unsigned CDownloader::downloaderThread() {
     double saveMark = 0;
     std::vector<CThread*> recycled;
     DWORD stopSeen = 0;
     bool stopping = false;
+    // The saves of the tenths of progress flush the package, which can take a while: a thread
+    // of their own does them, so the driver goes on handing out segments meanwhile.
+    std::thread saver([this] { saverLoop(); });
     for (;;) {
         const int32_t state = m_runState.load();
         if (state == RunStop) {
@@ -213,40 +256,47 @@ unsigned CDownloader::downloaderThread() {
             }
             m_threadManager.recycleThreads();
             updateStatistics();
-            // Running transfers were told to end; wait for them without spinning a processor.
-            Sleep(1);
+            // Running transfers were told to end; each that ends wakes the driver.
+            waitPass(kPassMs);
             continue;
         }
         if (state == RunCreated) {
-            Sleep(1);
+            waitPass(kPassMs);
             continue;
         }
         if (state != RunRunning) continue;
 
         if (getStatistics().percent / 10 > saveMark) {
             saveMark += 1;
-            saveTaskToFile();
+            requestSave();
         }
+        // Workers that went idle first, so the pass that sees the last segment end also sees
+        // the download complete.
+        recycled.clear();
+        m_threadManager.recycleThreads(&recycled);
+        requeueFailed(recycled);
         const auto& taken = m_taskManager.takenTasks();
         const bool allComplete = std::all_of(taken.begin(), taken.end(),
                                              [](CTask* t) { return t->TaskStatus.load() == TaskComplete; });
         if (m_taskManager.todoTasks().empty() && allComplete && m_threadManager.busyThreads().empty() &&
             m_retries.empty()) {
             m_runState.store(RunStop);
-            Sleep(100);
             LOG(INFO) << " Download will stop";
             continue;
         }
         m_dispatched.store(true);
-        recycled.clear();
-        m_threadManager.recycleThreads(&recycled);
-        requeueFailed(recycled);
         releaseDueRetries();
         updateStatistics();
         while (!m_taskManager.todoTasks().empty() && !m_threadManager.freeThreads().empty())
             m_threadManager.giveTaskToAThreadTodo(m_taskManager.getTask());
-        Sleep(1);
+        waitPass(nextPassWait());
     }
+    {
+        std::lock_guard<std::mutex> lock(m_saveRequestLock);
+        m_saverStop = true;
+        m_saveWake.notify_one();
+    }
+    saver.join();
 
     const auto& all = m_taskManager.allTasks();
     if (std::any_of(all.begin(), all.end(), [](const std::unique_ptr<CTask>& t) { return t->TaskStatus.load() != TaskComplete; })) {

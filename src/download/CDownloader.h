@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -71,6 +72,8 @@ public:
     CDownloadTaskManager& taskManager() { return m_taskManager; }
     CDownloadThreadManager& threadManager() { return m_threadManager; }
 
+    // Longest pause of the driver between passes.
+    static constexpr DWORD kPassMs = 50;
     // How long a stopping driver waits for its busy workers before it stops the pool anyway.
     static constexpr DWORD kStopWaitMs = 30000;
     // Pause before a failed segment is asked for again in the same attempt.
@@ -82,6 +85,11 @@ private:
     static unsigned __stdcall driverEntry(void* self);
     unsigned downloaderThread();
     void saveTaskToFile();
+    // The periodic saves, on a thread of their own.
+    void saverLoop();
+    void requestSave();
+    DWORD nextPassWait() const;
+    void waitPass(DWORD milliseconds);
     // Failed segments whose worker is done: asked for again after a pause.
     void requeueFailed(const std::vector<CThread*>& recycled);
     void releaseDueRetries();
@@ -94,6 +102,10 @@ private:
     std::atomic<bool> m_abandoned{false};
     std::atomic<bool> m_prepared{false};  // downloadInit succeeded: the task file may be written
     std::mutex m_saveLock;                // a save and abandon() never overlap
+    std::mutex m_saveRequestLock;         // the saver's request flags
+    std::condition_variable m_saveWake;
+    bool m_saveRequested = false;
+    bool m_saverStop = false;
     mutable std::mutex m_statisticsLock;  // the owner reads the record while the driver writes it
     DownloadStatistics m_statistics;
     CDownloadTaskManager m_taskManager;

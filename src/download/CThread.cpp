@@ -77,6 +77,7 @@ unsigned CThread::ThreadFunc() {
             // Idle again, unless it was told to stop meanwhile: then it ends.
             int32_t expected = StateHasTask;
             m_nState.compare_exchange_strong(expected, StateIdle);
+            if (m_hDone) SetEvent(m_hDone);
         }
         Sleep(1);
     }

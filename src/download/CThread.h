@@ -31,6 +31,8 @@ public:
     // The thread body; returns 1 when told to stop.
     unsigned ThreadFunc();
 
+    // An event the thread signals whenever it has finished a task (the driver's wake-up).
+    void setDoneEvent(HANDLE event) { m_hDone = event; }
     CTask* getTask() const { return m_pTask; }
     void setTask(CTask* task) { m_pTask = task; }
     HANDLE getHandle() const { return m_hThread; }
@@ -42,4 +44,5 @@ protected:
     std::atomic<int32_t> m_nState{StateIdle};
     CTask* m_pTask = nullptr;                 // current task, not owned
     HANDLE m_hEvent = nullptr;                // auto-reset wake-up event
+    HANDLE m_hDone = nullptr;                 // signalled after each task (not owned)
 };

@@ -5,7 +5,7 @@
 #include "download/CTask.h"
 #include "easylogging++.h"
 
-CThreadManager::CThreadManager() = default;
+CThreadManager::CThreadManager() { m_hTaskDone = CreateEventW(nullptr, FALSE, FALSE, nullptr); }
 
 CThreadManager::~CThreadManager() {
     // Threads that were never stopped are stopped here, so none runs on a deleted object.
@@ -13,10 +13,12 @@ CThreadManager::~CThreadManager() {
         for (const auto& t : m_threads) t->stop();
         releaseThreads();
     }
+    if (m_hTaskDone) CloseHandle(m_hTaskDone);
 }
 
 void CThreadManager::startThread(CThread* thread) {
     std::unique_ptr<CThread> owned(thread);
+    owned->setDoneEvent(m_hTaskDone);
     if (!owned->init(m_keepAlive.lock())) return;
     m_freeThreads.push_back(owned.get());
     m_threadHandles.push_back(owned->getHandle());

@@ -37,6 +37,9 @@ public:
     // itself: it is left, with a log line, to whoever keeps it alive (see setKeepAlive). The
     // lists are empty afterwards.
     void releaseThreads(DWORD waitMs = 30000);
+    // Signalled whenever a thread has finished a task (auto-reset); the driver waits on it
+    // instead of polling.
+    HANDLE taskDoneEvent() const { return m_hTaskDone; }
     // What every thread started from now on keeps alive until it ends (the attempt that owns
     // the pool); only a weak reference is kept here.
     void setKeepAlive(const std::shared_ptr<void>& owner) { m_keepAlive = owner; }
@@ -54,4 +57,5 @@ protected:
     std::vector<HANDLE> m_threadHandles;   // one per started thread, in creation order
     std::vector<std::unique_ptr<CThread>> m_threads;  // owning, every started thread
     std::weak_ptr<void> m_keepAlive;
+    HANDLE m_hTaskDone = nullptr;
 };

@@ -41,6 +41,42 @@ size_t PackageFile::writeAt(int64_t pos, const char* data, size_t n) {
     return written;
 }
 
+size_t PackageFile::writeAt(int& slot, int64_t pos, const char* data, size_t n) {
+    AcquireSRWLockShared(&m_lock);
+    if (m_writable && (slot < 0 || static_cast<size_t>(slot) >= m_writers.size())) {
+        ReleaseSRWLockShared(&m_lock);
+        AcquireSRWLockExclusive(&m_lock);
+        if (m_writable) {
+            HANDLE h = CreateFileA(m_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (h != INVALID_HANDLE_VALUE) {
+                slot = static_cast<int>(m_writers.size());
+                m_writers.push_back(h);
+            }
+        }
+        ReleaseSRWLockExclusive(&m_lock);
+        // Without a handle of its own the writer shares the file's (writes at an offset).
+        if (slot < 0) return writeAt(pos, data, n);
+        AcquireSRWLockShared(&m_lock);
+    }
+    size_t written = 0;
+    if (m_writable && pos >= 0 && static_cast<size_t>(slot) < m_writers.size()) {
+        HANDLE h = m_writers[static_cast<size_t>(slot)];
+        LARGE_INTEGER at{};
+        at.QuadPart = pos;
+        if (SetFilePointerEx(h, at, nullptr, FILE_BEGIN)) {
+            while (written < n) {
+                const DWORD chunk = static_cast<DWORD>(n - written > 0x40000000 ? 0x40000000 : n - written);
+                DWORD done = 0;
+                if (!WriteFile(h, data + written, chunk, &done, nullptr) || done == 0) break;
+                written += done;
+            }
+        }
+    }
+    ReleaseSRWLockShared(&m_lock);
+    return written;
+}
+
 bool PackageFile::flush() {
     AcquireSRWLockShared(&m_lock);
     const bool ok = m_writable && FlushFileBuffers(m_handle);
@@ -79,6 +115,9 @@ void PackageFile::close() {
     m_writable = false;
     HANDLE h = m_handle;
     m_handle = INVALID_HANDLE_VALUE;
+    std::vector<HANDLE> writers;
+    writers.swap(m_writers);
     ReleaseSRWLockExclusive(&m_lock);
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    for (HANDLE w : writers) CloseHandle(w);
 }

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class PackageFile {
 public:
@@ -26,6 +27,10 @@ public:
 
     // Writes n bytes at pos; returns the number written (0 once writes are revoked).
     size_t writeAt(int64_t pos, const char* data, size_t n);
+    // The same through a handle of one writer's own (slot: -1 until the first write opens it):
+    // its own file position, so it seeks and writes without any lock of the file and without
+    // the completion notice a write at an offset costs (a round trip to the Wine server).
+    size_t writeAt(int& slot, int64_t pos, const char* data, size_t n);
     // Makes the bytes written so far durable; false when that failed or writes are revoked.
     bool flush();
     // Size of the file, -1 when it is not open.
@@ -42,4 +47,5 @@ private:
     HANDLE m_handle = INVALID_HANDLE_VALUE;
     SRWLOCK m_lock = SRWLOCK_INIT;
     bool m_writable = false;  // guarded by m_lock
+    std::vector<HANDLE> m_writers;  // one per writer, guarded by m_lock
 };
