@@ -4,6 +4,8 @@
 
 #include <delayimp.h>
 
+#include <string>
+
 namespace {
 
 // Called by the delay-load helper before it loads a delay-loaded DLL. Returning the module
@@ -26,5 +28,16 @@ PfnDliHook __pfnDliNotifyHook2 = LoadDelayedFromSystemFolder;
 namespace SafeDllLoading {
 
 SystemLibrary::SearchRestriction Start() { return SystemLibrary::RestrictDllSearch(); }
+
+void PreloadDelayedDlls() {
+    // The names the build links through delay-import libraries, comma-separated.
+    const std::string names = ORBALA_DELAY_DLL_NAMES;
+    for (size_t start = 0; start < names.size();) {
+        size_t end = names.find(',', start);
+        if (end == std::string::npos) end = names.size();
+        if (end > start) SystemLibrary::Load((names.substr(start, end - start) + ".dll").c_str());
+        start = end + 1;
+    }
+}
 
 }  // namespace SafeDllLoading

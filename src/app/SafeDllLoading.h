@@ -11,4 +11,10 @@ namespace SafeDllLoading {
 // Restricts the DLL search (SystemLibrary::RestrictDllSearch); call first in wWinMain.
 SystemLibrary::SearchRestriction Start();
 
+// Loads every delay-loaded DLL from the system folder at once. A system DLL that imports one of
+// them (the firewall's COM server imports crypt32, for one) then finds it already loaded; Wine's
+// loader would otherwise look for such an import in the program's folder too. Call before a
+// second thread starts.
+void PreloadDelayedDlls();
+
 }  // namespace SafeDllLoading

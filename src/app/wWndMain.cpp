@@ -5,6 +5,8 @@
 #include <objbase.h>
 #include <windows.h>
 
+#include <thread>
+
 #include <string>
 
 #include "app/LogSetup.h"
@@ -71,6 +73,7 @@ void ReleaseInstanceMutex() {
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     // 0. Before anything else loads: DLLs come from the system folder only.
     const SystemLibrary::SearchRestriction dllSearch = SafeDllLoading::Start();
+    SafeDllLoading::PreloadDelayedDlls();
 
     // 1. Crash handling first.
     CrashHandler::Install();
@@ -170,15 +173,22 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     // 11.
     if (FAILED(CoInitialize(nullptr))) return 0;
 
-    // 12.
-    wchar_t modulePath[257] = {};
-    GetModuleFileNameW(nullptr, modulePath, 256);
-    if (FuntionImpl::AddFirewallException(modulePath) != 0) LOG(INFO) << " Firewall exception failed";
+    // 12. The firewall exception, on a thread of its own: the firewall's COM objects take about a
+    // second to answer, and the window need not wait for them. The thread initialises COM itself
+    // and is joined before the process ends.
+    std::wstring modulePath(257, L'\0');
+    modulePath.resize(GetModuleFileNameW(nullptr, &modulePath[0], 256));
+    std::thread firewall([modulePath] {
+        if (FuntionImpl::AddFirewallException(modulePath) != 0) LOG(INFO) << " Firewall exception failed";
+    });
 
     // 13. The installer window and the message loop.
     DuiLib::CPaintManagerUI::SetInstance(hInstance);
     InstallUIMainWnd* window = new (std::nothrow) InstallUIMainWnd();
-    if (window == nullptr) return 0;
+    if (window == nullptr) {
+        firewall.join();
+        return 0;
+    }
     window->Create(nullptr, L"Orbala Lumeno", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 600, 400, nullptr);
     window->CenterWindow();
     window->ShowWindow(true, true);
@@ -186,6 +196,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
 
     // 14. Shutdown in order.
     ReleaseInstanceMutex();
+    firewall.join();
     LOG(INFO) << " Wait exit 1";
     window->WaitForAllThreadExit();
     LOG(INFO) << " Wait exit 2";
