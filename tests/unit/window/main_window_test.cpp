@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DuiLib/Control/UIButton.h"
@@ -30,6 +31,8 @@
 #include "window/MessageBoxKinds.h"
 #include "window/WindowLanguage.h"
 #include "window/WindowShell.h"
+#include "window/WindowTexts.h"
+#include "config/CConfigure.h"
 #include "window/install_ui_mainwnd.h"
 
 using namespace window_driver;
@@ -86,6 +89,12 @@ public:
         GetWindowRect(m_hWnd, &rc);
         return MulDiv(rc.bottom - rc.top, 100, m_pm.GetScale());
     }
+    int Progress() const { return m_progressValue.load(); }
+    // Install worker starts; the installation itself stays out of these tests.
+    int workerStarts = 0;
+
+protected:
+    void StartInstallWorker() override { ++workerStarts; }
 };
 
 class MainWindowTest : public ::testing::Test {
@@ -566,4 +575,207 @@ TEST_F(MainWindowTest, BackgroundModeAnswersWithoutShowing) {
     EXPECT_EQ(window_->LastSuppressedMessage(), MsgInternetFail);
     EXPECT_EQ(answers.Seen().size(), 0u);
     EXPECT_EQ(log.countExact(" ShowMsgBox: 9"), 1);
+}
+
+// ---- The install flow in the window (the worker's messages are posted as the worker posts them) ----
+
+namespace {
+constexpr UINT kMsgDownloadFailed = WM_USER + 1920;
+constexpr UINT kMsgVerifyStarted = WM_USER + 1922;
+constexpr UINT kMsgInstallerStarted = WM_USER + 1923;
+constexpr UINT kMsgInstallSucceeded = WM_USER + 1925;
+constexpr UINT kMsgVerifyFailed = WM_USER + 1926;
+}  // namespace
+
+TEST_F(MainWindowTest, InstallClickStartsTheWorkerOnTheRunningPageAndProgressOnlyGrows) {
+    LogCapture log;
+    Open();
+    ClickAndPump(L"install_btn", 300);
+    EXPECT_EQ(window_->workerStarts, 1);
+    EXPECT_EQ(window_->TabPage(L"main_tablayout"), 1);
+    EXPECT_EQ(window_->TabPage(L"page_layout"), 1);
+    // Timer 1922 shows 1 % a second after the click.
+    EXPECT_TRUE(PumpUntil([&] { return window_->Progress() == 1; }, 3000));
+    EXPECT_EQ(N(window_->Text(L"install_label")).find("1%") != std::string::npos, true) << N(window_->Text(L"install_label"));
+
+    // Download reports arrive from another thread; 40 % of the band then 30 % leave the bar at 34.
+    std::thread reporter([&] {
+        window_->OnDownloadProgress(40, 100, 0);
+        window_->OnDownloadProgress(30, 100, 0);
+    });
+    reporter.join();
+    Pump(200);
+    EXPECT_EQ(window_->Progress(), 34);
+    EXPECT_EQ(CountGa4("Other/PackageSize/0.00MB"), 1);  // the first report's total: 100 bytes
+    window_->OnDownloadProgress(100, 100, 0);
+    Pump(200);
+    EXPECT_EQ(window_->Progress(), 85);
+    EXPECT_EQ(CountGa4("Other/PackageSize/0.00MB"), 1);
+
+    // Verification: 85, then +1 every two seconds.
+    PostMessageW(Hwnd(), kMsgVerifyStarted, 0, 0);
+    EXPECT_TRUE(PumpUntil([&] { return window_->Progress() == 86; }, 3500));
+    // The installer: 90 at once and the estimate in the log.
+    PostMessageW(Hwnd(), kMsgInstallerStarted, 0, 0);
+    Pump(200);
+    EXPECT_EQ(window_->Progress(), 90);
+    EXPECT_TRUE(log.contains(" Estimate install time is 0, extra install time is 0, timer elapse is "));
+    EXPECT_EQ(CountFunnel("EstimatedDurationPar", "0"), 1);
+    // With nothing to wait for the crawl reaches 99 and rests there.
+    EXPECT_TRUE(PumpUntil([&] { return window_->Progress() == 99; }, 3000));
+    Pump(300);
+    EXPECT_EQ(window_->Progress(), 99);
+    EXPECT_TRUE(log.contains(" TIMER_INSTALLPROGRESS_ID: 0, 100"));
+}
+
+TEST_F(MainWindowTest, FailureMessagesShowTheirBoxAndTheFailurePageAndTryAgainRestarts) {
+    struct Case {
+        UINT message;
+        WPARAM wParam;
+        int box;
+    } cases[] = {
+        {kMsgDownloadFailed, 9, MsgInternetFail},   {kMsgDownloadFailed, 10, MsgInternetTimeout},
+        {kMsgDownloadFailed, 14, MsgUrlFail},       {kMsgVerifyFailed, 0, MsgMD5Fail},
+        {WM_USER + 1924, 0, MsgInstallRunTimeOut},
+    };
+    for (const Case& c : cases) {
+        LogCapture log;
+        Open();
+        ClickAndPump(L"install_btn", 200);
+        ASSERT_EQ(window_->workerStarts, 1);
+        BoxAnswerer answers;
+        answers.Answer(L"btn_yes");
+        PostMessageW(Hwnd(), c.message, c.wParam, 0);
+        EXPECT_TRUE(PumpUntil([&] { return log.contains(" Enter fail page "); }, 3000)) << c.box;
+        EXPECT_EQ(log.countExact(" ShowMsgBox: " + std::to_string(c.box)), 1) << c.box;
+        EXPECT_EQ(window_->TabPage(L"main_tablayout"), 0);
+        EXPECT_EQ(window_->TabPage(L"page_layout"), 1);
+        EXPECT_TRUE(window_->Visible(L"text_fail_retry"));
+        EXPECT_TRUE(window_->Visible(L"img_warning"));
+        EXPECT_EQ(N(window_->Text(L"start_app")), "Try again");
+        if (c.message == kMsgDownloadFailed) EXPECT_EQ(CountGa4("Download/8.DownFail/First"), 1);
+        // The two boxes about the downloaded file have it cleared when answered.
+        if (c.box == MsgMD5Fail || c.box == MsgInstallRunTimeOut) EXPECT_TRUE(PumpUntil([&] { return log.contains(" Clear cache: "); }, 2000));
+
+        // "Try again": the bar back to 0, the running page, a new worker.
+        ClickAndPump(L"start_app", 300);
+        EXPECT_EQ(window_->workerStarts, 2) << c.box;
+        EXPECT_EQ(window_->TabPage(L"main_tablayout"), 1);
+        EXPECT_FALSE(window_->Visible(L"text_fail_retry"));
+        EXPECT_EQ(N(window_->Text(L"start_app")), "Start");
+        EXPECT_EQ(CountGa4("Download/8-1.ClickTryAgain/First"), 1);
+        Close();
+    }
+}
+
+TEST_F(MainWindowTest, SuccessShowsTheFinishPageAndCloseNoLongerAsks) {
+    Open();
+    ClickAndPump(L"install_btn", 200);
+    PostMessageW(Hwnd(), kMsgInstallSucceeded, 0, 0);
+    Pump(300);
+    EXPECT_EQ(window_->TabPage(L"main_tablayout"), 0);
+    EXPECT_EQ(window_->TabPage(L"page_layout"), 1);
+    EXPECT_TRUE(window_->Visible(L"start_app"));
+    EXPECT_FALSE(window_->Visible(L"text_fail_retry"));
+    BoxAnswerer answers;
+    ClickAndPump(L"closebtn", 300);
+    EXPECT_EQ(answers.Seen().size(), 0u);
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(Hwnd()); }, 3000));
+    EXPECT_EQ(CountGa4("CrashRate/Close/close06"), 1);
+}
+
+TEST_F(MainWindowTest, CloseBeforeInstallReportsItsPlaceAndDuration) {
+    Open();
+    Pump(1100);
+    SendMessageW(Hwnd(), WM_CLOSE, 0, 0);  // Alt+F4 does not ask
+    EXPECT_FALSE(IsWindow(Hwnd()));
+    EXPECT_EQ(CountGa4("CrashRate/Close/close01"), 1);
+    EXPECT_EQ(CountFunnel("UserCloses", "1"), 1);
+}
+
+TEST_F(MainWindowTest, BackgroundModeHidesAndTheFailureClosesTheWindow) {
+    LogCapture log;
+    Open();
+    ClickAndPump(L"install_btn", 200);
+    window_->OnDownloadProgress(1, 2, 0);
+    Pump(200);
+    ASSERT_EQ(window_->Progress(), 42);
+    log_->GetDownloadSettings().Back_running = 1;
+    SendMessageW(Hwnd(), WM_CLOSE, 0, 0);
+    log_->GetDownloadSettings().Back_running = 0;
+    EXPECT_TRUE(IsWindow(Hwnd()));
+    EXPECT_FALSE(IsWindowVisible(Hwnd()));
+    EXPECT_TRUE(log_->Closing.load());
+    EXPECT_TRUE(log.contains(" Close and run background at: 42"));
+    EXPECT_EQ(CountFunnel("ClosePosition", "42%"), 1);
+    EXPECT_EQ(CountGa4("CrashRate/Close/close02"), 1);
+    // The worker fails: no box shows, the failure page reports the box it kept back and closes.
+    BoxAnswerer answers;
+    PostMessageW(Hwnd(), kMsgDownloadFailed, 9, 0);
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(Hwnd()); }, 3000));
+    EXPECT_EQ(answers.Seen().size(), 0u);
+    EXPECT_EQ(CountFunnel("DownFailError", "error_page_9"), 1);
+    EXPECT_EQ(CountGa4("CrashRate/Close/close05"), 1);
+    log_->Closing = false;
+}
+
+TEST_F(MainWindowTest, ChecksBeforeTheInstallationStopAtTheFirstProblem) {
+    // The product running: the test program plays it.
+    {
+        LogCapture log;
+        Open();
+        wchar_t self[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        window_->GetConfigure()->m_processName = WindowTexts::FileNameOf(self);
+        BoxAnswerer answers;
+        answers.Answer(L"btn_yes");
+        ClickAndPump(L"install_btn", 800);
+        EXPECT_EQ(log.countExact(" ShowMsgBox: " + std::to_string(MsgAppExist)), 1);
+        EXPECT_EQ(CountGa4("Other/FlowError/DL024"), 1);
+        EXPECT_EQ(window_->workerStarts, 0);
+        EXPECT_EQ(window_->TabPage(L"main_tablayout"), 0);
+        Close();
+    }
+    // The download drive too small for the package the service told.
+    {
+        LogCapture log;
+        Open();
+        CConfigure* config = window_->GetConfigure();
+        config->m_loadState = CConfigure::kLoaded;
+        config->m_source = CConfigure::kSourceServer;
+        config->m_fileSize = 1000;
+        window_->SetFreeSpaceReader([](const std::wstring&, uint64_t& free) {
+            free = 999;
+            return true;
+        });
+        BoxAnswerer answers;
+        answers.Answer(L"btn_yes");
+        ClickAndPump(L"install_btn", 800);
+        EXPECT_EQ(log.countExact(" ShowMsgBox: " + std::to_string(MsgNoEnoughSpace)), 1);
+        EXPECT_EQ(CountGa4("Other/FlowError/DL008"), 1);
+        EXPECT_EQ(CountGa4("Other/NoEnoughSpace/download_999"), 1);
+        EXPECT_EQ(window_->workerStarts, 0);
+        // Room again: the next click starts.
+        window_->SetFreeSpaceReader([](const std::wstring&, uint64_t& free) {
+            free = 1000000;
+            return true;
+        });
+        ClickAndPump(L"install_btn", 300);
+        EXPECT_EQ(window_->workerStarts, 1);
+        Close();
+    }
+    // A folder that cannot be made.
+    {
+        LogCapture log;
+        Open();
+        auto* edit = dynamic_cast<DuiLib::CEditUI*>(window_->Find(L"install_file_path_edit"));
+        ASSERT_NE(edit, nullptr);
+        edit->SetText(L"Q:\\no\\such\\drive");
+        BoxAnswerer answers;
+        answers.Answer(L"btn_yes");
+        ClickAndPump(L"install_btn", 800);
+        EXPECT_EQ(log.countExact(" ShowMsgBox: " + std::to_string(MsgPathError)), 1);
+        EXPECT_EQ(CountGa4("Other/FlowError/DL009"), 1);
+        EXPECT_EQ(window_->workerStarts, 0);
+    }
 }
