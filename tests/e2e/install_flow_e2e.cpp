@@ -21,6 +21,7 @@
 #include "base/TextCodec.h"
 #include "support/install_fixtures.h"
 #include "support/local_services.h"
+#include "support/setup_driver.h"
 #include "support/setup_process.h"
 #include "support/skin_archive.h"
 #include "support/test_support.h"
@@ -34,88 +35,6 @@ const wchar_t* kBoxClass = L"MESSAGEBOX_UI_Frame";
 const std::string kPackage = "OrbalaLumeno_Setup.exe";  // the skin's download file name
 
 std::string N(const std::wstring& w) { return TextCodec::WideToUtf8(w); }
-
-// A window of this process with one of the skin's layouts, laid out at the size the setup gives
-// it, to learn where a control is drawn.
-class LayoutProbe : public DuiLib::WindowImplBase {
-public:
-    LayoutProbe(std::wstring file, int kind, bool failurePage) : m_file(std::move(file)), m_kind(kind), m_failurePage(failurePage) {}
-    DuiLib::CPaintManagerUI& Pm() { return m_pm; }
-
-protected:
-    const wchar_t* GetWindowClassName() const override { return L"OrbalaLayoutProbe"; }
-    std::wstring GetSkinFile() override { return m_file; }
-    void InitWindow() override {
-        if (m_kind >= 0) MessageBoxWnd::ApplyKind(m_pm, m_kind, 0, L"");
-        if (m_failurePage) {
-            // The failure page: the finish page with its three failure controls shown.
-            if (auto* tab = dynamic_cast<DuiLib::CTabLayoutUI*>(m_pm.FindControl(L"page_layout"))) tab->SelectItem(1);
-            for (const wchar_t* name : {L"text_fail_retry", L"text_fail_advice", L"img_warning", L"start_app"})
-                if (DuiLib::CControlUI* c = m_pm.FindControl(name)) c->SetVisible(true);
-            if (DuiLib::CControlUI* c = m_pm.FindControl(L"text_startshortcut")) c->SetVisible(false);
-        }
-    }
-
-private:
-    std::wstring m_file;
-    int m_kind;
-    bool m_failurePage;
-};
-
-// Centre of a control in client pixels of a window of the layout with the given client height
-// (0: the layout's own).
-bool LayoutPoint(const std::wstring& file, const std::wstring& control, int kind, int height, POINT& pt,
-                 bool failurePage = false) {
-    if (!test_support::UseSourceSkin()) return false;
-    LayoutProbe probe(file, kind, failurePage);
-    if (!probe.Create(nullptr, L"probe", WS_POPUP, 0, 0, 0, 600, 400)) return false;
-    if (height > 0) {
-        RECT rc{};
-        GetWindowRect(probe.GetHWND(), &rc);
-        SetWindowPos(probe.GetHWND(), nullptr, 0, 0, rc.right - rc.left, probe.Pm().Scale(height), SWP_NOMOVE | SWP_NOZORDER);
-    }
-    probe.Pm().UpdateLayout();
-    DuiLib::CControlUI* c = probe.Pm().FindControl(control);
-    bool ok = c != nullptr;
-    if (ok) {
-        RECT r = c->GetPos();
-        pt = POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-    }
-    DestroyWindow(probe.GetHWND());
-    return ok;
-}
-
-void ClickAt(HWND hwnd, POINT pt) {
-    LPARAM at = MAKELPARAM(pt.x, pt.y);
-    PostMessageW(hwnd, WM_MOUSEMOVE, 0, at);
-    PostMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    PostMessageW(hwnd, WM_LBUTTONUP, 0, at);
-}
-
-HWND WindowOf(const wchar_t* cls, DWORD pid) {
-    for (const auto& w : FindWindowsOfClass(cls))
-        if (w.second == pid) return w.first;
-    return nullptr;
-}
-
-// Screenshot of the screen into the test's artefact folder (needs ImageMagick's import on the
-// host; Wine runs Linux programs by their path).
-void Screenshot(const std::string& name) {
-    std::wstring dir = test_support::WinePath(ORBALA_E2E_ARTEFACTS);
-    CreateDirectoryW(dir.c_str(), nullptr);
-    std::string command = "Z:\\bin\\sh -c \"import -window root '" + std::string(ORBALA_E2E_ARTEFACTS) + "/" + name +
-                          ".png' 2>/dev/null\"";
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back('\0');
-    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        WaitForSingleObject(pi.hProcess, 10000);
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
-    }
-}
 
 std::wstring InstallFolder() {
     wchar_t programFiles[MAX_PATH] = {};
@@ -162,8 +81,8 @@ protected:
         CreateDirectoryW(appData_.c_str(), nullptr);
         SetEnvironmentVariableW(L"APPDATA", appData_.c_str());
         SetEnvironmentVariableW(L"ORBALA_REPORT_ENDPOINT", TextCodec::Utf8ToWide(LocalServices::BaseUrl(true)).c_str());
-        ASSERT_TRUE(LayoutPoint(L"InstallMainWnd.xml", L"install_btn", -1, 360, installBtn_));
-        ASSERT_TRUE(LayoutPoint(L"InstallMainWnd.xml", L"closebtn", -1, 360, closeBtn_));
+        ASSERT_TRUE(setup_driver::LayoutPoint(L"InstallMainWnd.xml", L"install_btn", -1, 360, installBtn_));
+        ASSERT_TRUE(setup_driver::LayoutPoint(L"InstallMainWnd.xml", L"closebtn", -1, 360, closeBtn_));
     }
     void TearDown() override {
         if (setup_ && setup_->IsRunning()) setup_->Kill();
@@ -190,11 +109,11 @@ protected:
     void Start() {
         setup_.reset(new SetupProcess());
         ASSERT_TRUE(setup_->Start(exe_));
-        ASSERT_TRUE(WaitUntil([&] { return (window_ = WindowOf(kClass, setup_->Pid())) != nullptr; }, 60000))
+        ASSERT_TRUE(WaitUntil([&] { return (window_ = setup_driver::WindowOf(kClass, setup_->Pid())) != nullptr; }, 60000))
             << setup_->Output();
         Sleep(1500);  // the window shows and the early configuration query runs
     }
-    void ClickInstall() { ClickAt(window_, installBtn_); }
+    void ClickInstall() { setup_driver::ClickAt(window_, installBtn_); }
 
     std::string Log() {
         std::string all;
@@ -209,12 +128,12 @@ protected:
     // Answers the setup's open message box with the button of that kind's layout.
     bool AnswerBox(int kind, const std::wstring& button) {
         HWND box = nullptr;
-        if (!WaitUntil([&] { return (box = WindowOf(kBoxClass, setup_->Pid())) != nullptr && IsWindowVisible(box); }, 20000))
+        if (!WaitUntil([&] { return (box = setup_driver::WindowOf(kBoxClass, setup_->Pid())) != nullptr && IsWindowVisible(box); }, 20000))
             return false;
         Sleep(300);
         POINT pt{};
-        if (!LayoutPoint(MessageBoxKinds::SkinFileFor(kind), button, kind, 0, pt)) return false;
-        ClickAt(box, pt);
+        if (!setup_driver::LayoutPoint(MessageBoxKinds::SkinFileFor(kind), button, kind, 0, pt)) return false;
+        setup_driver::ClickAt(box, pt);
         return WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
     }
     std::vector<std::string> Ga4Actions() {
@@ -249,14 +168,14 @@ protected:
 TEST_F(InstallFlowE2E, InstallsStartsTheProductAndRecordsTheLanguage) {
     Serve(L"");
     Start();
-    Screenshot("happy-1-setting");
+    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "happy-1-setting");
     ClickInstall();
     ASSERT_TRUE(WaitForLog(" BeginInstallTask", 10000)) << Log();
     Sleep(500);
-    Screenshot("happy-2-running");
+    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "happy-2-running");
     // The worker starts the product itself (NeedStart_flag 1) through the launch hint window.
     ASSERT_TRUE(WaitForLog(" LaunchProduct: ", 120000)) << Log();
-    Screenshot("happy-3-launching");
+    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "happy-3-launching");
     std::vector<install_fixtures::Launch> launches = install_fixtures::WaitForLaunches(InstallFolder(), 1, 30000);
     ASSERT_EQ(launches.size(), 1u) << Log();
     const std::string program = N(InstallFolder() + L"\\" + install_fixtures::ProcessName());
@@ -290,12 +209,12 @@ TEST_F(InstallFlowE2E, BadSignatureShowsTheBoxAndClearsThePackage) {
     Start();
     ClickInstall();
     ASSERT_TRUE(WaitForLog(" ShowMsgBox: " + std::to_string(MsgMD5Fail), 120000)) << Log();
-    Screenshot("signature-box");
+    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "signature-box");
     ASSERT_FALSE(WorkPackages().empty());
     ASSERT_TRUE(AnswerBox(MsgMD5Fail, L"btn_yes"));
     ASSERT_TRUE(WaitForLog(" Enter fail page ", 10000)) << Log();
     EXPECT_TRUE(WaitUntil([&] { return WorkPackages().empty(); }, 10000)) << "the package is cleared";
-    Screenshot("signature-failure-page");
+    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "signature-failure-page");
     EXPECT_TRUE(install_fixtures::Launches(InstallFolder()).empty());
 }
 
@@ -331,11 +250,11 @@ TEST_F(InstallFlowE2E, CloseDuringTheDownloadAsksAndBackgroundModeFinishes) {
     ASSERT_TRUE(WaitForLog(" BeginInstallTask", 10000));
     Sleep(1500);
     // "No" keeps the window and the installation.
-    ClickAt(window_, closeBtn_);
+    setup_driver::ClickAt(window_, closeBtn_);
     ASSERT_TRUE(AnswerBox(MsgCancel, L"btn_no"));
     EXPECT_TRUE(IsWindowVisible(window_));
     // "Yes" hides it; the installation goes on hidden and the setup ends by itself.
-    ClickAt(window_, closeBtn_);
+    setup_driver::ClickAt(window_, closeBtn_);
     ASSERT_TRUE(AnswerBox(MsgCancel, L"btn_yes"));
     EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(window_); }, 5000));
     ASSERT_TRUE(WaitForLog(" Close and run background at: ", 10000)) << Log();
@@ -359,13 +278,13 @@ TEST_F(InstallFlowE2E, NetworkFailureMidDownloadThenTryAgainResumes) {
     EXPECT_TRUE(kind == MsgUrlFail || kind == MsgInternetFail || kind == MsgInternetTimeout) << kind;
     ASSERT_TRUE(AnswerBox(kind, L"btn_yes"));
     ASSERT_TRUE(WaitForLog(" Enter fail page ", 10000)) << Log();
-    Screenshot("network-failure-page");
+    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "network-failure-page");
     EXPECT_TRUE(SentAction("8.DownFail"));
     // The network is back: "Try again" resumes and installs.
     ASSERT_EQ(LocalServices::Control("DELETE", "/__control/faults"), 200);
     POINT startApp{};
-    ASSERT_TRUE(LayoutPoint(L"InstallMainWnd.xml", L"start_app", -1, 360, startApp, true));
-    ClickAt(window_, startApp);
+    ASSERT_TRUE(setup_driver::LayoutPoint(L"InstallMainWnd.xml", L"start_app", -1, 360, startApp, true));
+    setup_driver::ClickAt(window_, startApp);
     ASSERT_TRUE(WaitForLog(" LaunchProduct: ", 180000)) << Log();
     EXPECT_TRUE(SentAction("8-1.ClickTryAgain"));
     ASSERT_TRUE(setup_->WaitForExit(60000));
