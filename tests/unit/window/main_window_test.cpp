@@ -296,7 +296,14 @@ TEST_F(MainWindowTest, UntickedLicenceAsksAndOnlyAgreementInstalls) {
     for (const auto& e : Ga4()) dates += e.rfind("Download/StartTimeDate/", 0) == 0;
     EXPECT_EQ(dates, 1);
 
-    // A third click no longer asks and sends the start date no more.
+    // The checks passed: the worker started on the running page.
+    EXPECT_EQ(window_->workerStarts, 1);
+    EXPECT_EQ(window_->TabPage(L"main_tablayout"), 1);
+
+    // Back on the setting page, a third click no longer asks and sends the start date no more.
+    dynamic_cast<DuiLib::CTabLayoutUI*>(window_->Find(L"main_tablayout"))->SelectItem(0);
+    dynamic_cast<DuiLib::CTabLayoutUI*>(window_->Find(L"page_layout"))->SelectItem(0);
+    Pump(100);
     ClickAndPump(L"install_btn", 500);
     EXPECT_EQ(answers.Seen().size(), 2u);
     dates = 0;
