@@ -1,8 +1,8 @@
 // Whole installations with the real setup.exe under Wine against the local services (on the
 // ports the local deployment names): the install click, the download, the signature check, the
 // silent installer, the finish page and the product's start; and the ways that go wrong (the
-// configuration service down, a package with a bad signature, an installer that never ends,
-// the network failing mid-download, the product already running, a close during the download).
+// configuration service down, a package with a bad signature, the network failing mid-download,
+// the product already running, a close during the download).
 // The test presses the window's buttons with the mouse where the skin's layout puts them, and
 // keeps a screenshot of each page it passes under its folder in the build.
 #include <gtest/gtest.h>
@@ -216,15 +216,6 @@ TEST_F(InstallFlowE2E, BadSignatureShowsTheBoxAndClearsThePackage) {
     EXPECT_TRUE(WaitUntil([&] { return WorkPackages().empty(); }, 10000)) << "the package is cleared";
     setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "signature-failure-page");
     EXPECT_TRUE(install_fixtures::Launches(InstallFolder()).empty());
-}
-
-TEST_F(InstallFlowE2E, InstallerTimeOutShowsItsBox) {
-    Serve(L"slow", ", \"InstallTimeout\": 3");
-    Start();
-    ClickInstall();
-    ASSERT_TRUE(WaitForLog(" ShowMsgBox: " + std::to_string(MsgInstallRunTimeOut), 120000)) << Log();
-    ASSERT_TRUE(AnswerBox(MsgInstallRunTimeOut, L"btn_yes"));
-    ASSERT_TRUE(WaitForLog(" Enter fail page ", 10000)) << Log();
 }
 
 TEST_F(InstallFlowE2E, ProductAlreadyRunningIsRefused) {
