@@ -622,14 +622,16 @@ TEST_F(MainWindowTest, InstallClickStartsTheWorkerOnTheRunningPageAndProgressOnl
     // Verification: 85, then +1 every two seconds.
     PostMessageW(Hwnd(), kMsgVerifyStarted, 0, 0);
     EXPECT_TRUE(PumpUntil([&] { return window_->Progress() == 86; }, 3500));
-    // The installer: 90 at once and the estimate in the log.
+    // The installer: 90 at once and the estimate in the log; 3 s of extra time make 300 ms steps.
+    log_->GetDownloadSettings().Additional_time = 3;
     PostMessageW(Hwnd(), kMsgInstallerStarted, 0, 0);
-    Pump(200);
+    Pump(150);
+    log_->GetDownloadSettings().Additional_time = 0;
     EXPECT_EQ(window_->Progress(), 90);
-    EXPECT_TRUE(log.contains(" Estimate install time is 0, extra install time is 0, timer elapse is "));
+    EXPECT_TRUE(log.contains(" Estimate install time is 0, extra install time is 3, timer elapse is 300"));
     EXPECT_EQ(CountFunnel("EstimatedDurationPar", "0"), 1);
-    // With nothing to wait for the crawl reaches 99 and rests there.
-    EXPECT_TRUE(PumpUntil([&] { return window_->Progress() == 99; }, 3000));
+    // The installer does not end: the crawl reaches 99 and rests there.
+    EXPECT_TRUE(PumpUntil([&] { return window_->Progress() == 99; }, 6000));
     Pump(300);
     EXPECT_EQ(window_->Progress(), 99);
     EXPECT_TRUE(log.contains(" TIMER_INSTALLPROGRESS_ID: 0, 100"));
