@@ -13,6 +13,9 @@ size_mib=${BENCH_OVERHEAD_MIB:-200}
 idle_s=${BENCH_IDLE_S:-10}
 services="$build/../native-services/local-services"
 packages="$build/tests/fixtures/packages"
+# The signed test package (its file name ends in the skin's download name).
+package=$(ls "$packages"/*OrbalaLumeno_Setup.exe 2>/dev/null | head -1 || true)
+[ -n "$package" ] || { echo "test packages not built: $packages" >&2; exit 2; }
 for f in "$build/setup.exe" "$build/demo_driver.exe" "$build/bench/download_driver.exe" "$packages/ca/publisher.key"; do
   [ -e "$f" ] || { echo "not built: $f (./run build)" >&2; exit 2; }
 done
@@ -25,7 +28,7 @@ mkdir -p "$work/root" "$work/out" "$work/screens"
 winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 
 # The installer with 200 MiB of data behind it, signed by the test publisher.
-cp "$packages/OrbalaLumeno_Setup_unsigned.exe" "$work/big.exe"
+cp "${package%.exe}_unsigned.exe" "$work/big.exe"
 head -c $((size_mib * 1048576)) /dev/urandom >> "$work/big.exe"
 osslsigncode sign -certs "$packages/ca/publisher-chain.pem" -key "$packages/ca/publisher.key" -n OrbalaLumeno_Setup \
   -h sha256 -in "$work/big.exe" -out "$work/root/OrbalaLumeno_Setup.exe" >/dev/null

@@ -13,12 +13,14 @@ winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 
 services_bin="$build/../native-services/local-services"
 packages="$build/tests/fixtures/packages"
+# The signed test package (its file name ends in the skin's download name).
+package=$(ls "$packages"/*OrbalaLumeno_Setup.exe 2>/dev/null | head -1 || true)
 [ -x "$services_bin" ] || { echo "local services not built: $services_bin" >&2; exit 1; }
-[ -f "$packages/OrbalaLumeno_Setup.exe" ] || { echo "test packages not built: $packages" >&2; exit 1; }
+[ -n "$package" ] || { echo "test packages not built: $packages" >&2; exit 1; }
 [ -f "$build/demo_driver.exe" ] || { echo "demo driver not built: $build/demo_driver.exe" >&2; exit 1; }
 
 # The signed test package, served under the name the skin downloads.
-cp "$packages/OrbalaLumeno_Setup.exe" "$out/root/"
+cp "$package" "$out/root/OrbalaLumeno_Setup.exe"
 cert_args=()
 [ -s "$build/../test-authority/cert.pem" ] && cert_args=(--cert-dir "$build/../test-authority")
 # The local deployment's setup talks to the default ports.

@@ -586,13 +586,7 @@ TEST_F(MainWindowTest, BackgroundModeAnswersWithoutShowing) {
 
 // ---- The install flow in the window (the worker's messages are posted as the worker posts them) ----
 
-namespace {
-constexpr UINT kMsgDownloadFailed = WM_USER + 1920;
-constexpr UINT kMsgVerifyStarted = WM_USER + 1922;
-constexpr UINT kMsgInstallerStarted = WM_USER + 1923;
-constexpr UINT kMsgInstallSucceeded = WM_USER + 1925;
-constexpr UINT kMsgVerifyFailed = WM_USER + 1926;
-}  // namespace
+// The worker's message ids (install/InstallWindow.h) are the window's too.
 
 TEST_F(MainWindowTest, InstallClickStartsTheWorkerOnTheRunningPageAndProgressOnlyGrows) {
     LogCapture log;
@@ -645,7 +639,7 @@ TEST_F(MainWindowTest, FailureMessagesShowTheirBoxAndTheFailurePageAndTryAgainRe
     } cases[] = {
         {kMsgDownloadFailed, 9, MsgInternetFail},   {kMsgDownloadFailed, 10, MsgInternetTimeout},
         {kMsgDownloadFailed, 14, MsgUrlFail},       {kMsgVerifyFailed, 0, MsgMD5Fail},
-        {WM_USER + 1924, 0, MsgInstallRunTimeOut},
+        {kMsgInstallerTimedOut, 0, MsgInstallRunTimeOut},
     };
     for (const Case& c : cases) {
         LogCapture log;
