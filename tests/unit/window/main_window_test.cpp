@@ -468,11 +468,21 @@ TEST_F(MainWindowTest, AdviceLinkOpensTheDownloadWithThePackageSuffix) {
     ASSERT_EQ(g_opened.size(), 2u);
     EXPECT_EQ(N(g_opened[1].first), "https://chosen.example.com/p.exe?rnclid=test&package=main_window_test.exe");
 
-    // "Try again" on the failure page: its events, the retry flag, the bar back at 0.
+    // "Try again" on the failure page: its events, the retry flag, the bar back at 0. Each retry
+    // runs the installation again, and a failed download brings the failure page back.
+    BoxAnswerer answers;
+    auto failAgain = [&] {
+        answers.Answer(L"btn_yes");
+        PostMessageW(Hwnd(), kMsgDownloadFailed, 9, 0);
+        EXPECT_TRUE(PumpUntil([&] { return window_->Visible(L"text_fail_retry"); }, 3000));
+        Pump(100);
+    };
     ClickAndPump(L"start_app");
     EXPECT_EQ(CountGa4("Download/8-1.ClickTryAgain/First"), 1);
+    failAgain();
     ClickAndPump(L"start_app");
     EXPECT_EQ(CountGa4("Download/8-1.ClickTryAgain/Retry"), 1);
+    failAgain();
     ASSERT_TRUE(ClickLink(Hwnd(), L"text_fail_advice", 0));
     Pump(300);
     EXPECT_EQ(CountGa4("Download/8-2.ClickInstallLink/Retry"), 1);
@@ -644,6 +654,13 @@ TEST_F(MainWindowTest, FailureMessagesShowTheirBoxAndTheFailurePageAndTryAgainRe
     for (const Case& c : cases) {
         LogCapture log;
         Open();
+        // The report object lives through the loop: count only this round's events.
+        const size_t from = report_.Calls().size();
+        auto count = [&](const std::string& event) {
+            int n = 0;
+            for (const auto& e : Ga4(from)) n += e == event;
+            return n;
+        };
         ClickAndPump(L"install_btn", 200);
         ASSERT_EQ(window_->workerStarts, 1);
         BoxAnswerer answers;
@@ -656,7 +673,7 @@ TEST_F(MainWindowTest, FailureMessagesShowTheirBoxAndTheFailurePageAndTryAgainRe
         EXPECT_TRUE(window_->Visible(L"text_fail_retry"));
         EXPECT_TRUE(window_->Visible(L"img_warning"));
         EXPECT_EQ(N(window_->Text(L"start_app")), "Try again");
-        if (c.message == kMsgDownloadFailed) EXPECT_EQ(CountGa4("Download/8.DownFail/First"), 1);
+        if (c.message == kMsgDownloadFailed) EXPECT_EQ(count("Download/8.DownFail/First"), 1);
         // The two boxes about the downloaded file have it cleared when answered.
         if (c.box == MsgMD5Fail || c.box == MsgInstallRunTimeOut) EXPECT_TRUE(PumpUntil([&] { return log.contains(" Clear cache: "); }, 2000));
 
@@ -666,7 +683,7 @@ TEST_F(MainWindowTest, FailureMessagesShowTheirBoxAndTheFailurePageAndTryAgainRe
         EXPECT_EQ(window_->TabPage(L"main_tablayout"), 1);
         EXPECT_FALSE(window_->Visible(L"text_fail_retry"));
         EXPECT_EQ(N(window_->Text(L"start_app")), "Start");
-        EXPECT_EQ(CountGa4("Download/8-1.ClickTryAgain/First"), 1);
+        EXPECT_EQ(count("Download/8-1.ClickTryAgain/First"), 1);
         Close();
     }
 }
@@ -688,12 +705,20 @@ TEST_F(MainWindowTest, SuccessShowsTheFinishPageAndCloseNoLongerAsks) {
 }
 
 TEST_F(MainWindowTest, CloseBeforeInstallReportsItsPlaceAndDuration) {
+    DWORD before = GetTickCount();
     Open();
-    Pump(1100);
+    DWORD opened = GetTickCount();
+    Pump(2100);
+    DWORD closing = GetTickCount();
     SendMessageW(Hwnd(), WM_CLOSE, 0, 0);  // Alt+F4 does not ask
     EXPECT_FALSE(IsWindow(Hwnd()));
     EXPECT_EQ(CountGa4("CrashRate/Close/close01"), 1);
-    EXPECT_EQ(CountFunnel("UserCloses", "1"), 1);
+    // Whole seconds since the window started, which was between the two ticks around Open.
+    int found = 0;
+    for (DWORD s = (closing - opened) / 1000; s <= (GetTickCount() - before) / 1000; ++s)
+        found += CountFunnel("UserCloses", std::to_string(s));
+    EXPECT_EQ(found, 1);
+    EXPECT_GE((closing - opened) / 1000, 2u);
 }
 
 TEST_F(MainWindowTest, BackgroundModeHidesAndTheFailureClosesTheWindow) {
