@@ -748,13 +748,24 @@ TEST_F(MainWindowTest, BackgroundModeHidesAndTheFailureClosesTheWindow) {
 }
 
 TEST_F(MainWindowTest, ChecksBeforeTheInstallationStopAtTheFirstProblem) {
-    // The product running: the test program plays it.
+    // The product running: a suspended copy of the command interpreter under a name of its own
+    // plays it (the calling process itself is the walk's first entry, which is not looked at).
     {
+        test_support::TempDir dir;
+        wchar_t system[MAX_PATH] = {};
+        GetSystemDirectoryW(system, MAX_PATH);
+        const std::wstring standIn = dir.File(L"main_window_test_product.exe");
+        ASSERT_TRUE(CopyFileW((std::wstring(system) + L"\\cmd.exe").c_str(), standIn.c_str(), FALSE));
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        std::wstring line = L"\"" + standIn + L"\"";
+        ASSERT_TRUE(CreateProcessW(standIn.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_NO_WINDOW,
+                                   nullptr, nullptr, &si, &pi));
         LogCapture log;
         Open();
-        wchar_t self[MAX_PATH] = {};
-        GetModuleFileNameW(nullptr, self, MAX_PATH);
-        window_->GetConfigure()->m_processName = WindowTexts::FileNameOf(self);
+        window_->WaitForAllThreadExit();  // the early configuration query is over
+        window_->GetConfigure()->m_processName = L"main_window_test_product.exe";
         BoxAnswerer answers;
         answers.Answer(L"btn_yes");
         ClickAndPump(L"install_btn", 800);
@@ -763,11 +774,16 @@ TEST_F(MainWindowTest, ChecksBeforeTheInstallationStopAtTheFirstProblem) {
         EXPECT_EQ(window_->workerStarts, 0);
         EXPECT_EQ(window_->TabPage(L"main_tablayout"), 0);
         Close();
+        TerminateProcess(pi.hProcess, 0);
+        WaitForSingleObject(pi.hProcess, 5000);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
     }
     // The download drive too small for the package the service told.
     {
         LogCapture log;
         Open();
+        window_->WaitForAllThreadExit();
         CConfigure* config = window_->GetConfigure();
         config->m_loadState = CConfigure::kLoaded;
         config->m_source = CConfigure::kSourceServer;
