@@ -54,7 +54,9 @@ std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstri
         std::wstring full = folder + L"\\" + entry;
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             for (auto& f : FindFiles(full, name)) found.push_back(f);
-        } else if (lstrcmpiW(entry.c_str(), name.c_str()) == 0) {
+        } else if (lstrcmpiW(entry.c_str(), name.c_str()) == 0 ||
+                   (name.size() > 1 && name[0] == L'*' && entry.size() >= name.size() - 1 &&
+                    lstrcmpiW(entry.c_str() + entry.size() - (name.size() - 1), name.c_str() + 1) == 0)) {
             found.push_back(full);
         }
     } while (FindNextFileW(h, &data));
@@ -116,10 +118,9 @@ protected:
     void ClickInstall() { setup_driver::ClickAt(window_, installBtn_); }
 
     std::string Log() {
+        // The program's log files of every run (the setup's and its hidden copies').
         std::string all;
-        std::wstring folder = appData_ + L"\\VUDezivazaru\\logs\\OrbalaLumeno_Setup";
-        for (const std::wstring& f : test_support::FilesIn(folder))
-            if (f.size() > 4 && f.compare(f.size() - 4, 4, L".log") == 0) all += test_support::ReadFile(f);
+        for (const std::wstring& f : FindFiles(appData_, L"*.log")) all += test_support::ReadFile(f);
         return all;
     }
     bool WaitForLog(const std::string& text, DWORD ms) {
