@@ -155,7 +155,18 @@ protected:
             if (a == action) return true;
         return false;
     }
-    std::vector<std::wstring> WorkPackages() { return FindFiles(appData_, L"OrbalaLumeno_Setup_1.0.0.0.exe"); }
+    // The downloaded package in the work folder (on the fixed drive with the most room).
+    std::vector<std::wstring> WorkPackages() {
+        std::vector<std::wstring> found;
+        DWORD drives = GetLogicalDrives();
+        for (int i = 0; i < 26; ++i) {
+            if (!(drives & (1u << i))) continue;
+            std::wstring path = std::wstring(1, wchar_t(L'A' + i)) +
+                                L":\\VUDezivazaru\\OrbalaLumeno_Setup\\OrbalaLumeno_Setup_1.0.0.0.exe";
+            if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) found.push_back(path);
+        }
+        return found;
+    }
 
     test_support::TempDir dir_;
     std::wstring exe_, appData_;
