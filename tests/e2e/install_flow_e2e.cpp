@@ -244,28 +244,45 @@ TEST_F(InstallFlowE2E, ProductAlreadyRunningIsRefused) {
     product.Kill();
 }
 
-TEST_F(InstallFlowE2E, CloseDuringTheDownloadAsksAndBackgroundModeFinishes) {
-    // Slow answers keep the download going while the window is closed; background mode is on.
+// The running page has no close button of its own: the user closes it from the taskbar, which
+// sends WM_CLOSE (no question is asked; the setting page's close button asks, see the window test).
+TEST_F(InstallFlowE2E, CloseDuringTheDownloadInBackgroundModeFinishesHidden) {
+    // A slow download keeps the window on the running page; background mode is on.
     Serve(L"", ", \"Back_running\": 1");
-    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/","throttle":40000})"));
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/","throttle":100000})"));
     Start();
     ClickInstall();
     ASSERT_TRUE(WaitForLog(" BeginInstallTask", 10000));
-    Sleep(1500);
-    // "No" keeps the window and the installation.
-    setup_driver::ClickAt(window_, closeBtn_);
-    ASSERT_TRUE(AnswerBox(MsgCancel, L"btn_no"));
-    EXPECT_TRUE(IsWindowVisible(window_));
-    // "Yes" hides it; the installation goes on hidden and the setup ends by itself.
-    setup_driver::ClickAt(window_, closeBtn_);
-    ASSERT_TRUE(AnswerBox(MsgCancel, L"btn_yes"));
-    EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(window_); }, 5000));
+    Sleep(2000);
+    PostMessageW(window_, WM_CLOSE, 0, 0);
     ASSERT_TRUE(WaitForLog(" Close and run background at: ", 10000)) << Log();
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(window_); }, 5000));
+    EXPECT_TRUE(setup_->IsRunning());
+    // The installation goes on hidden and the setup ends by itself, the product installed.
     ASSERT_TRUE(setup_->WaitForExit(180000)) << Log();
     const std::string log = Log();
     EXPECT_NE(log.find(" BgMode will auto exit when success"), std::string::npos) << log;
     std::wstring language;
     EXPECT_TRUE(install_fixtures::ReadUninstallValue(L"Inno Setup: Language", language));
+    EXPECT_TRUE(SentAction("Close"));
+}
+
+TEST_F(InstallFlowE2E, CloseDuringTheDownloadWithoutBackgroundModeEndsAtOnce) {
+    Serve(L"");
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/","throttle":20000})"));
+    Start();
+    ClickInstall();
+    ASSERT_TRUE(WaitForLog(" BeginInstallTask", 10000));
+    Sleep(2000);
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+    // Nothing is installing yet: the process does not stay behind for the download.
+    ASSERT_TRUE(setup_->WaitForExit(30000)) << Log();
+    EXPECT_EQ(setup_->ExitCode(), 0u);
+    const std::string log = Log();
+    EXPECT_EQ(log.find(" Close and run background at: "), std::string::npos);
+    EXPECT_EQ(log.find(" install Finished"), std::string::npos);
+    std::wstring language;
+    EXPECT_FALSE(install_fixtures::ReadUninstallValue(L"Inno Setup: Language", language));
 }
 
 TEST_F(InstallFlowE2E, NetworkFailureMidDownloadThenTryAgainResumes) {
