@@ -1,44 +1,84 @@
 #!/usr/bin/env bash
-# The main job: start the local services, run setup.exe under Wine against them, take a
-# screenshot of the display, close the window and show what the run left (its output and log).
+# The main job: a whole installation of the test product with setup.exe under Wine against the
+# local services. A driver presses the window's buttons as a user would and takes a screenshot
+# of each page it passes (setting, settings open, running, finished with the product starting);
+# then the run is summed up: time per phase, bytes fetched, events sent, where the pictures are.
 # Called by `./run demo` with the build folder; the display and Wine prefix are already set up.
 set -euo pipefail
 build=$1
 top=$(cd "$(dirname "$0")/.." && pwd)
 out="$top/build/demo"
-rm -rf "$out"; mkdir -p "$out"
+rm -rf "$out"; mkdir -p "$out/root" "$out/screens"
+winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 
-services_pid=""
 services_bin="$build/../native-services/local-services"
-if [ -x "$services_bin" ]; then
-  # The certificate signed by the build's test authority, which the local build of the setup trusts.
-  cert_args=()
-  [ -s "$build/../test-authority/cert.pem" ] && cert_args=(--cert-dir "$build/../test-authority")
-  "$services_bin" --parent-pid $$ --record "$out/requests.jsonl" "${cert_args[@]}" > "$out/services.txt" 2>&1 &
-  services_pid=$!
-  sleep 1
-  echo "== local services"; cat "$out/services.txt"
+packages="$build/tests/fixtures/packages"
+# The signed test package (its file name ends in the skin's download name).
+package=$(ls "$packages"/*OrbalaLumeno_Setup.exe 2>/dev/null | head -1 || true)
+[ -x "$services_bin" ] || { echo "local services not built: $services_bin" >&2; exit 1; }
+[ -n "$package" ] || { echo "test packages not built: $packages" >&2; exit 1; }
+[ -f "$build/demo_driver.exe" ] || { echo "demo driver not built: $build/demo_driver.exe" >&2; exit 1; }
+
+# The signed test package, served under the name the skin downloads.
+cp "$package" "$out/root/OrbalaLumeno_Setup.exe"
+cert_args=()
+[ -s "$build/../test-authority/cert.pem" ] && cert_args=(--cert-dir "$build/../test-authority")
+# The local deployment's setup talks to the default ports.
+"$services_bin" --parent-pid $$ --root "$out/root" --record "$out/requests.jsonl" "${cert_args[@]}" \
+  > "$out/services.txt" 2>&1 &
+services_pid=$!
+trap 'kill $services_pid 2>/dev/null || true' EXIT
+for _ in $(seq 1 100); do grep -q '^https ' "$out/services.txt" 2>/dev/null && break; sleep 0.05; done
+grep -q '^https ' "$out/services.txt" || { cat "$out/services.txt" >&2; exit 1; }
+echo "== local services"; cat "$out/services.txt"
+curl -s -o /dev/null -d '{"Process_name":"OrbalaLumeno.exe","Install_url":""}' http://127.0.0.1:47080/__control/config
+
+# The setup trusts the packages' signing authority only once the machine does.
+"$WINE" certutil -addstore Root "$(winpath "$packages/ca/ca.der")" >/dev/null 2>&1 || true
+
+# A clean machine for the product: not installed, not running.
+product_dir="${WINEPREFIX}/drive_c/Program Files/Orbala/Orbala Lumeno"
+rm -f "$product_dir/launches.txt"
+
+echo "== setup.exe under Wine, driven as a user"
+cp "$build/setup.exe" "$out/setup.exe"
+start=$(date +%s.%N)
+"$WINE" "$build/demo_driver.exe" "$(winpath "$out/setup.exe")" "$out/screens" | tee "$out/driver.txt"
+end=$(date +%s.%N)
+
+echo "== the product"
+if [ -f "$product_dir/launches.txt" ]; then
+  echo "started: $(cat "$product_dir/launches.txt")"
+else
+  echo "the product did not record a start"
 fi
+# The product runs on; the demo ends it.
+"$WINE" taskkill /f /im OrbalaLumeno.exe >/dev/null 2>&1 || true
 
-echo "== setup.exe under Wine"
-"$WINE" "$build/setup.exe" > "$out/setup-output.txt" 2>&1 &
-setup_pid=$!
-sleep 8
-import -window root "$out/screen-start.png" 2>/dev/null && echo "screenshot: $out/screen-start.png"
-# Ask the installer window to close, as the user would.
-"$WINE" "$build/close_setup_window.exe" >/dev/null 2>&1 || echo "no installer window to close"
-for i in $(seq 1 50); do kill -0 $setup_pid 2>/dev/null || break; sleep 0.2; done
-if kill -0 $setup_pid 2>/dev/null; then wineserver -k 2>/dev/null || true; fi
-wait $setup_pid 2>/dev/null || true
-[ -n "$services_pid" ] && kill $services_pid 2>/dev/null || true
-
-echo "== output of setup.exe"
-cat "$out/setup-output.txt"
+echo "== summary"
+python3 - "$out/requests.jsonl" "$start" "$end" "$out/root/OrbalaLumeno_Setup.exe" <<'EOF'
+import json, sys
+reqs = [json.loads(l) for l in open(sys.argv[1]) if l.strip()]
+def count(prefix): return sum(1 for r in reqs if r.get("path", "").startswith(prefix))
+import os
+size = os.path.getsize(sys.argv[4])
+fetched = 0
+for r in reqs:
+    if not r.get("path", "").startswith("/download/") or r.get("method") != "GET":
+        continue
+    rng = next((v for k, v in r.get("headers", {}).items() if k.lower() == "range"), "")
+    if rng.startswith("bytes=") and "-" in rng and "," not in rng:
+        a, b = rng[6:].split("-", 1)
+        a = int(a) if a else size - int(b)
+        b = min(int(b), size - 1) if b and rng[6:].split("-")[0] else size - 1
+        fetched += max(0, b - a + 1)
+    else:
+        fetched += size
+print(f"whole run            {float(sys.argv[3]) - float(sys.argv[2]):6.1f} s")
+print(f"configuration asks   {count('/queryDownloaderV2')}")
+print(f"download requests    {count('/download/')}, {fetched} bytes sent of a {size} byte package")
+print(f"events sent          {count('/collect')} funnel, {count('/g/collect')} GA4")
+EOF
 logdir=$(find "${WINEPREFIX}/drive_c/users" -type d -path '*VUDezivazaru/logs*' 2>/dev/null | head -1)
-if [ -n "$logdir" ]; then
-  echo "== newest log file in $logdir"
-  newest=$(ls -t "$logdir"/*/*.log "$logdir"/*.log 2>/dev/null | head -1 || true)
-  [ -n "$newest" ] && tail -n 40 "$newest"
-fi
-echo "== results in $out"
-ls -la "$out"
+[ -n "$logdir" ] && echo "log folder           $logdir"
+echo "screenshots          $out/screens: $(ls "$out/screens" | tr '\n' ' ')"

@@ -38,7 +38,9 @@ mkdir -p "$work/root"
 authority=${ORBALA_TEST_AUTHORITY:-$(cd "$(dirname "$bin")/.." && pwd)/test-authority}
 cert_dir="${TMPDIR:-/tmp}/orbala-services-cert"
 [ -s "$authority/cert.pem" ] && [ -s "$authority/key.pem" ] && cert_dir=$authority
-"$bin" --http-port 0 --https-port 0 --root "$work/root" --record "$work/record.jsonl" \
+# ORBALA_SERVICES_HTTP_PORT / ORBALA_SERVICES_HTTPS_PORT: fixed ports instead of free ones, for
+# tests of the setup as built for the local deployment, whose hosts name the default ports.
+"$bin" --http-port "${ORBALA_SERVICES_HTTP_PORT:-0}" --https-port "${ORBALA_SERVICES_HTTPS_PORT:-0}" --root "$work/root" --record "$work/record.jsonl" \
   --parent-pid $$ --cert-dir "$cert_dir" --self-signed-https-port 0 \
   --self-signed-cert-dir "${TMPDIR:-/tmp}/orbala-services-self-signed" >"$work/out.txt" 2>&1 &
 pid=$!

@@ -202,6 +202,12 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     LOG(INFO) << " Wait exit 2";
     CSingleUserLog::GetInstance()->WaitThreadForExit();
     LOG(INFO) << " Wait exit 3";
+    // A download the user walked away from may still be running: the window it reports to
+    // stays, and the process ends with it.
+    if (!window->AllThreadsEnded()) {
+        LOG(INFO) << " Exit with a thread still running";
+        return 0;
+    }
     delete window;
     curl_global_cleanup();
     CoUninitialize();

@@ -133,6 +133,15 @@ std::wstring ReplaceDriveWithLargestFixed(const std::wstring& path);
 // True when the text starts with a letter, ":" and a backslash or slash.
 bool StartsWithDriveRoot(const std::wstring& path);
 
+// ---- Pending rename operations -------------------------------------------------------------
+
+// Whether a multi-string (texts each ended by a 0, the list ended by an empty text; chars is
+// the buffer's length) holds a text containing folder followed by a backslash.
+bool PendingRenameNamesFolder(const wchar_t* data, size_t chars, const std::wstring& folder);
+// Whether the folder occurs in the system's pending rename operations (the value
+// "PendingFileRenameOperations" of the session manager). False when it cannot be read.
+bool HasPendingRename(const std::wstring& folder);
+
 // ---- Channel and file-version facts --------------------------------------------------------
 
 // Marketing channel label of a site number for the download address (UTF-8, matched after

@@ -92,16 +92,6 @@ void InstallUIMainWnd::ToggleSettings(bool& openFlag, int wantedPage) {
     ResizeForSettings(step.collapse);
 }
 
-void InstallUIMainWnd::OnCancelRequest() {
-    if (m_closeMode == 1) {
-        ShowWindow(false, false);
-        Close();
-        return;
-    }
-    // The box hides itself and this window when it is answered with "Yes".
-    if (ShowMessageBox(m_closeMode, L"") == MessageBoxKinds::kResultFirst) Close();
-}
-
 void InstallUIMainWnd::OnInstallClick() {
     m_installClickTick = GetTickCount();
     m_log->AddUserLog_funnelExPair("RunningTime", "DurationFordownLoading", "LoadingStart",
@@ -149,6 +139,7 @@ void InstallUIMainWnd::OnStartAppClick() {
         m_log->AddUserLog_funnel("CoreFuncEvent", "Downloading", 0, "Download", "CoreFuncStart", "null", false, false);
         m_install.retry = true;
         if (m_progress) m_progress->SetValue(0);
+        m_progressValue = 0;
         BeginInstallTask();
         return;
     }
@@ -199,11 +190,4 @@ bool InstallUIMainWnd::UpdateSpaceLabels(const std::wstring& folder) {
     }
     if (m_spaceNeed) m_spaceNeed->SetText(WindowTexts::FormatText(m_needSpaceFormat, m_pm.GetControlText(L"ProductSize")));
     return read;
-}
-
-void InstallUIMainWnd::OnTimer(UINT_PTR id) {
-    if (id == kAutoInstallTimer) {
-        ::KillTimer(m_hWnd, kAutoInstallTimer);
-        if (FuntionImpl::IsAutoRun()) PerformClick(m_installBtn);
-    }
 }

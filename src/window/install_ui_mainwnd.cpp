@@ -5,6 +5,7 @@
 
 #include <easylogging++.h>
 
+#include "DuiLib/Control/UIButton.h"
 #include "config/ConfigurationLoad.h"
 #include "download/DownloadAddress.h"
 #include "analytics/CSingleUserLog.h"
@@ -32,13 +33,6 @@ InstallUIMainWnd::~InstallUIMainWnd() {
 }
 
 const wchar_t* InstallUIMainWnd::GetWindowClassName() const { return g_windowClassName.c_str(); }
-
-int InstallUIMainWnd::WaitForAllThreadExit() {
-    LOG(INFO) << "InstallUIMainWnd WaitForAllThreadExit";
-    for (HANDLE thread : m_threads)
-        if (thread) WaitForSingleObject(thread, 600000);
-    return 0;
-}
 
 unsigned __stdcall InstallUIMainWnd::AsyncGetCbsInfoThreadFunc(void* window) {
     auto* self = static_cast<InstallUIMainWnd*>(window);
@@ -79,10 +73,8 @@ void InstallUIMainWnd::StopRunningAnimation() { KillTimer(m_hWnd, kRunningAnimat
 void InstallUIMainWnd::RegisterAsMainWindow() { g_mainWindow = this; }
 
 void InstallUIMainWnd::ClickStartApp() {
-    // start_app launches the installed product, with the installer's rights when admin_flag is set.
-    std::wstring command = L"\"" + GetMainExePath() + L"\"";
-    int adminFlag = FuntionImpl::ParseLeadingInt(m_pm.GetControlText(L"admin_flag"));
-    if (FuntionImpl::StartTargetMainExe(command, adminFlag) == -1) FlowError::Raise("DL019");
+    // The worker presses start_app itself: the same handler as the user's click.
+    PerformClick(m_startApp);
 }
 
 void InstallUIMainWnd::ReleaseInstanceMutex() {

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -135,6 +136,65 @@ public:
 
     // Timer of the automated mode: presses "install" two seconds after the start.
     static constexpr UINT_PTR kAutoInstallTimer = 666;
+
+    // ---- Install flow ----
+    // (install_ui_flow.cpp: progress, timers, worker messages, the checks before an
+    // installation; install_ui_close.cpp: closing and background mode; install_ui_launch.cpp:
+    // the product start.)
+    // The bar only grows; the label, the bar and the taskbar button follow it. Window thread.
+    int SetInstallProgress(int percent);
+    // The download engine's progress report, on a download thread: carried to the window thread.
+    int OnDownloadProgress(int64_t downloaded, int64_t total, int32_t unused);
+    // The failure page.
+    void DownLoadFail();
+    // True when the product is not running.
+    bool AppIsRunning();
+    bool IsCorrectInstallPath();
+    // 1 enough, -1 the download drive is too small, -2 the install drive; shortFree gets the
+    // free bytes of the drive found short.
+    int32_t EnoughFreeSpace(int64_t packageSize, uint64_t& shortFree);
+    bool NeedSuggestSSD(int64_t packageSize);
+    void SwitchToSuggestedDrive();
+    void SwitchToLargestFixedDrive();
+    // Where free space is read from (tests give drives of their own size).
+    void SetFreeSpaceReader(std::function<bool(const std::wstring& drive, uint64_t& free)> reader) {
+        m_freeSpaceReader = std::move(reader);
+    }
+    // The carousel and the banners (install_ui_banner.cpp): the banner thread (its handle goes
+    // to the banners' slot of the thread handles, none when the banners are ready), the
+    // carousel's start, its timer 2000 and the banners-ready message 2952.
+    void StartBannerThread();
+    void StartCarousel();
+    void OnCarouselTimer();
+    void OnBannersReady();
+    // The window's threads: slots of the thread handles.
+    enum ThreadSlot { kThreadPreQuery = 0, kThreadPrivacy = 1, kThreadBanner = 2, kThreadInstall = 3 };
+    // Whether every thread the window started has ended (the window may then be deleted).
+    bool AllThreadsEnded() const;
+    // Private message that carries a download percentage to the window thread.
+    static constexpr UINT kMsgDownloadPercent = WM_USER + 1940;
+
+protected:
+    LRESULT HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) override;
+    LRESULT OnClose(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) override;
+    // Starts the install worker's thread (tests replace it to keep the installation out).
+    virtual void StartInstallWorker();
+
+private:
+    void FinalPageSteps();
+    void SetTaskbarState(int state);
+    void HandleWorkerMessage(UINT msg, WPARAM wParam);
+    void OnInstallCrawlStart();
+
+    std::function<bool(const std::wstring& drive, uint64_t& free)> m_freeSpaceReader;
+    std::wstring m_suggestedSsd;          // one letter, empty when none
+    bool m_successOnRunningPage = false;  // installed while the running page stayed up
+    // The user closed the window for good while the package was still being fetched: the
+    // download resumes at the next run, so the process does not wait for it.
+    bool m_workerAbandoned = false;
+    // ---- end of install flow ----
+
+public:
 
 protected:
     const wchar_t* GetWindowClassName() const override;

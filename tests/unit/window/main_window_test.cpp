@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DuiLib/Control/UIButton.h"
@@ -30,6 +31,8 @@
 #include "window/MessageBoxKinds.h"
 #include "window/WindowLanguage.h"
 #include "window/WindowShell.h"
+#include "window/WindowTexts.h"
+#include "config/CConfigure.h"
 #include "window/install_ui_mainwnd.h"
 
 using namespace window_driver;
@@ -86,6 +89,12 @@ public:
         GetWindowRect(m_hWnd, &rc);
         return MulDiv(rc.bottom - rc.top, 100, m_pm.GetScale());
     }
+    int Progress() const { return m_progressValue.load(); }
+    // Install worker starts; the installation itself stays out of these tests.
+    int workerStarts = 0;
+
+protected:
+    void StartInstallWorker() override { ++workerStarts; }
 };
 
 class MainWindowTest : public ::testing::Test {
@@ -287,7 +296,14 @@ TEST_F(MainWindowTest, UntickedLicenceAsksAndOnlyAgreementInstalls) {
     for (const auto& e : Ga4()) dates += e.rfind("Download/StartTimeDate/", 0) == 0;
     EXPECT_EQ(dates, 1);
 
-    // A third click no longer asks and sends the start date no more.
+    // The checks passed: the worker started on the running page.
+    EXPECT_EQ(window_->workerStarts, 1);
+    EXPECT_EQ(window_->TabPage(L"main_tablayout"), 1);
+
+    // Back on the setting page, a third click no longer asks and sends the start date no more.
+    dynamic_cast<DuiLib::CTabLayoutUI*>(window_->Find(L"main_tablayout"))->SelectItem(0);
+    dynamic_cast<DuiLib::CTabLayoutUI*>(window_->Find(L"page_layout"))->SelectItem(0);
+    Pump(100);
     ClickAndPump(L"install_btn", 500);
     EXPECT_EQ(answers.Seen().size(), 2u);
     dates = 0;
@@ -452,11 +468,21 @@ TEST_F(MainWindowTest, AdviceLinkOpensTheDownloadWithThePackageSuffix) {
     ASSERT_EQ(g_opened.size(), 2u);
     EXPECT_EQ(N(g_opened[1].first), "https://chosen.example.com/p.exe?rnclid=test&package=main_window_test.exe");
 
-    // "Try again" on the failure page: its events, the retry flag, the bar back at 0.
+    // "Try again" on the failure page: its events, the retry flag, the bar back at 0. Each retry
+    // runs the installation again, and a failed download brings the failure page back.
+    BoxAnswerer answers;
+    auto failAgain = [&] {
+        answers.Answer(L"btn_yes");
+        PostMessageW(Hwnd(), kMsgDownloadFailed, 9, 0);
+        EXPECT_TRUE(PumpUntil([&] { return window_->Visible(L"text_fail_retry"); }, 3000));
+        Pump(100);
+    };
     ClickAndPump(L"start_app");
     EXPECT_EQ(CountGa4("Download/8-1.ClickTryAgain/First"), 1);
+    failAgain();
     ClickAndPump(L"start_app");
     EXPECT_EQ(CountGa4("Download/8-1.ClickTryAgain/Retry"), 1);
+    failAgain();
     ASSERT_TRUE(ClickLink(Hwnd(), L"text_fail_advice", 0));
     Pump(300);
     EXPECT_EQ(CountGa4("Download/8-2.ClickInstallLink/Retry"), 1);
@@ -566,4 +592,234 @@ TEST_F(MainWindowTest, BackgroundModeAnswersWithoutShowing) {
     EXPECT_EQ(window_->LastSuppressedMessage(), MsgInternetFail);
     EXPECT_EQ(answers.Seen().size(), 0u);
     EXPECT_EQ(log.countExact(" ShowMsgBox: 9"), 1);
+}
+
+// ---- The install flow in the window (the worker's messages are posted as the worker posts them) ----
+
+// The worker's message ids (install/InstallWindow.h) are the window's too.
+
+TEST_F(MainWindowTest, InstallClickStartsTheWorkerOnTheRunningPageAndProgressOnlyGrows) {
+    LogCapture log;
+    Open();
+    ClickAndPump(L"install_btn", 300);
+    EXPECT_EQ(window_->workerStarts, 1);
+    EXPECT_EQ(window_->TabPage(L"main_tablayout"), 1);
+    EXPECT_EQ(window_->TabPage(L"page_layout"), 1);
+    // Timer 1922 shows 1 % a second after the click.
+    EXPECT_TRUE(PumpUntil([&] { return window_->Progress() == 1; }, 3000));
+    EXPECT_EQ(N(window_->Text(L"install_label")).find("1%") != std::string::npos, true) << N(window_->Text(L"install_label"));
+
+    // Download reports arrive from another thread; 40 % of the band then 30 % leave the bar at 34.
+    std::thread reporter([&] {
+        window_->OnDownloadProgress(40, 100, 0);
+        window_->OnDownloadProgress(30, 100, 0);
+    });
+    reporter.join();
+    Pump(200);
+    EXPECT_EQ(window_->Progress(), 34);
+    EXPECT_EQ(CountGa4("Other/PackageSize/0.00MB"), 1);  // the first report's total: 100 bytes
+    window_->OnDownloadProgress(100, 100, 0);
+    Pump(200);
+    EXPECT_EQ(window_->Progress(), 85);
+    EXPECT_EQ(CountGa4("Other/PackageSize/0.00MB"), 1);
+
+    // Verification: 85, then +1 every two seconds.
+    PostMessageW(Hwnd(), kMsgVerifyStarted, 0, 0);
+    EXPECT_TRUE(PumpUntil([&] { return window_->Progress() == 86; }, 3500));
+    // The installer: 90 at once and the estimate in the log; 3 s of extra time make 300 ms steps.
+    log_->GetDownloadSettings().Additional_time = 3;
+    PostMessageW(Hwnd(), kMsgInstallerStarted, 0, 0);
+    Pump(150);
+    log_->GetDownloadSettings().Additional_time = 0;
+    EXPECT_EQ(window_->Progress(), 90);
+    EXPECT_TRUE(log.contains(" Estimate install time is 0, extra install time is 3, timer elapse is 300"));
+    EXPECT_EQ(CountFunnel("EstimatedDurationPar", "0"), 1);
+    // The installer does not end: the crawl reaches 99 and rests there.
+    EXPECT_TRUE(PumpUntil([&] { return window_->Progress() == 99; }, 6000));
+    Pump(300);
+    EXPECT_EQ(window_->Progress(), 99);
+    EXPECT_TRUE(log.contains(" TIMER_INSTALLPROGRESS_ID: 0, 100"));
+}
+
+TEST_F(MainWindowTest, FailureMessagesShowTheirBoxAndTheFailurePageAndTryAgainRestarts) {
+    struct Case {
+        UINT message;
+        WPARAM wParam;
+        int box;
+    } cases[] = {
+        {kMsgDownloadFailed, 9, MsgInternetFail},   {kMsgDownloadFailed, 10, MsgInternetTimeout},
+        {kMsgDownloadFailed, 14, MsgUrlFail},       {kMsgVerifyFailed, 0, MsgMD5Fail},
+        {kMsgInstallerTimedOut, 0, MsgInstallRunTimeOut},
+    };
+    for (const Case& c : cases) {
+        LogCapture log;
+        Open();
+        // The report object lives through the loop: count only this round's events.
+        const size_t from = report_.Calls().size();
+        auto count = [&](const std::string& event) {
+            int n = 0;
+            for (const auto& e : Ga4(from)) n += e == event;
+            return n;
+        };
+        ClickAndPump(L"install_btn", 200);
+        ASSERT_EQ(window_->workerStarts, 1);
+        BoxAnswerer answers;
+        answers.Answer(L"btn_yes");
+        PostMessageW(Hwnd(), c.message, c.wParam, 0);
+        EXPECT_TRUE(PumpUntil([&] { return log.contains(" Enter fail page "); }, 3000)) << c.box;
+        EXPECT_EQ(log.countExact(" ShowMsgBox: " + std::to_string(c.box)), 1) << c.box;
+        EXPECT_EQ(window_->TabPage(L"main_tablayout"), 0);
+        EXPECT_EQ(window_->TabPage(L"page_layout"), 1);
+        EXPECT_TRUE(window_->Visible(L"text_fail_retry"));
+        EXPECT_TRUE(window_->Visible(L"img_warning"));
+        EXPECT_EQ(N(window_->Text(L"start_app")), "Try again");
+        if (c.message == kMsgDownloadFailed) EXPECT_EQ(count("Download/8.DownFail/First"), 1);
+        // The two boxes about the downloaded file have it cleared when answered.
+        if (c.box == MsgMD5Fail || c.box == MsgInstallRunTimeOut) EXPECT_TRUE(PumpUntil([&] { return log.contains(" Clear cache: "); }, 2000));
+
+        // "Try again": the bar back to 0, the running page, a new worker.
+        ClickAndPump(L"start_app", 300);
+        EXPECT_EQ(window_->workerStarts, 2) << c.box;
+        EXPECT_EQ(window_->TabPage(L"main_tablayout"), 1);
+        EXPECT_FALSE(window_->Visible(L"text_fail_retry"));
+        EXPECT_EQ(N(window_->Text(L"start_app")), "Start");
+        EXPECT_EQ(count("Download/8-1.ClickTryAgain/First"), 1);
+        Close();
+    }
+}
+
+TEST_F(MainWindowTest, SuccessShowsTheFinishPageAndCloseNoLongerAsks) {
+    Open();
+    ClickAndPump(L"install_btn", 200);
+    PostMessageW(Hwnd(), kMsgInstallSucceeded, 0, 0);
+    Pump(300);
+    EXPECT_EQ(window_->TabPage(L"main_tablayout"), 0);
+    EXPECT_EQ(window_->TabPage(L"page_layout"), 1);
+    EXPECT_TRUE(window_->Visible(L"start_app"));
+    EXPECT_FALSE(window_->Visible(L"text_fail_retry"));
+    BoxAnswerer answers;
+    ClickAndPump(L"closebtn", 300);
+    EXPECT_EQ(answers.Seen().size(), 0u);
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(Hwnd()); }, 3000));
+    EXPECT_EQ(CountGa4("CrashRate/Close/close06"), 1);
+}
+
+TEST_F(MainWindowTest, CloseBeforeInstallReportsItsPlaceAndDuration) {
+    DWORD before = GetTickCount();
+    Open();
+    DWORD opened = GetTickCount();
+    Pump(2100);
+    DWORD closing = GetTickCount();
+    SendMessageW(Hwnd(), WM_CLOSE, 0, 0);  // Alt+F4 does not ask
+    EXPECT_FALSE(IsWindow(Hwnd()));
+    EXPECT_EQ(CountGa4("CrashRate/Close/close01"), 1);
+    // Whole seconds since the window started, which was between the two ticks around Open.
+    int found = 0;
+    for (DWORD s = (closing - opened) / 1000; s <= (GetTickCount() - before) / 1000; ++s)
+        found += CountFunnel("UserCloses", std::to_string(s));
+    EXPECT_EQ(found, 1);
+    EXPECT_GE((closing - opened) / 1000, 2u);
+}
+
+TEST_F(MainWindowTest, BackgroundModeHidesAndTheFailureClosesTheWindow) {
+    LogCapture log;
+    Open();
+    ClickAndPump(L"install_btn", 200);
+    window_->OnDownloadProgress(1, 2, 0);
+    Pump(200);
+    ASSERT_EQ(window_->Progress(), 42);
+    log_->GetDownloadSettings().Back_running = 1;
+    SendMessageW(Hwnd(), WM_CLOSE, 0, 0);
+    log_->GetDownloadSettings().Back_running = 0;
+    EXPECT_TRUE(IsWindow(Hwnd()));
+    EXPECT_FALSE(IsWindowVisible(Hwnd()));
+    EXPECT_TRUE(log_->Closing.load());
+    EXPECT_TRUE(log.contains(" Close and run background at: 42"));
+    EXPECT_EQ(CountFunnel("ClosePosition", "42%"), 1);
+    EXPECT_EQ(CountGa4("CrashRate/Close/close02"), 1);
+    // The worker fails: no box shows, the failure page reports the box it kept back and closes.
+    BoxAnswerer answers;
+    PostMessageW(Hwnd(), kMsgDownloadFailed, 9, 0);
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(Hwnd()); }, 3000));
+    EXPECT_EQ(answers.Seen().size(), 0u);
+    EXPECT_EQ(CountFunnel("DownFailError", "error_page_9"), 1);
+    EXPECT_EQ(CountGa4("CrashRate/Close/close05"), 1);
+    log_->Closing = false;
+}
+
+TEST_F(MainWindowTest, ChecksBeforeTheInstallationStopAtTheFirstProblem) {
+    // The product running: a suspended copy of the command interpreter under a name of its own
+    // plays it (the calling process itself is the walk's first entry, which is not looked at).
+    {
+        test_support::TempDir dir;
+        wchar_t system[MAX_PATH] = {};
+        GetSystemDirectoryW(system, MAX_PATH);
+        const std::wstring standIn = dir.File(L"main_window_test_product.exe");
+        ASSERT_TRUE(CopyFileW((std::wstring(system) + L"\\cmd.exe").c_str(), standIn.c_str(), FALSE));
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        std::wstring line = L"\"" + standIn + L"\"";
+        ASSERT_TRUE(CreateProcessW(standIn.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_NO_WINDOW,
+                                   nullptr, nullptr, &si, &pi));
+        LogCapture log;
+        Open();
+        window_->WaitForAllThreadExit();  // the early configuration query is over
+        window_->GetConfigure()->m_processName = L"main_window_test_product.exe";
+        BoxAnswerer answers;
+        answers.Answer(L"btn_yes");
+        ClickAndPump(L"install_btn", 800);
+        EXPECT_EQ(log.countExact(" ShowMsgBox: " + std::to_string(MsgAppExist)), 1);
+        EXPECT_EQ(CountGa4("Other/FlowError/DL024"), 1);
+        EXPECT_EQ(window_->workerStarts, 0);
+        EXPECT_EQ(window_->TabPage(L"main_tablayout"), 0);
+        Close();
+        TerminateProcess(pi.hProcess, 0);
+        WaitForSingleObject(pi.hProcess, 5000);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+    // The download drive too small for the package the service told.
+    {
+        LogCapture log;
+        Open();
+        window_->WaitForAllThreadExit();
+        CConfigure* config = window_->GetConfigure();
+        config->m_loadState = CConfigure::kLoaded;
+        config->m_source = CConfigure::kSourceServer;
+        config->m_fileSize = 1000;
+        window_->SetFreeSpaceReader([](const std::wstring&, uint64_t& free) {
+            free = 999;
+            return true;
+        });
+        BoxAnswerer answers;
+        answers.Answer(L"btn_yes");
+        ClickAndPump(L"install_btn", 800);
+        EXPECT_EQ(log.countExact(" ShowMsgBox: " + std::to_string(MsgNoEnoughSpace)), 1);
+        EXPECT_EQ(CountGa4("Other/FlowError/DL008"), 1);
+        EXPECT_EQ(CountGa4("Other/NoEnoughSpace/download_999"), 1);
+        EXPECT_EQ(window_->workerStarts, 0);
+        // Room again: the next click starts.
+        window_->SetFreeSpaceReader([](const std::wstring&, uint64_t& free) {
+            free = 1000000;
+            return true;
+        });
+        ClickAndPump(L"install_btn", 300);
+        EXPECT_EQ(window_->workerStarts, 1);
+        Close();
+    }
+    // A folder that cannot be made.
+    {
+        LogCapture log;
+        Open();
+        auto* edit = dynamic_cast<DuiLib::CEditUI*>(window_->Find(L"install_file_path_edit"));
+        ASSERT_NE(edit, nullptr);
+        edit->SetText(L"Q:\\no\\such\\drive");
+        BoxAnswerer answers;
+        answers.Answer(L"btn_yes");
+        ClickAndPump(L"install_btn", 800);
+        EXPECT_EQ(log.countExact(" ShowMsgBox: " + std::to_string(MsgPathError)), 1);
+        EXPECT_EQ(CountGa4("Other/FlowError/DL009"), 1);
+        EXPECT_EQ(window_->workerStarts, 0);
+    }
 }

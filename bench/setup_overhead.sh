@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Setup overhead: a whole installation of a 200 MiB signed package with setup.exe (install click to
+# the product's start, driven by demo_driver.exe) against its parts run alone: the supervised
+# download of the same file (download_driver.exe) plus the installer run with the setup's command
+# line. Also the window's CPU use while it waits on the setting page, and while it runs.
+#   bench/setup_overhead.sh BUILD_DIR     Environment: BENCH_OVERHEAD_MIB (200), BENCH_IDLE_S (10)
+# The setup as built for the local deployment talks to the default ports 47080/47443.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:?usage: bench/setup_overhead.sh BUILD_DIR}
+. "$top/scripts/wine-env.sh"
+size_mib=${BENCH_OVERHEAD_MIB:-200}
+idle_s=${BENCH_IDLE_S:-10}
+services="$build/../native-services/local-services"
+packages="$build/tests/fixtures/packages"
+# The signed test package (its file name ends in the skin's download name).
+package=$(ls "$packages"/*OrbalaLumeno_Setup.exe 2>/dev/null | head -1 || true)
+[ -n "$package" ] || { echo "test packages not built: $packages" >&2; exit 2; }
+for f in "$build/setup.exe" "$build/demo_driver.exe" "$build/bench/download_driver.exe" "$packages/ca/publisher.key"; do
+  [ -e "$f" ] || { echo "not built: $f (./run build)" >&2; exit 2; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/orbala-overhead.XXXXXX")
+spid=
+cleanup() { [ -n "$spid" ] && kill "$spid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"; }
+trap cleanup EXIT
+mkdir -p "$work/root" "$work/out" "$work/screens"
+winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
+
+# The installer with 200 MiB of data behind it, signed by the test publisher.
+cp "${package%.exe}_unsigned.exe" "$work/big.exe"
+head -c $((size_mib * 1048576)) /dev/urandom >> "$work/big.exe"
+osslsigncode sign -certs "$packages/ca/publisher-chain.pem" -key "$packages/ca/publisher.key" -n OrbalaLumeno_Setup \
+  -h sha256 -in "$work/big.exe" -out "$work/root/OrbalaLumeno_Setup.exe" >/dev/null
+rm -f "$work/big.exe"
+bytes=$(stat -c %s "$work/root/OrbalaLumeno_Setup.exe")
+
+cert_args=()
+[ -s "$build/../test-authority/cert.pem" ] && cert_args=(--cert-dir "$build/../test-authority")
+"$services" --root "$work/root" --parent-pid $$ "${cert_args[@]}" >"$work/services.txt" 2>&1 &
+spid=$!
+for _ in $(seq 1 100); do grep -q '^https ' "$work/services.txt" 2>/dev/null && break; sleep 0.05; done
+grep -q '^https ' "$work/services.txt" || { cat "$work/services.txt" >&2; exit 1; }
+curl -s -o /dev/null -d '{"Process_name":"OrbalaLumeno.exe","Install_url":""}' http://127.0.0.1:47080/__control/config
+wineserver -p 2>/dev/null || true
+"$WINE" cmd /c exit 0 >/dev/null 2>&1 || true
+now() { date +%s.%N; }
+product_dir="${WINEPREFIX}/drive_c/Program Files/Orbala/Orbala Lumeno"
+
+# 1. The download alone.
+t0=$(now)
+"$WINE" "$build/bench/download_driver.exe" "http://127.0.0.1:47080/download/OrbalaLumeno_Setup.exe" \
+  "$(winpath "$work/out/alone.exe")" 1 1 nomd5 >"$work/driver.txt" 2>/dev/null || true
+t1=$(now)
+grep -q '^result 1 ' "$work/driver.txt" || { echo "download failed: $(cat "$work/driver.txt")" >&2; exit 1; }
+download_s=$(echo "$t1 - $t0" | bc -l)
+
+# 2. The installer alone, with the setup's command line.
+dir=$(winpath "$work/alone-install")
+t0=$(now)
+"$WINE" "$work/out/alone.exe" /VERYSILENT /SP- /NORESTART "/DIR=$dir" /LANG=en "/LOG=$(winpath "$work/alone.log")" /ORBSETUP=null \
+  >/dev/null 2>&1 || true
+t1=$(now)
+installer_s=$(echo "$t1 - $t0" | bc -l)
+
+# 3. The whole installation in the window.
+"$WINE" taskkill /f /im OrbalaLumeno.exe >/dev/null 2>&1 || true
+rm -f "$product_dir/launches.txt"
+cp "$build/setup.exe" "$work/setup.exe"
+"$WINE" "$build/demo_driver.exe" "$(winpath "$work/setup.exe")" "$work/screens" >"$work/full.txt" 2>&1 &
+dpid=$!
+# CPU of the setup's process: idle on the setting page, then while it runs.
+setup_pid=""
+for _ in $(seq 1 200); do
+  setup_pid=$(pgrep -f 'orbala-overhead.*setup.exe' | head -1 || true)
+  [ -n "$setup_pid" ] && break; sleep 0.05
+done
+cpu() { awk -v hz="$(getconf CLK_TCK)" '{print ($14 + $15) / hz}' "/proc/$1/stat" 2>/dev/null || echo 0; }
+sleep 1
+c0=$(cpu "$setup_pid"); sleep 1; c1=$(cpu "$setup_pid")
+idle_pct=$(echo "($c1 - $c0) * 100" | bc -l)
+# The driver opens and closes the settings, then clicks install about 3 s after the window.
+last=$c1; peak_t=$(now); run_start=""
+while kill -0 "$dpid" 2>/dev/null; do
+  c=$(cpu "$setup_pid"); [ "$c" != 0 ] && last=$c
+  [ -z "$run_start" ] && grep -q . "$work/full.txt" && run_start=$c
+  sleep 0.5
+done
+wait "$dpid" || true
+click_s=$(awk '/install click to end/ {print $5}' "$work/full.txt")
+echo "package                     $bytes bytes"
+printf 'download alone              %6.1f s\n' "$download_s"
+printf 'installer alone             %6.1f s\n' "$installer_s"
+printf 'sum of the parts            %6.1f s\n' "$(echo "$download_s + $installer_s" | bc -l)"
+printf 'install click to product    %6.1f s (with the launch hint'"'"'s start)\n' "${click_s:-0}"
+[ -n "$click_s" ] && printf 'overhead                    %6.1f s\n' "$(echo "$click_s - $download_s - $installer_s" | bc -l)"
+printf 'window idle CPU             %6.1f %% of one core (setting page, 1 s)\n' "$idle_pct"
+printf 'setup CPU over the run      %6.1f s\n' "$(echo "$last - $c1" | bc -l)"
+cat "$work/full.txt"
+"$WINE" taskkill /f /im OrbalaLumeno.exe >/dev/null 2>&1 || true

@@ -1,0 +1,311 @@
+// Whole installations with the real setup.exe under Wine against the local services (on the
+// ports the local deployment names): the install click, the download, the signature check, the
+// silent installer, the finish page and the product's start; and the ways that go wrong (the
+// configuration service down, a package with a bad signature, the network failing mid-download,
+// the product already running, a close during the download).
+// The test presses the window's buttons with the mouse where the skin's layout puts them, and
+// keeps a screenshot of each page it passes under its folder in the build.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <json/json.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DuiLib/Core/WindowImplBase.h"
+#include "DuiLib/Layout/UIContainer.h"
+#include "base/TextCodec.h"
+#include "support/install_fixtures.h"
+#include "support/local_services.h"
+#include "support/setup_driver.h"
+#include "support/setup_process.h"
+#include "support/skin_archive.h"
+#include "support/test_support.h"
+#include "window/MessageBoxKinds.h"
+#include "window/MessageBoxWnd.h"
+
+namespace {
+
+const wchar_t* kClass = L"QV_UI_Frame_486";
+const wchar_t* kBoxClass = L"MESSAGEBOX_UI_Frame";
+const std::string kPackage = "OrbalaLumeno_Setup.exe";  // the skin's download file name
+
+std::string N(const std::wstring& w) { return TextCodec::WideToUtf8(w); }
+
+std::wstring InstallFolder() {
+    wchar_t programFiles[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"ProgramW6432", programFiles, MAX_PATH);
+    if (!programFiles[0]) GetEnvironmentVariableW(L"ProgramFiles", programFiles, MAX_PATH);
+    return std::wstring(programFiles) + L"\\Orbala\\" + install_fixtures::ProductName();
+}
+
+std::vector<std::wstring> FindFiles(const std::wstring& folder, const std::wstring& name) {
+    std::vector<std::wstring> found;
+    WIN32_FIND_DATAW data;
+    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) return found;
+    do {
+        std::wstring entry = data.cFileName;
+        if (entry == L"." || entry == L"..") continue;
+        std::wstring full = folder + L"\\" + entry;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            for (auto& f : FindFiles(full, name)) found.push_back(f);
+        } else if (lstrcmpiW(entry.c_str(), name.c_str()) == 0 ||
+                   (name.size() > 1 && name[0] == L'*' && entry.size() >= name.size() - 1 &&
+                    lstrcmpiW(entry.c_str() + entry.size() - (name.size() - 1), name.c_str() + 1) == 0)) {
+            found.push_back(full);
+        }
+    } while (FindNextFileW(h, &data));
+    FindClose(h);
+    return found;
+}
+
+// One setup.exe copy in a folder of its own, with its application data there and its events
+// going to the services of this test.
+class InstallFlowE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(LocalServices::Available());
+        ASSERT_TRUE(LocalServices::Reset());
+        ASSERT_TRUE(FindWindowsOfClass(kClass).empty()) << "another setup is already running";
+        install_fixtures::EndProcessesNamed({install_fixtures::ProcessName()});
+        install_fixtures::DeleteUninstallKey();
+        DeleteFileW((InstallFolder() + L"\\launches.txt").c_str());
+        DeleteFileW((InstallFolder() + L"\\" + install_fixtures::ProcessName()).c_str());
+        ASSERT_TRUE(install_fixtures::TrustTestAuthority());
+        exe_ = dir_.File(L"setup.exe");
+        ASSERT_TRUE(CopyFileW(BuiltSetupExe().c_str(), exe_.c_str(), FALSE));
+        appData_ = dir_.File(L"AppData");
+        CreateDirectoryW(appData_.c_str(), nullptr);
+        SetEnvironmentVariableW(L"APPDATA", appData_.c_str());
+        SetEnvironmentVariableW(L"ORBALA_REPORT_ENDPOINT", TextCodec::Utf8ToWide(LocalServices::BaseUrl(true)).c_str());
+        ASSERT_TRUE(setup_driver::LayoutPoint(L"InstallMainWnd.xml", L"install_btn", -1, 360, installBtn_));
+        ASSERT_TRUE(setup_driver::LayoutPoint(L"InstallMainWnd.xml", L"closebtn", -1, 360, closeBtn_));
+    }
+    void TearDown() override {
+        if (setup_ && setup_->IsRunning()) setup_->Kill();
+        for (const auto& w : FindWindowsOfClass(kClass))
+            if (HANDLE p = OpenProcess(PROCESS_TERMINATE, FALSE, w.second)) {
+                TerminateProcess(p, 1);
+                CloseHandle(p);
+            }
+        install_fixtures::EndProcessesNamed({install_fixtures::ProcessName()});
+        SetEnvironmentVariableW(L"ORBALA_REPORT_ENDPOINT", nullptr);
+    }
+
+    // Serves a package variant under the skin's download name and points the configuration
+    // reply at it with the product's program name.
+    void Serve(const std::wstring& variant, const std::string& extraConfig = "") {
+        std::wstring root = TextCodec::Utf8ToWide(LocalServices::Root());
+        ASSERT_TRUE(install_fixtures::CopyPackage(variant, root + L"\\" + TextCodec::Utf8ToWide(kPackage)));
+        std::string config = "{\"Process_name\": \"" + N(install_fixtures::ProcessName()) +
+                             "\", \"Install_url\": \"\", \"Additional_time\": 0" + extraConfig + "}";
+        ASSERT_EQ(LocalServices::Control("POST", "/__control/config", config), 200);
+    }
+    void WriteLocalSettings(const std::string& text) { test_support::WriteText(dir_.File(L"qv_downloader.cfg"), text); }
+
+    void Start() {
+        setup_.reset(new SetupProcess());
+        ASSERT_TRUE(setup_->Start(exe_));
+        ASSERT_TRUE(WaitUntil([&] { return (window_ = setup_driver::WindowOf(kClass, setup_->Pid())) != nullptr; }, 60000))
+            << setup_->Output();
+        Sleep(1500);  // the window shows and the early configuration query runs
+    }
+    void ClickInstall() { setup_driver::ClickAt(window_, installBtn_); }
+
+    std::string Log() {
+        // The program's log files of every run (the setup's and its hidden copies').
+        std::string all;
+        for (const std::wstring& f : FindFiles(appData_, L"*.log")) all += test_support::ReadFile(f);
+        return all;
+    }
+    bool WaitForLog(const std::string& text, DWORD ms) {
+        return WaitUntil([&] { return Log().find(text) != std::string::npos; }, ms);
+    }
+    // Answers the setup's open message box with the button of that kind's layout.
+    bool AnswerBox(int kind, const std::wstring& button) {
+        HWND box = nullptr;
+        if (!WaitUntil([&] { return (box = setup_driver::WindowOf(kBoxClass, setup_->Pid())) != nullptr && IsWindowVisible(box); }, 20000))
+            return false;
+        Sleep(300);
+        POINT pt{};
+        if (!setup_driver::LayoutPoint(MessageBoxKinds::SkinFileFor(kind), button, kind, 0, pt)) return false;
+        setup_driver::ClickAt(box, pt);
+        return WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
+    }
+    std::vector<std::string> Ga4Actions() {
+        std::vector<std::string> out;
+        for (const Json::Value& r : LocalServices::Requests("/g/collect")) {
+            std::string body = r["body"].asString() + r["query"].asString() + r["path"].asString();
+            size_t at = body.find("ep.qv_action=");
+            while (at != std::string::npos) {
+                size_t end = body.find_first_of("&\n", at);
+                out.push_back(body.substr(at + 13, end == std::string::npos ? std::string::npos : end - at - 13));
+                at = body.find("ep.qv_action=", at + 1);
+            }
+        }
+        return out;
+    }
+    bool SentAction(const std::string& action) {
+        for (const auto& a : Ga4Actions())
+            if (a == action) return true;
+        return false;
+    }
+    // The downloaded package in the work folder (on the fixed drive with the most room).
+    std::vector<std::wstring> WorkPackages() {
+        std::vector<std::wstring> found;
+        DWORD drives = GetLogicalDrives();
+        for (int i = 0; i < 26; ++i) {
+            if (!(drives & (1u << i))) continue;
+            std::wstring path = std::wstring(1, wchar_t(L'A' + i)) +
+                                L":\\VUDezivazaru\\OrbalaLumeno_Setup\\OrbalaLumeno_Setup_1.0.0.0.exe";
+            if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) found.push_back(path);
+        }
+        return found;
+    }
+
+    test_support::TempDir dir_;
+    std::wstring exe_, appData_;
+    std::unique_ptr<SetupProcess> setup_;
+    HWND window_ = nullptr;
+    POINT installBtn_{}, closeBtn_{};
+};
+
+}  // namespace
+
+TEST_F(InstallFlowE2E, InstallsStartsTheProductAndRecordsTheLanguage) {
+    Serve(L"");
+    Start();
+    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "happy-1-setting");
+    ClickInstall();
+    ASSERT_TRUE(WaitForLog(" BeginInstallTask", 10000)) << Log();
+    Sleep(500);
+    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "happy-2-running");
+    // The worker starts the product itself (NeedStart_flag 1) through the launch hint window.
+    ASSERT_TRUE(WaitForLog(" LaunchProduct: ", 120000)) << Log();
+    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "happy-3-launching");
+    std::vector<install_fixtures::Launch> launches = install_fixtures::WaitForLaunches(InstallFolder(), 1, 30000);
+    ASSERT_EQ(launches.size(), 1u) << Log();
+    const std::string program = N(InstallFolder() + L"\\" + install_fixtures::ProcessName());
+    EXPECT_NE(launches[0].commandLine.find(program), std::string::npos) << launches[0].commandLine;
+    // The setup ends by itself once the hint has shown for Gif_duration seconds.
+    ASSERT_TRUE(setup_->WaitForExit(60000)) << Log();
+    EXPECT_EQ(setup_->ExitCode(), 0u);
+    std::wstring language;
+    ASSERT_TRUE(install_fixtures::ReadUninstallValue(L"Inno Setup: Language", language));
+    EXPECT_EQ(N(language), "en");
+    const std::string log = Log();
+    EXPECT_EQ(log.find(" Enter fail page "), std::string::npos);
+    EXPECT_NE(log.find(" install Finished, progress: "), std::string::npos);
+    EXPECT_EQ(LocalServices::Requests("/queryDownloaderV2").empty(), false);
+    EXPECT_FALSE(LocalServices::Requests("/download/" + kPackage).empty());
+}
+
+TEST_F(InstallFlowE2E, ServiceDownInstallsFromTheSkinsConfiguration) {
+    Serve(L"");
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/queryDownloaderV2","status":503})"));
+    Start();
+    ClickInstall();
+    ASSERT_TRUE(WaitForLog(" LaunchProduct: ", 120000)) << Log();
+    EXPECT_EQ(install_fixtures::WaitForLaunches(InstallFolder(), 1, 30000).size(), 1u);
+    ASSERT_TRUE(setup_->WaitForExit(60000));
+    EXPECT_EQ(Log().find(" Enter fail page "), std::string::npos);
+}
+
+TEST_F(InstallFlowE2E, BadSignatureShowsTheBoxAndClearsThePackage) {
+    Serve(L"unsigned");
+    Start();
+    ClickInstall();
+    ASSERT_TRUE(WaitForLog(" ShowMsgBox: " + std::to_string(MsgMD5Fail), 120000)) << Log();
+    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "signature-box");
+    ASSERT_FALSE(WorkPackages().empty());
+    ASSERT_TRUE(AnswerBox(MsgMD5Fail, L"btn_yes"));
+    ASSERT_TRUE(WaitForLog(" Enter fail page ", 10000)) << Log();
+    EXPECT_TRUE(WaitUntil([&] { return WorkPackages().empty(); }, 10000)) << "the package is cleared";
+    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "signature-failure-page");
+    EXPECT_TRUE(install_fixtures::Launches(InstallFolder()).empty());
+}
+
+TEST_F(InstallFlowE2E, ProductAlreadyRunningIsRefused) {
+    Serve(L"");
+    // The product's program runs (from the fixtures' folder).
+    SetupProcess product;
+    ASSERT_TRUE(product.Start(install_fixtures::ProductProgram()));
+    Start();
+    ClickInstall();
+    ASSERT_TRUE(WaitForLog(" ShowMsgBox: " + std::to_string(MsgAppExist), 20000)) << Log();
+    ASSERT_TRUE(AnswerBox(MsgAppExist, L"btn_yes"));
+    EXPECT_TRUE(WaitForLog("app is running", 5000));
+    EXPECT_EQ(Log().find(" install Finished"), std::string::npos);
+    product.Kill();
+}
+
+// The running page has no close button of its own: the user closes it from the taskbar, which
+// sends WM_CLOSE (no question is asked; the setting page's close button asks, see the window test).
+TEST_F(InstallFlowE2E, CloseDuringTheDownloadInBackgroundModeFinishesHidden) {
+    // A slow download keeps the window on the running page; background mode is on.
+    Serve(L"", ", \"Back_running\": 1");
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/","throttle":100000})"));
+    Start();
+    ClickInstall();
+    ASSERT_TRUE(WaitForLog(" BeginInstallTask", 10000));
+    Sleep(2000);
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(WaitForLog(" Close and run background at: ", 10000)) << Log();
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(window_); }, 5000));
+    EXPECT_TRUE(setup_->IsRunning());
+    // The installation goes on hidden and the setup ends by itself, the product installed.
+    ASSERT_TRUE(setup_->WaitForExit(180000)) << Log();
+    const std::string log = Log();
+    EXPECT_NE(log.find(" BgMode will auto exit when success"), std::string::npos) << log;
+    std::wstring language;
+    EXPECT_TRUE(install_fixtures::ReadUninstallValue(L"Inno Setup: Language", language));
+    EXPECT_TRUE(SentAction("Close"));
+}
+
+TEST_F(InstallFlowE2E, CloseDuringTheDownloadWithoutBackgroundModeEndsAtOnce) {
+    Serve(L"");
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/","throttle":20000})"));
+    Start();
+    ClickInstall();
+    ASSERT_TRUE(WaitForLog(" BeginInstallTask", 10000));
+    Sleep(2000);
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+    // Nothing is installing yet: the process does not stay behind for the download.
+    ASSERT_TRUE(setup_->WaitForExit(30000)) << Log();
+    EXPECT_EQ(setup_->ExitCode(), 0u);
+    const std::string log = Log();
+    EXPECT_EQ(log.find(" Close and run background at: "), std::string::npos);
+    EXPECT_EQ(log.find(" install Finished"), std::string::npos);
+    std::wstring language;
+    EXPECT_FALSE(install_fixtures::ReadUninstallValue(L"Inno Setup: Language", language));
+}
+
+TEST_F(InstallFlowE2E, NetworkFailureMidDownloadThenTryAgainResumes) {
+    Serve(L"");
+    // Every download request fails after the first ones: the attempts run out.
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/","skip":3,"status":503})"));
+    Start();
+    ClickInstall();
+    // The failure's box comes first, then the failure page.
+    ASSERT_TRUE(WaitForLog(" ShowMsgBox: ", 240000)) << Log();
+    std::string log = Log();
+    int kind = std::atoi(log.c_str() + log.find(" ShowMsgBox: ") + 13);
+    EXPECT_TRUE(kind == MsgUrlFail || kind == MsgInternetFail || kind == MsgInternetTimeout) << kind;
+    ASSERT_TRUE(AnswerBox(kind, L"btn_yes"));
+    ASSERT_TRUE(WaitForLog(" Enter fail page ", 10000)) << Log();
+    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "network-failure-page");
+    EXPECT_TRUE(SentAction("8.DownFail"));
+    // The network is back: "Try again" resumes and installs.
+    ASSERT_EQ(LocalServices::Control("DELETE", "/__control/faults"), 200);
+    POINT startApp{};
+    ASSERT_TRUE(setup_driver::LayoutPoint(L"InstallMainWnd.xml", L"start_app", -1, 360, startApp, true));
+    setup_driver::ClickAt(window_, startApp);
+    ASSERT_TRUE(WaitForLog(" LaunchProduct: ", 180000)) << Log();
+    EXPECT_TRUE(SentAction("8-1.ClickTryAgain"));
+    ASSERT_TRUE(setup_->WaitForExit(60000));
+}
