@@ -105,14 +105,12 @@ void CAnima::DrawCaptions(HBITMAP, BYTE* bits, int frame) {
     Gdiplus::Bitmap bitmap(m_width, m_height, m_width * 4, PixelFormat32bppPARGB, bits);
     Gdiplus::Graphics g(&bitmap);
     g.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAliasGridFit);
+    // A face the machine lacks falls back to Tahoma, which every Windows has.
     Gdiplus::FontFamily family(m_fontFace.c_str());
-    std::unique_ptr<Gdiplus::FontFamily> fallback;
-    const Gdiplus::FontFamily* use = &family;
-    if (family.GetLastStatus() != Gdiplus::Ok) {
-        fallback.reset(Gdiplus::FontFamily::GenericSansSerif()->Clone());
-        use = fallback.get();
-    }
-    Gdiplus::SolidBrush brush(Gdiplus::Color(CaptionColour()));
+    Gdiplus::FontFamily fallback(L"Tahoma");
+    const Gdiplus::FontFamily* use = family.GetLastStatus() == Gdiplus::Ok ? &family : &fallback;
+    const Gdiplus::Color colour(CaptionColour());
+    Gdiplus::SolidBrush brush(colour);
     if (!caption.empty()) {
         Gdiplus::Font font(use, 11, Gdiplus::FontStyleBold);
         Gdiplus::StringFormat format;
