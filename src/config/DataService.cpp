@@ -166,6 +166,11 @@ bool IsLoadableImage(const std::wstring& file) {
 bool FetchBanners(const BannerJob& job, BannerMap& banners) {
     CSingleUserLog* analytics = Analytics(job.analytics);
     LOG(INFO) << "get banner from server";
+    // Without a work folder the pictures would land in the root of the current drive.
+    if (job.workFolder.empty()) {
+        LOG(INFO) << " Get Cbs Ban: no work folder";
+        return false;
+    }
     const std::string url = FuntionImpl::GetBannerPicUrl(job.parentPid, static_cast<EnumLanguage>(job.language));
     const std::string reply = FetchText(url, analytics, " Get Cbs Ban1: ", "Download", "ObtainCarouselMapTime",
                                         "CarouselMapTimeInterval");

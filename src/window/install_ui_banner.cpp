@@ -68,6 +68,8 @@ void InstallUIMainWnd::StartCarousel() {
         else m_anima->HorizontalMoveAnimaInit(L"", L"");
     }
     m_currentFrame = 1;
+    // Dots beyond the frames have nothing to show.
+    for (size_t i = 0; i < m_dots.size(); ++i) m_dots[i]->SetVisible(int(i) < m_frameCount);
     if (!m_dots.empty()) m_dots[0]->Selected(true, false);
     if (m_imagePlay) m_imagePlay->SetBkImage(L"FirstFrame");
     if (m_frameCount >= 2) ::SetTimer(m_hWnd, kCarouselTimer, m_carouselInterval, nullptr);
@@ -78,14 +80,15 @@ void InstallUIMainWnd::StopCarousel() { ::KillTimer(m_hWnd, kCarouselTimer); }
 void InstallUIMainWnd::OnCarouselTimer() {
     if (m_dots.empty()) return;
     size_t next = 0;
-    if (m_currentFrame >= 1 && m_currentFrame <= 9 && size_t(m_currentFrame) < m_dots.size()) next = size_t(m_currentFrame);
+    if (m_currentFrame >= 1 && m_currentFrame <= 9 && m_currentFrame < m_frameCount && size_t(m_currentFrame) < m_dots.size())
+        next = size_t(m_currentFrame);
     m_dots[next]->Selected(true);
 }
 
 void InstallUIMainWnd::OnSelectChanged(DuiLib::TNotifyUI& msg) {
     // Every option of a group reports its change; the dot that became selected is the one.
     if (!msg.pSender || !msg.pSender->IsSelected()) return;
-    const size_t count = std::min<size_t>(m_dots.size(), 10);
+    const size_t count = std::min<size_t>(std::min<size_t>(m_dots.size(), 10), size_t(std::max(m_frameCount, 0)));
     for (size_t i = 0; i < count; ++i) {
         if (m_dots[i] != msg.pSender) continue;
         const int k = int(i) + 1;

@@ -259,6 +259,8 @@ TEST_F(CarouselWindowTest, OneFrameHasNoTimer) {
     EXPECT_EQ(Shown(), L"FirstFrame");
     EXPECT_TRUE(Image(L"FirstFrame"));
     EXPECT_FALSE(KillTimer(Hwnd(), InstallUIMainWnd::kCarouselTimer));
+    EXPECT_TRUE(window_->Pm().FindControl(L"image_play_option1")->IsVisible());
+    EXPECT_FALSE(window_->Pm().FindControl(L"image_play_option2")->IsVisible());
     window_->OnCarouselTimer();
     EXPECT_EQ(window_->CurrentFrame(), 1);
     EXPECT_EQ(window_->Carousel()->StepsMade(), 0);
@@ -308,13 +310,16 @@ TEST_F(CarouselWindowTest, BannersFromTheServiceReachTheCarousel) {
         {"banner_url":"${HTTP}/banners/2.png","jump_url":"","prompt":"two","sort":2}]})"));
     const std::string https = LocalServices::BaseUrl(true);
     FuntionImpl::SetDataServiceHost(https.substr(https.find("//") + 2));
+    test_support::TempDir work;
     Open({});
+    window_->m_install.workFolder = work.path();
     window_->StartCarousel();
     const DWORD plainFirst = Image(L"FirstFrame")->PixelAt(5, 5);
     window_->StartBannerThread();
     ASSERT_TRUE(PumpUntil([&] { return window_->BannersReady(); }, 20000));
     EXPECT_EQ(window_->bannerMessages, 1);
     EXPECT_EQ(window_->Banners().size(), 2u);
+    EXPECT_TRUE(DataService::IsLoadableImage(work.File(L"2.png")));
     // A second start does not fetch again.
     window_->StartBannerThread();
     Pump(300);
