@@ -182,3 +182,29 @@ int GetUrlHostType(const std::wstring& url);
 int GetUrlHostType(const std::string& url);
 
 }  // namespace FuntionImpl
+
+namespace FuntionImpl {
+
+// ---- Data service (banners, privacy and licence links) -------------------------------------
+
+// Lower-case hexadecimal MD5 digest of a text (32 digits); empty when the system cannot hash.
+std::string Md5Hex(const std::string& text);
+
+// Signed request URLs of the data service, from their parts: "https://" + host + path + query,
+// where the query ends in "&verify=" and the MD5 of the query before it followed by the salt.
+std::string BuildBannerPicUrl(const std::string& host, const std::string& langCode, int32_t parentPid,
+                              int64_t timestamp, const std::string& salt);
+std::string BuildPrivacyUrl(const std::string& host, int32_t parentPid, int64_t timestamp, const std::string& salt);
+
+// The host the data-service requests go to: the one set by SetDataServiceHost when not empty,
+// else the deployment's test host when the "TestEnv" switch is on, else its production host.
+std::string DataServiceHost();
+// Points the data-service requests at another host ("name:port"); empty restores the deployment's.
+void SetDataServiceHost(const std::string& host);
+
+// The banner list and the links request for now (seconds since 1970, UTC), the deployment's salt
+// and DataServiceHost(); each logs its query.
+std::string GetBannerPicUrl(int32_t parentPid, EnumLanguage language);
+std::string GetPrivacyUrl(int32_t parentPid);
+
+}  // namespace FuntionImpl

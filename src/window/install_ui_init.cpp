@@ -95,6 +95,7 @@ void InstallUIMainWnd::InitWindow() {
 
     // 10. The download configuration is usually in before the user presses "install".
     m_threads[0] = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &InstallUIMainWnd::AsyncGetCbsInfoThreadFunc, this, 0, nullptr));
+    if (m_useNewLicense) StartPrivacyThread();
 
     // 11. The event that holds the success page until the progress bar has reached its end.
     m_progressFinished = CreateEventW(nullptr, TRUE, FALSE, L"ProgressFinish100");

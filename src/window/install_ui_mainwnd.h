@@ -18,8 +18,10 @@
 
 #include "analytics/CSingleUserLog.h"
 #include "config/CConfigure.h"
+#include "config/DataService.h"
 #include "DuiLib/Core/WindowImplBase.h"
 #include "install/InstallWindow.h"
+#include "window/CAnima.h"
 
 struct ITaskbarList3;
 namespace DuiLib {
@@ -312,4 +314,41 @@ private:
     int m_carouselInterval = 7000;
     int m_screenWidth = 0;
     int m_screenHeight = 0;
+
+    // ---- Carousel and data service ----
+    // (install_ui_banner.cpp) The banner and links threads of the data service and the picture
+    // carousel of the running page.
+public:
+    // Message posted by the banner thread when every banner picture was stored.
+    static constexpr UINT kMsgBannersReady = WM_USER + 1928;
+    static constexpr UINT_PTR kCarouselTimer = 2000;
+    // Thread functions (argument: the window); both return 0.
+    static unsigned __stdcall GetCbsBanner(void* window);
+    static unsigned __stdcall GetCbsPrivacy(void* window);
+    // Starts the banner thread unless the banners are ready or a banner thread still runs.
+    void StartBannerThread();
+    // Starts the links thread (the new licence row).
+    void StartPrivacyThread();
+    // Creates the carousel when needed, shows frame 1 and starts the timer when there are frames
+    // to move to.
+    void StartCarousel();
+    void StopCarousel();
+    // Timer 2000: selects the next dot (which slides to its frame).
+    void OnCarouselTimer();
+    // Message 2952: the carousel shows the downloaded banners from now on.
+    void OnBannersReady();
+    void OnSelectChanged(DuiLib::TNotifyUI& msg) override;
+    CAnima* Carousel() const { return m_anima.get(); }
+    int CurrentFrame() const { return m_currentFrame; }
+    int FrameCountForCarousel() const { return m_frameCount; }
+    bool BannersReady() const { return m_bannersReady.load(); }
+    DataService::BannerMap Banners();
+
+private:
+    std::unique_ptr<CAnima> m_anima;
+    int m_currentFrame = 1;
+    std::atomic<bool> m_bannersReady{false};
+    std::mutex m_bannersLock;  // the banner thread hands its records over under it
+    DataService::BannerMap m_banners;
+    // ---- end of carousel and data service ----
 };

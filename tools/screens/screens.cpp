@@ -28,7 +28,9 @@
 #include "DuiLib/Core/UIRender.h"
 #include "DuiLib/Layout/UIContainer.h"
 #include "base/LanguageFaces.h"
+#include "base/LanguageTables.h"
 #include "base/TextCodec.h"
+#include "window/CAnima.h"
 
 using namespace DuiLib;
 
@@ -201,21 +203,6 @@ void ApplyMainTexts(Screen& s, const Texts& texts, int language) {
     }
     // The window keeps one licence link: the old row unless the product asks for the new one.
     s.Show(L"license_link_new", false);
-    // The carousel caption of frame 1, where the carousel draws it.
-    if (CControlUI* play = s.Find(L"image_play")) {
-        std::wstring caption = Get(texts, L"anima_text_1");
-        if (!caption.empty()) {
-            auto* c = static_cast<CContainerUI*>(play->GetInterface(L"Container"));
-            auto label = std::make_unique<CTextUI>();
-            label->SetAttribute(L"float", L"true");
-            label->SetAttribute(L"pos", L"30,40,618,140");
-            label->SetAttribute(L"align", L"center");
-            label->SetAttribute(L"font", L"5");
-            label->SetAttribute(L"textcolor", L"#FF4A4A4A");
-            label->SetText(caption);
-            c->Add(std::move(label));
-        }
-    }
 }
 
 void Write(Screen& s, const std::wstring& folder, const char* name) {
@@ -242,8 +229,19 @@ void RenderLanguage(int language, const std::wstring& outRoot, int scale) {
     main("1-setting", [](Screen&) {}, 360);
     main("2-licence", [](Screen& s) { s.Select(L"set_layout", 0); }, 560);
     main("3-settings", [](Screen& s) { s.Select(L"set_layout", 1); }, 560);
-    main("4-running", [](Screen& s) {
+    main("4-running", [language](Screen& s) {
         s.Select(L"main_tablayout", 1);
+        // The carousel as the window starts it: frame 1 with its caption.
+        s.pm.UpdateLayout();
+        if (CControlUI* play = s.Find(L"image_play")) {
+            CAnima::Settings settings;
+            while (s.pm.GetImageCache().Get(L"skin\\anima\\" + std::to_wstring(settings.frameCount + 1) + L".png"))
+                ++settings.frameCount;
+            settings.fontFace = GetLanguageFontFace(language);
+            CAnima anima(nullptr, play, &s.pm, settings);
+            anima.HorizontalMoveAnimaInit(L"", L"");
+            play->SetBkImage(L"FirstFrame");
+        }
         if (auto* bar = dynamic_cast<CProgressUI*>(s.Find(L"install_progress"))) bar->SetValue(42);
     }, 360);
     auto finalPage = [&](Screen& s, bool failed) {

@@ -1,0 +1,230 @@
+#include "window/CAnima.h"
+
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <easylogging++.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include "DuiLib/Control/UIControl.h"
+#include "DuiLib/Core/UIImage.h"
+#include "DuiLib/Core/UIManager.h"
+#include "base/TextCodec.h"
+
+namespace {
+
+const wchar_t kBuiltInPattern[] = L"skin\\anima\\%d.png";
+
+std::wstring Format(const wchar_t* pattern, int value) {
+    wchar_t text[MAX_PATH + 32] = {};
+    std::swprintf(text, sizeof(text) / sizeof(text[0]), pattern, value);
+    return text;
+}
+
+// A GDI+ view of a toolkit image: both are 32-bit premultiplied BGRA, top-down.
+std::unique_ptr<Gdiplus::Bitmap> View(const DuiLib::TImageInfo& image) {
+    return std::make_unique<Gdiplus::Bitmap>(image.width, image.height, image.width * 4, PixelFormat32bppPARGB,
+                                             image.bits);
+}
+
+// A copy of a frame picture at the frame size.
+std::unique_ptr<DuiLib::TImageInfo> FrameCopy(const DuiLib::TImageInfo& source, int width, int height) {
+    auto copy = DuiLib::ImageCodec::Create(width, height);
+    if (!copy) return nullptr;
+    auto from = View(source);
+    auto to = View(*copy);
+    Gdiplus::Graphics g(to.get());
+    g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+    g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+    g.DrawImage(from.get(), Gdiplus::Rect(0, 0, width, height), 0, 0, source.width, source.height,
+                Gdiplus::UnitPixel);
+    return copy;
+}
+
+}  // namespace
+
+CAnima::CAnima(HWND window, DuiLib::CControlUI* target, DuiLib::CPaintManagerUI* pm, const Settings& settings)
+    : m_window(window),
+      m_target(target),
+      m_pm(pm),
+      m_frameCount(settings.frameCount),
+      m_fontFace(settings.fontFace),
+      m_whiteCaptions(settings.whiteCaptions),
+      m_dots(settings.dots) {
+    DuiLib::ImageCodec::EnsureGdiplus();
+    if (m_target) m_area = m_target->GetPos();
+    // The frames are as large as the carousel area (in layout pixels, whatever the screen scale).
+    const int scale = m_pm ? m_pm->GetScale() : 100;
+    const int width = MulDiv(m_area.right - m_area.left, 100, scale);
+    const int height = MulDiv(m_area.bottom - m_area.top, 100, scale);
+    if (width > 0 && height > 0) {
+        m_width = width;
+        m_height = height;
+    }
+}
+
+std::wstring CAnima::MergedName(int i, int j) {
+    wchar_t text[32] = {};
+    std::swprintf(text, 32, L"Merge%02d%02d.png", i, j);
+    return text;
+}
+
+std::wstring CAnima::StepName(int i, int j, int step) {
+    wchar_t text[8] = {};
+    std::swprintf(text, 8, L"%02d", step);
+    return MergedName(i, j) + text;
+}
+
+int CAnima::StepOffset(int width, int step) {
+    // Multiplied before dividing, so the last step lands on the frame for every width.
+    return width * step / kSteps;
+}
+
+void CAnima::FillCaptions() {
+    if (!m_captions.empty() || !m_extraCaptions.empty() || !m_pm) return;
+    for (int i = 1;; ++i) {
+        DuiLib::CControlUI* caption = m_pm->FindControl(Format(L"anima_text_%d", i));
+        DuiLib::CControlUI* extra = m_pm->FindControl(Format(L"anima_text_extra_%d", i));
+        if (!caption && !extra) break;
+        m_captions.push_back(caption ? caption->GetText() : std::wstring());
+        m_extraCaptions.push_back(extra ? extra->GetText() : std::wstring());
+    }
+}
+
+void CAnima::DrawCaptions(HBITMAP, BYTE* bits, int frame) {
+    const size_t index = static_cast<size_t>(frame - 1);
+    std::wstring caption = index < m_captions.size() ? m_captions[index] : std::wstring();
+    const std::wstring extra = index < m_extraCaptions.size() ? m_extraCaptions[index] : std::wstring();
+    if (caption.empty() && extra.empty()) return;
+    const size_t brace = caption.find(L"{n}");
+    if (brace != std::wstring::npos) caption.replace(brace, 3, L"\n");
+
+    Gdiplus::Bitmap bitmap(m_width, m_height, m_width * 4, PixelFormat32bppPARGB, bits);
+    Gdiplus::Graphics g(&bitmap);
+    g.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAliasGridFit);
+    // A face the machine lacks falls back to Tahoma, which every Windows has.
+    Gdiplus::FontFamily family(m_fontFace.c_str());
+    Gdiplus::FontFamily fallback(L"Tahoma");
+    const Gdiplus::FontFamily* use = family.GetLastStatus() == Gdiplus::Ok ? &family : &fallback;
+    const Gdiplus::Color colour(CaptionColour());
+    Gdiplus::SolidBrush brush(colour);
+    if (!caption.empty()) {
+        Gdiplus::Font font(use, 11, Gdiplus::FontStyleBold);
+        Gdiplus::StringFormat format;
+        format.SetAlignment(Gdiplus::StringAlignmentCenter);
+        format.SetLineAlignment(Gdiplus::StringAlignmentNear);
+        Gdiplus::RectF rect(30.0f, 40.0f, static_cast<float>(m_width - 60), 100.0f);
+        g.DrawString(caption.c_str(), -1, &font, rect, &format, &brush);
+    }
+    if (!extra.empty()) {
+        Gdiplus::Font font(use, 11, Gdiplus::FontStyleRegular);
+        Gdiplus::StringFormat format;
+        format.SetAlignment(Gdiplus::StringAlignmentCenter);
+        format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
+        Gdiplus::RectF rect(194.0f, 40.0f, 178.0f, 65.0f);
+        g.DrawString(extra.c_str(), -1, &font, rect, &format, &brush);
+    }
+}
+
+int CAnima::HorizontalMoveAnimaInit(const std::wstring& prefix, const std::wstring& extension) {
+    LOG(INFO) << " AnimaInit: " << TextCodec::WideToUtf8(prefix) << ", " << TextCodec::WideToUtf8(extension);
+    FillCaptions();
+    if (!m_pm) return 1;
+    DuiLib::CImageCache& cache = m_pm->GetImageCache();
+    const bool bannerMode = !prefix.empty();
+    const std::wstring pattern = bannerMode ? prefix + L"%d" + extension : std::wstring(kBuiltInPattern);
+
+    // Every frame once, at the frame size, captions drawn where the picture is a built-in one.
+    std::vector<std::unique_ptr<DuiLib::TImageInfo>> frames(static_cast<size_t>(std::max(m_frameCount, 0)) + 1);
+    for (int f = 1; f <= m_frameCount; ++f) {
+        const DuiLib::TImageInfo* source = cache.Get(Format(pattern.c_str(), f));
+        bool captions = !bannerMode;
+        if (!source && bannerMode) {
+            source = cache.Get(Format(kBuiltInPattern, f));
+            LOG(INFO) << " AnimaInit, use default: " << f;
+            captions = true;
+        }
+        if (!source) continue;
+        frames[f] = FrameCopy(*source, m_width, m_height);
+        if (frames[f]) frames[f]->alpha = source->alpha;
+        if (frames[f] && captions) DrawCaptions(frames[f]->hBitmap, frames[f]->bits, f);
+    }
+    // The first frame also stands alone, for the start of the slide show (even with one frame).
+    if (m_frameCount >= 1 && frames[1]) {
+        auto first = DuiLib::ImageCodec::Create(m_width, m_height);
+        if (first) {
+            std::copy(frames[1]->bits, frames[1]->bits + size_t(m_width) * m_height * 4, first->bits);
+            cache.Add(L"FirstFrame", std::move(first));
+        }
+    }
+
+    m_mergedCount = 0;
+    for (int i = 1; i <= m_frameCount; ++i) {
+        for (int j = i + 1; j <= m_frameCount; ++j) {
+            if (!frames[i] || !frames[j]) continue;
+            auto merged = DuiLib::ImageCodec::Create(2 * m_width, m_height);
+            if (!merged) continue;
+            const size_t rowBytes = size_t(m_width) * 4;
+            for (int y = 0; y < m_height; ++y) {
+                BYTE* row = merged->bits + size_t(y) * rowBytes * 2;
+                std::copy(frames[i]->bits + y * rowBytes, frames[i]->bits + (y + 1) * rowBytes, row);
+                std::copy(frames[j]->bits + y * rowBytes, frames[j]->bits + (y + 1) * rowBytes, row + rowBytes);
+            }
+            merged->alpha = frames[i]->alpha || frames[j]->alpha;
+            cache.Add(MergedName(i, j), std::move(merged));
+            ++m_mergedCount;
+        }
+    }
+    LOG(INFO) << " AnimaInit ok: " << m_frameCount << ", " << m_mergedCount;
+    return 1;
+}
+
+int CAnima::Animate(int from, int to) {
+    if (m_frameCount == 1 || from == to || m_mode != 1 || !m_pm) return 1;
+    if (from < 1 || to < 1 || from > m_frameCount || to > m_frameCount) return 1;
+    DuiLib::CImageCache& cache = m_pm->GetImageCache();
+    const bool forward = from < to;
+    const int low = std::min(from, to);
+    const int high = std::max(from, to);
+    const DuiLib::TImageInfo* merged = cache.Get(MergedName(low, high));
+    std::wstring name;
+    for (int s = 1; s <= kSteps; ++s) {
+        const int k = forward ? s : kSteps - s;
+        name = StepName(low, high, k);
+        if (!cache.Exists(name) && merged) {
+            auto step = DuiLib::ImageCodec::Create(m_width, m_height);
+            if (step) {
+                // The cut of the merged picture composed over opaque white.
+                const int offset = StepOffset(m_width, k);
+                for (int y = 0; y < m_height; ++y) {
+                    const BYTE* src = merged->bits + (size_t(y) * merged->width + offset) * 4;
+                    BYTE* dst = step->bits + size_t(y) * m_width * 4;
+                    for (int x = 0; x < m_width; ++x, src += 4, dst += 4) {
+                        const int clear = 255 - src[3];
+                        dst[0] = BYTE(src[0] + clear);
+                        dst[1] = BYTE(src[1] + clear);
+                        dst[2] = BYTE(src[2] + clear);
+                        dst[3] = 255;
+                    }
+                }
+                step->alpha = false;
+                cache.Add(name, std::move(step));
+                ++m_stepsMade;
+            }
+        }
+        // One step every 50 ms at most.
+        while (GetTickCount() - m_lastStepTick < kStepMs) Sleep(1);
+        m_lastStepTick = GetTickCount();
+        if (m_target) {
+            // The step as the area's picture, painted now with the dots over it.
+            m_target->SetBkImage(name);
+            m_pm->Invalidate(m_target->GetPos());
+            if (m_window) UpdateWindow(m_window);
+        }
+    }
+    if (m_target) m_target->SetBkImage(name);
+    return 1;
+}

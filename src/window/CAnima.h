@@ -1,0 +1,79 @@
+#pragma once
+// The picture carousel of the running page: frames slide horizontally from one to another in 25
+// steps. Every pair of frames is merged once into one picture twice a frame wide, and each step
+// of a slide is a frame-sized cut of that picture, made on first use and kept in the toolkit's
+// image cache, so later slides of the same pair (either way) reuse it. Captions from the
+// language file are drawn onto the built-in frames; downloaded banners carry their own.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace DuiLib {
+class CControlUI;
+class CPaintManagerUI;
+}
+
+class CAnima {
+public:
+    // What the window gives the carousel besides its toolkit objects.
+    struct Settings {
+        int frameCount = 0;
+        std::wstring fontFace;       // the language's carousel font
+        bool whiteCaptions = false;  // products whose frames are dark
+        std::vector<DuiLib::CControlUI*> dots;
+    };
+
+    // Frame size when the carousel area has none yet.
+    static constexpr int kDefaultWidth = 650;
+    static constexpr int kDefaultHeight = 300;
+    static constexpr int kSteps = 25;
+    static constexpr DWORD kStepMs = 50;
+    static constexpr DWORD kGreyCaption = 0xFF4A4A4A;
+    static constexpr DWORD kWhiteCaption = 0xFFFFFFFF;
+
+    CAnima(HWND window, DuiLib::CControlUI* target, DuiLib::CPaintManagerUI* pm, const Settings& settings);
+
+    // Merges every pair of frames (prefix + "%d" + extension, or the built-in frames when the
+    // prefix is empty, with built-in ones standing in for missing pictures). Returns 1.
+    int HorizontalMoveAnimaInit(const std::wstring& prefix, const std::wstring& extension);
+    // Slides from frame from to frame to (1-based). Returns 1.
+    int Animate(int from, int to);
+
+    int FrameCount() const { return m_frameCount; }
+    int Width() const { return m_width; }
+    int Height() const { return m_height; }
+    int Mode() const { return m_mode; }
+    int MergedCount() const { return m_mergedCount; }
+    // Step images made (not reused) by all slides so far.
+    int StepsMade() const { return m_stepsMade; }
+    const std::vector<std::wstring>& Captions() const { return m_captions; }
+    const std::vector<std::wstring>& ExtraCaptions() const { return m_extraCaptions; }
+    DWORD CaptionColour() const { return m_whiteCaptions ? kWhiteCaption : kGreyCaption; }
+
+    static std::wstring MergedName(int i, int j);
+    static std::wstring StepName(int i, int j, int step);
+    // Horizontal offset in the merged picture of step k (0 to 25) of a frame width.
+    static int StepOffset(int width, int step);
+
+private:
+    void FillCaptions();
+    void DrawCaptions(HBITMAP target, BYTE* bits, int frame);
+
+    HWND m_window;
+    DuiLib::CControlUI* m_target;
+    DuiLib::CPaintManagerUI* m_pm;
+    RECT m_area{};
+    int m_mode = 1;
+    int m_frameCount = 0;
+    int m_width = kDefaultWidth;
+    int m_height = kDefaultHeight;
+    std::wstring m_fontFace;
+    bool m_whiteCaptions = false;
+    std::vector<DuiLib::CControlUI*> m_dots;
+    std::vector<std::wstring> m_captions;
+    std::vector<std::wstring> m_extraCaptions;
+    int m_mergedCount = 0;
+    int m_stepsMade = 0;
+    DWORD m_lastStepTick = 0;
+};
