@@ -210,7 +210,41 @@ const std::vector<const wchar_t*>& FallbackFaces(Script s) {
     }
 }
 
+bool IsArabicMark(wchar_t c) {
+    return (c >= 0x064B && c <= 0x065F) || c == 0x0670 || (c >= 0x06D6 && c <= 0x06DC) || (c >= 0x06DF && c <= 0x06E4) ||
+           c == 0x06E7 || c == 0x06E8 || (c >= 0x06EA && c <= 0x06ED);
+}
+
+bool IsLamAlefAlef(wchar_t c) { return c == 0x0622 || c == 0x0623 || c == 0x0625 || c == 0x0627; }
+
 }  // namespace
+
+std::wstring ShapingText(const std::wstring& text, std::vector<int>* order) {
+    std::wstring out = text;
+    const size_t n = text.size();
+    if (order) {
+        order->resize(n);
+        for (size_t i = 0; i < n; ++i) (*order)[i] = static_cast<int>(i);
+    }
+    for (size_t i = 1; i + 1 < n; ++i) {
+        if (text[i - 1] != 0x0644 || !IsLamAlefAlef(text[i]) || !IsArabicMark(text[i + 1])) continue;
+        size_t end = i + 1;
+        while (end < n && IsArabicMark(text[end])) ++end;
+        // Followed by another Arabic letter, the mark is not on the item's last glyph.
+        if (end < n && ScriptOf(text[end]) == Script::Arabic) {
+            i = end - 1;
+            continue;
+        }
+        // lam, alef, marks -> lam, marks, alef
+        std::rotate(out.begin() + static_cast<std::ptrdiff_t>(i), out.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                    out.begin() + static_cast<std::ptrdiff_t>(end));
+        if (order)
+            std::rotate(order->begin() + static_cast<std::ptrdiff_t>(i), order->begin() + static_cast<std::ptrdiff_t>(i + 1),
+                        order->begin() + static_cast<std::ptrdiff_t>(end));
+        i = end - 1;
+    }
+    return out;
+}
 
 TDrawInfo TDrawInfo::Parse(const std::wstring& description) {
     TDrawInfo info;
@@ -450,10 +484,14 @@ void CUniscribeMeasurer::MeasureChars(const std::wstring& text, const TTextStyle
     HGDIOBJ old = SelectObject(m_hdc, FontForText(style, text));
     SCRIPT_STRING_ANALYSIS ssa = nullptr;
     int len = static_cast<int>(text.size());
-    HRESULT hr = ScriptStringAnalyse(m_hdc, text.c_str(), len, len * 3 / 2 + 16, -1, kSsaFlags | (m_rtl ? SSA_RTL : 0), 0,
+    std::vector<int> order;
+    std::wstring shaped = ShapingText(text, &order);
+    HRESULT hr = ScriptStringAnalyse(m_hdc, shaped.c_str(), len, len * 3 / 2 + 16, -1, kSsaFlags | (m_rtl ? SSA_RTL : 0), 0,
                                      nullptr, nullptr, nullptr, nullptr, nullptr, &ssa);
     if (SUCCEEDED(hr) && ssa) {
-        ScriptStringGetLogicalWidths(ssa, widths.data());
+        std::vector<int> shapedWidths(text.size(), 0);
+        ScriptStringGetLogicalWidths(ssa, shapedWidths.data());
+        for (size_t i = 0; i < text.size(); ++i) widths[order[i]] = shapedWidths[i];
         ScriptStringFree(&ssa);
     } else {
         // Plain GDI as a fall-back (never expected).
@@ -546,7 +584,7 @@ void CRenderEngine::DrawTextLayout(HDC hdc, CPaintManagerUI* manager, const TTex
             else if (run.style.link >= 0 && manager) c = manager->GetDefaultLinkColor();
             if (run.style.link >= 0 && run.style.link == hotLink && manager) c = manager->GetDefaultLinkHoverColor();
             SetTextColor(hdc, UI::ToColorRef(c));
-            std::wstring piece = run.text.substr(p.start, p.length);
+            std::wstring piece = ShapingText(run.text.substr(p.start, p.length));
             HGDIOBJ old = SelectObject(hdc, measurer.FontForText(run.style, piece));
             SCRIPT_STRING_ANALYSIS ssa = nullptr;
             int len = static_cast<int>(piece.size());
