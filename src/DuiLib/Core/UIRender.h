@@ -72,6 +72,11 @@ public:
 // written Arabic; everything else is left as it is.
 std::wstring ShapingText(const std::wstring& text, std::vector<int>* order = nullptr);
 
+// The pieces (start, length) a text is measured in: none longer than longest units, cut after
+// a blank or between units of scripts that do not join where the text has such a place.
+constexpr size_t kLongestMeasuredText = 256;
+std::vector<std::pair<size_t, size_t>> MeasureChunks(const std::wstring& text, size_t longest);
+
 // Measures text in a manager's fonts through Uniscribe (used by the layout of rich text).
 class CUniscribeMeasurer : public ITextMeasurer {
 public:

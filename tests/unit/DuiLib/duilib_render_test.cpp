@@ -304,3 +304,34 @@ TEST(Render, ArabicMarksOnALamAlefAtTheEndOfARunDraw) {
         EXPECT_GT(layout.size.cx, 10) << TextCodec::WideToUtf8(text);
     }
 }
+
+// Long texts are measured in pieces cut after a blank or between CJK units, never inside a
+// surrogate pair or before a combining mark; short ones whole.
+TEST(Render, LongTextsAreMeasuredInPiecesCutWhereShapesDoNotChange) {
+    struct Case {
+        std::wstring text;
+        size_t longest;
+        std::vector<std::pair<size_t, size_t>> chunks;
+    };
+    const Case cases[] = {
+        {L"short", 8, {{0, 5}}},
+        {L"", 8, {{0, 0}}},
+        {L"aaaa bbbb cccc", 8, {{0, 8}, {8, 6}}},                                          // Latin letters do not join
+        {L"\x0628\x0628\x0628 \x0628\x0628\x0628\x0628", 5, {{0, 4}, {4, 4}}},                   // Arabic: after the blank
+        {L"\x65E5\x672C\x8A9E\x65E5\x672C\x8A9E\x65E5\x672C\x8A9E", 4, {{0, 4}, {4, 4}, {8, 1}}},
+        {L"abcdefghij", 4, {{0, 4}, {4, 4}, {8, 2}}},                                  // no place: a hard cut
+        {std::wstring(L"abc\xD83D\xDE00") + L"defgh", 4, {{0, 3}, {3, 4}, {7, 3}}},           // not inside the pair
+        {L"\x0628\x0628\x0628\x0628\x064E\x0628", 4, {{0, 3}, {3, 3}}},                     // never before a mark
+    };
+    for (const Case& c : cases) {
+        std::vector<std::pair<size_t, size_t>> chunks = MeasureChunks(c.text, c.longest);
+        EXPECT_EQ(chunks, c.chunks) << TextCodec::WideToUtf8(c.text);
+        size_t covered = 0;
+        for (const auto& chunk : chunks) {
+            EXPECT_EQ(chunk.first, covered);
+            EXPECT_LE(chunk.second, c.longest);
+            covered += chunk.second;
+        }
+        EXPECT_EQ(covered, c.text.size());
+    }
+}

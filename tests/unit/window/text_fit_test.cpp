@@ -118,6 +118,29 @@ std::vector<std::string> Misfits(Page& page, const std::string& where) {
     };
     pm.GetRoot()->ForEach([&](CControlUI* c) {
         if (!ShownWithParents(c)) return;
+        // A combo's items are drawn in its drop-down, one row each, never in place: each must fit
+        // its row (the drop-down's width less its border, scroll bar and the items' padding).
+        if (dynamic_cast<CComboUI*>(c->GetParent())) return;
+        if (auto* combo = dynamic_cast<CComboUI*>(c)) {
+            int width = std::max<int>(Width(c->GetPos()), pm.Scale(combo->GetDropBoxSize().cx));
+            RECT pad = c->Scale(combo->GetItemTextPadding());
+            int rowHeight = pm.Scale(combo->GetItemHeight());
+            RECT row{0, 0, width - pm.Scale(2) - pm.Scale(10), rowHeight};
+            RECT box = Deflate(row, pad);
+            for (size_t i = 0; i < combo->GetCount(); ++i) {
+                CControlUI* item = combo->GetItemAt(i);
+                if (!item->IsVisible() || item->GetText().empty()) continue;
+                TTextLayout layout = CRenderEngine::LayoutText(dc, &pm, ParseRichText(item->GetText(), false), combo->GetItemFont(),
+                                                               0x3FFFFFFF, DT_SINGLELINE);
+                if (layout.size.cx > Width(box) + kSlack || layout.size.cy > Height(box) + kSlack) {
+                    std::ostringstream need;
+                    need << "drop-down item too large, needs " << layout.size.cx << "x" << layout.size.cy << ", has " << Width(box)
+                         << "x" << Height(box);
+                    problems.push_back(where + " / " + N(c->GetName()) + " item " + std::to_string(i) + ": " + need.str() + " [" +
+                                       N(item->GetText()) + "]");
+                }
+            }
+        }
         if (auto* label = dynamic_cast<CLabelUI*>(c)) {
             if (c->GetText().empty()) return;
             RECT box = Deflate(c->GetPos(), c->Scale(label->GetTextPadding()));
@@ -251,6 +274,16 @@ TEST_P(TextFitTest, FindsATextThatDoesNotFit) {
     }
     EXPECT_TRUE(advice) << Join(found);
     EXPECT_TRUE(start) << Join(found);
+    // A language name too long for the drop-down's row.
+    page->SetText(L"install_btn", InstallText(L"install_btn", English));
+    SetScenario(*page, kMainScenarios[3], English);
+    auto* combo = dynamic_cast<CComboUI*>(page->Find(L"language_combox"));
+    ASSERT_NE(combo, nullptr);
+    ASSERT_GT(combo->GetCount(), 2u);
+    combo->GetItemAt(2)->SetText(L"A language whose own name is far longer than the list is wide");
+    found = Misfits(*page, "probe");
+    ASSERT_EQ(found.size(), 1u) << Join(found);
+    EXPECT_NE(found[0].find("probe / language_combox item 2: drop-down item too large"), std::string::npos) << found[0];
 }
 
 INSTANTIATE_TEST_SUITE_P(Scales, TextFitTest, ::testing::Values(100, 150),
