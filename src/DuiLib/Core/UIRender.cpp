@@ -210,7 +210,43 @@ const std::vector<const wchar_t*>& FallbackFaces(Script s) {
     }
 }
 
+bool IsArabicMark(wchar_t c) {
+    return (c >= 0x064B && c <= 0x065F) || c == 0x0670 || (c >= 0x06D6 && c <= 0x06DC) || (c >= 0x06DF && c <= 0x06E4) ||
+           c == 0x06E7 || c == 0x06E8 || (c >= 0x06EA && c <= 0x06ED);
+}
+
+bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+bool IsLamAlefAlef(wchar_t c) { return c == 0x0622 || c == 0x0623 || c == 0x0625 || c == 0x0627; }
+
 }  // namespace
+
+std::wstring ShapingText(const std::wstring& text, std::vector<int>* order) {
+    std::wstring out = text;
+    const size_t n = text.size();
+    if (order) {
+        order->resize(n);
+        for (size_t i = 0; i < n; ++i) (*order)[i] = static_cast<int>(i);
+    }
+    for (size_t i = 1; i + 1 < n; ++i) {
+        if (text[i - 1] != 0x0644 || !IsLamAlefAlef(text[i]) || !IsArabicMark(text[i + 1])) continue;
+        size_t end = i + 1;
+        while (end < n && IsArabicMark(text[end])) ++end;
+        // Followed by another Arabic letter, the mark is not on the item's last glyph.
+        if (end < n && ScriptOf(text[end]) == Script::Arabic) {
+            i = end - 1;
+            continue;
+        }
+        // lam, alef, marks -> lam, marks, alef
+        std::rotate(out.begin() + static_cast<std::ptrdiff_t>(i), out.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                    out.begin() + static_cast<std::ptrdiff_t>(end));
+        if (order)
+            std::rotate(order->begin() + static_cast<std::ptrdiff_t>(i), order->begin() + static_cast<std::ptrdiff_t>(i + 1),
+                        order->begin() + static_cast<std::ptrdiff_t>(end));
+        i = end - 1;
+    }
+    return out;
+}
 
 TDrawInfo TDrawInfo::Parse(const std::wstring& description) {
     TDrawInfo info;
@@ -444,24 +480,71 @@ HFONT CUniscribeMeasurer::FontForText(const TTextStyle& style, const std::wstrin
     return primary;
 }
 
+namespace {
+
+// Where a long text may be cut for measuring without changing its shapes: after a blank, or
+// between two units of scripts that do not join (Latin, CJK); never inside a surrogate pair or
+// before a combining mark.
+bool SafeCut(const std::wstring& text, size_t at) {
+    wchar_t before = text[at - 1], after = text[at];
+    if (IsLowSurrogate(after) || IsArabicMark(after) || (after >= 0x0300 && after <= 0x036F) || (after >= 0x200C && after <= 0x200D))
+        return false;
+    if (before == L' ' || before == L'\t' || before == L'\n') return true;
+    auto plain = [](wchar_t c) {
+        Script s = ScriptOf(c);
+        return s == Script::Han || s == Script::Kana || s == Script::Hangul || (s == Script::Other && c < 0x0590);
+    };
+    return plain(before) && plain(after);
+}
+
+}  // namespace
+
+std::vector<std::pair<size_t, size_t>> MeasureChunks(const std::wstring& text, size_t longest) {
+    std::vector<std::pair<size_t, size_t>> chunks;
+    size_t start = 0;
+    while (text.size() - start > longest) {
+        size_t cut = start + longest;
+        while (cut > start + longest / 2 && !SafeCut(text, cut)) --cut;
+        if (cut == start + longest / 2) {  // no safe place: any place outside a surrogate pair, not before a mark
+            cut = start + longest;
+            while (cut > start + 1 && (IsLowSurrogate(text[cut]) || IsArabicMark(text[cut]) || (text[cut] >= 0x0300 && text[cut] <= 0x036F)))
+                --cut;
+        }
+        chunks.emplace_back(start, cut - start);
+        start = cut;
+    }
+    if (start < text.size() || text.empty()) chunks.emplace_back(start, text.size() - start);
+    return chunks;
+}
+
 void CUniscribeMeasurer::MeasureChars(const std::wstring& text, const TTextStyle& style, std::vector<int>& widths) {
     widths.assign(text.size(), 0);
     if (text.empty()) return;
     HGDIOBJ old = SelectObject(m_hdc, FontForText(style, text));
-    SCRIPT_STRING_ANALYSIS ssa = nullptr;
-    int len = static_cast<int>(text.size());
-    HRESULT hr = ScriptStringAnalyse(m_hdc, text.c_str(), len, len * 3 / 2 + 16, -1, kSsaFlags | (m_rtl ? SSA_RTL : 0), 0,
-                                     nullptr, nullptr, nullptr, nullptr, nullptr, &ssa);
-    if (SUCCEEDED(hr) && ssa) {
-        ScriptStringGetLogicalWidths(ssa, widths.data());
-        ScriptStringFree(&ssa);
-    } else {
-        // Plain GDI as a fall-back (never expected).
-        std::vector<INT> dx(text.size());
-        SIZE size{};
-        INT fit = 0;
-        if (GetTextExtentExPointW(m_hdc, text.c_str(), len, 0x7FFFFFFF, &fit, dx.data(), &size))
-            for (int i = 0; i < len; ++i) widths[i] = dx[i] - (i ? dx[i - 1] : 0);
+    // Long texts (a licence of hundreds of items) are measured in pieces: Uniscribe refuses a
+    // string of too many items, and one implementation leaves its heap broken when it does.
+    for (const auto& chunk : MeasureChunks(text, kLongestMeasuredText)) {
+        std::wstring part = text.substr(chunk.first, chunk.second);
+        int* out = widths.data() + chunk.first;
+        int len = static_cast<int>(part.size());
+        std::vector<int> order;
+        std::wstring shaped = ShapingText(part, &order);
+        SCRIPT_STRING_ANALYSIS ssa = nullptr;
+        HRESULT hr = ScriptStringAnalyse(m_hdc, shaped.c_str(), len, len * 3 / 2 + 16, -1, kSsaFlags | (m_rtl ? SSA_RTL : 0), 0,
+                                         nullptr, nullptr, nullptr, nullptr, nullptr, &ssa);
+        if (SUCCEEDED(hr) && ssa) {
+            std::vector<int> shapedWidths(part.size(), 0);
+            ScriptStringGetLogicalWidths(ssa, shapedWidths.data());
+            for (size_t i = 0; i < part.size(); ++i) out[order[i]] = shapedWidths[i];
+            ScriptStringFree(&ssa);
+        } else {
+            // Plain GDI as a fall-back (never expected).
+            std::vector<INT> dx(part.size());
+            SIZE size{};
+            INT fit = 0;
+            if (GetTextExtentExPointW(m_hdc, part.c_str(), len, 0x7FFFFFFF, &fit, dx.data(), &size))
+                for (int i = 0; i < len; ++i) out[i] = dx[i] - (i ? dx[i - 1] : 0);
+        }
     }
     SelectObject(m_hdc, old);
 }
@@ -546,7 +629,7 @@ void CRenderEngine::DrawTextLayout(HDC hdc, CPaintManagerUI* manager, const TTex
             else if (run.style.link >= 0 && manager) c = manager->GetDefaultLinkColor();
             if (run.style.link >= 0 && run.style.link == hotLink && manager) c = manager->GetDefaultLinkHoverColor();
             SetTextColor(hdc, UI::ToColorRef(c));
-            std::wstring piece = run.text.substr(p.start, p.length);
+            std::wstring piece = ShapingText(run.text.substr(p.start, p.length));
             HGDIOBJ old = SelectObject(hdc, measurer.FontForText(run.style, piece));
             SCRIPT_STRING_ANALYSIS ssa = nullptr;
             int len = static_cast<int>(piece.size());

@@ -64,6 +64,19 @@ public:
                                const RECT& clip, DWORD color, int font, int hotLink = -1);
 };
 
+// The text as it is handed to Uniscribe, with order[i] the index in text of the unit at i (a
+// permutation). Combining marks on a lam-alef that ends a run of Arabic letters ("أولاً!",
+// "مثلاً") move in front of the alef: some Uniscribe implementations place a mark on a ligature
+// that ends a right-to-left item from the advance of the glyph before the first one, reading
+// outside their own arrays (a crash). Before the alef the mark sits on the lam, as it may in
+// written Arabic; everything else is left as it is.
+std::wstring ShapingText(const std::wstring& text, std::vector<int>* order = nullptr);
+
+// The pieces (start, length) a text is measured in: none longer than longest units, cut after
+// a blank or between units of scripts that do not join where the text has such a place.
+constexpr size_t kLongestMeasuredText = 256;
+std::vector<std::pair<size_t, size_t>> MeasureChunks(const std::wstring& text, size_t longest);
+
 // Measures text in a manager's fonts through Uniscribe (used by the layout of rich text).
 class CUniscribeMeasurer : public ITextMeasurer {
 public:

@@ -13,6 +13,7 @@
 #include "DuiLib/Core/UIDlgBuilder.h"
 #include "DuiLib/Layout/UIContainer.h"
 #include "DuiLib/Core/UIManager.h"
+#include "DuiLib/Core/UIRender.h"
 #include "base/TextCodec.h"
 #include "support/test_support.h"
 
@@ -245,4 +246,92 @@ TEST(Render, TheSkinPagesDrawTheirImagesAndNames) {
     EXPECT_NE(hint.pm.FindControl(L"foreImage"), nullptr);
     EXPECT_NE(hint.pm.FindControl(L"version"), nullptr);
     CPaintManagerUI::SetResourceZip(nullptr, 0);
+}
+
+// Marks on a lam-alef at the end of a run of Arabic letters move before the alef; anything else
+// is handed to Uniscribe as it is, and the order maps every unit back.
+TEST(Render, ShapingTextMovesMarksOffALamAlefThatEndsAnArabicRun) {
+    struct Case {
+        const wchar_t* text;
+        const wchar_t* shaped;
+    };
+    const Case cases[] = {
+        {L"\x0623\x0648\x0644\x0627\x064B!", L"\x0623\x0648\x0644\x064B\x0627!"},         // "!" ends the run
+        {L"\x0645\x062B\x0644\x0627\x064B", L"\x0645\x062B\x0644\x064B\x0627"},           // the text ends
+        {L"\x0644\x0623\x064E\x0651 x", L"\x0644\x064E\x0651\x0623 x"},                     // two marks, hamza alef
+        {L"\x0644\x0627\x064B\x0628", L"\x0644\x0627\x064B\x0628"},                         // a letter follows: kept
+        {L"\x0644\x0627!", L"\x0644\x0627!"},                                                  // no mark
+        {L"\x0628\x0627\x064B!", L"\x0628\x0627\x064B!"},                                    // no lam
+        {L"Orbala Lumeno", L"Orbala Lumeno"},
+        {L"", L""},
+    };
+    for (const Case& c : cases) {
+        std::vector<int> order;
+        std::wstring shaped = ShapingText(c.text, &order);
+        EXPECT_EQ(shaped, c.shaped) << TextCodec::WideToUtf8(c.text);
+        ASSERT_EQ(order.size(), shaped.size());
+        for (size_t i = 0; i < shaped.size(); ++i) EXPECT_EQ(shaped[i], c.text[order[i]]) << i;
+    }
+}
+
+// Arabic texts whose lam-alef carries a mark at the end of a run are measured and drawn (they
+// brought the window down once), with the marks' width counted.
+TEST(Render, ArabicMarksOnALamAlefAtTheEndOfARunDraw) {
+    std::string zip = MakeZip({
+        {"page.xml",
+         "<Window size='400,60' bkcolor='#FFFFFFFF'><Font id='1' name='Segoe UI' size='13' default='true'/>"
+         "<Container><Label name='text' float='true' pos='10,10,390,50' textcolor='#FF000000' font='1'/></Container></Window>"},
+    });
+    ASSERT_TRUE(CPaintManagerUI::SetResourceZip(zip.data(), zip.size()));
+    const wchar_t* texts[] = {
+        L"Orbala Lumeno \x0642\x064A\x062F \x0627\x0644\x062A\x0634\x063A\x064A\x0644. \x064A\x0631\x062C\x0649 "
+        L"\x0625\x063A\x0644\x0627\x0642\x0647 \x0623\x0648\x0644\x0627\x064B!",
+        L"\x0645\x062B\x0644\x0627\x064B",
+        L"\x0641\x0639\x0644\x0627\x064B. \x0643\x0627\x0645\x0644\x0627\x064B",
+    };
+    for (const wchar_t* text : texts) {
+        Rendered page(L"page.xml");
+        page.pm.SetRTL(true);
+        page.pm.SetFontFaceOverride(L"Segoe UI");
+        auto* label = dynamic_cast<CLabelUI*>(page.pm.FindControl(L"text"));
+        ASSERT_NE(label, nullptr);
+        label->SetText(text);
+        page.Render();
+        ASSERT_TRUE(page.image);
+        EXPECT_GT(page.Marks(page.Pos(L"text"), 0xFFFFFFFF), 20) << TextCodec::WideToUtf8(text);
+        TTextLayout layout = CRenderEngine::LayoutText(page.pm.GetPaintDC(), &page.pm, ParseRichText(text, false), 1, 0x3FFFFFFF,
+                                                       DT_SINGLELINE | DT_RTLREADING);
+        EXPECT_GT(layout.size.cx, 10) << TextCodec::WideToUtf8(text);
+    }
+}
+
+// Long texts are measured in pieces cut after a blank or between CJK units, never inside a
+// surrogate pair or before a combining mark; short ones whole.
+TEST(Render, LongTextsAreMeasuredInPiecesCutWhereShapesDoNotChange) {
+    struct Case {
+        std::wstring text;
+        size_t longest;
+        std::vector<std::pair<size_t, size_t>> chunks;
+    };
+    const Case cases[] = {
+        {L"short", 8, {{0, 5}}},
+        {L"", 8, {{0, 0}}},
+        {L"aaaa bbbb cccc", 8, {{0, 8}, {8, 6}}},                                          // Latin letters do not join
+        {L"\x0628\x0628\x0628 \x0628\x0628\x0628\x0628", 5, {{0, 4}, {4, 4}}},                   // Arabic: after the blank
+        {L"\x65E5\x672C\x8A9E\x65E5\x672C\x8A9E\x65E5\x672C\x8A9E", 4, {{0, 4}, {4, 4}, {8, 1}}},
+        {L"abcdefghij", 4, {{0, 4}, {4, 4}, {8, 2}}},                                  // no place: a hard cut
+        {std::wstring(L"abc\xD83D\xDE00") + L"defgh", 4, {{0, 3}, {3, 4}, {7, 3}}},           // not inside the pair
+        {L"\x0628\x0628\x0628\x0628\x064E\x0628", 4, {{0, 3}, {3, 3}}},                     // never before a mark
+    };
+    for (const Case& c : cases) {
+        std::vector<std::pair<size_t, size_t>> chunks = MeasureChunks(c.text, c.longest);
+        EXPECT_EQ(chunks, c.chunks) << TextCodec::WideToUtf8(c.text);
+        size_t covered = 0;
+        for (const auto& chunk : chunks) {
+            EXPECT_EQ(chunk.first, covered);
+            EXPECT_LE(chunk.second, c.longest);
+            covered += chunk.second;
+        }
+        EXPECT_EQ(covered, c.text.size());
+    }
 }
