@@ -162,13 +162,6 @@ public:
     void SetFreeSpaceReader(std::function<bool(const std::wstring& drive, uint64_t& free)> reader) {
         m_freeSpaceReader = std::move(reader);
     }
-    // The carousel and the banners (install_ui_banner.cpp): the banner thread (its handle goes
-    // to the banners' slot of the thread handles, none when the banners are ready), the
-    // carousel's start, its timer 2000 and the banners-ready message 2952.
-    void StartBannerThread();
-    void StartCarousel();
-    void OnCarouselTimer();
-    void OnBannersReady();
     // The window's threads: slots of the thread handles.
     enum ThreadSlot { kThreadPreQuery = 0, kThreadPrivacy = 1, kThreadBanner = 2, kThreadInstall = 3 };
     // Whether every thread the window started has ended (the window may then be deleted).
