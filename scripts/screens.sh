@@ -12,8 +12,18 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 out="$top/build/screens"
 rm -rf "$out"; mkdir -p "$out"
 skin_zip="$build/src/skin.zip"
-"$WINE" "$build/tools/duilib_screens.exe" "Z:${skin_zip//\//\\}" "Z:${out//\//\\}" "$filter" "$scale" \
-  | tr -d '\r' | grep -c '^wrote' | sed 's/^/screens rendered: /'
+tool=("$WINE" "$build/tools/duilib_screens.exe" "Z:${skin_zip//\//\\}" "Z:${out//\//\\}")
+# One process per language: a language whose drawing fails (or hangs) loses its own screens only.
+rendered=0; failed=()
+for tag in $("${tool[@]}" list 100 | tr -d '\r'); do
+  [ "$filter" = all ] || [[ "$tag" == *"$filter"* ]] || continue
+  n=$(timeout 60 "${tool[@]}" "=$tag" "$scale" 2>/dev/null | tr -d '\r' | grep -c '^wrote' || true)
+  [ "$n" -gt 0 ] && [ -f "$out/$tag/7-launchhint.png" ] || failed+=("$tag")
+  rendered=$((rendered + n))
+  [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null || true
+done
+echo "screens rendered: $rendered"
+[ ${#failed[@]} -eq 0 ] || echo "languages not rendered completely: ${failed[*]}" >&2
 grep -q . <(ls "$out") || { echo "no screens rendered" >&2; exit 1; }
 
 pages=(1-setting 2-licence 3-settings 4-running 5-finished 6-failed 7-launchhint)

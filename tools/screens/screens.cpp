@@ -31,6 +31,8 @@
 #include "base/LanguageTables.h"
 #include "base/TextCodec.h"
 #include "window/CAnima.h"
+#include "window/MessageBoxKinds.h"
+#include "window/MessageBoxWnd.h"
 
 using namespace DuiLib;
 
@@ -56,35 +58,13 @@ const Language kLanguages[] = {
     {L"language_vietnamese.xml", L"license_vietnamese", "vietnamese"},
 };
 
-// What each message box kind shows: icon, description, question, buttons (second hidden when
-// its key is null and hide is true).
-struct BoxKind {
-    const char* name;
-    const wchar_t* icon;  // null: the layout's own
-    const wchar_t* describe;
-    const wchar_t* question;
-    const wchar_t* yes;
-    const wchar_t* no;
-    bool noShown;
+// The file name of each message box kind's picture, in kind order.
+const char* const kBoxNames[] = {
+    "0-replace",       "1-plain",     "2-cancel",          "3-appexist",         "4-patherror",        "5-plaindown",
+    "6-installtimeout", "7-md5fail",  "8-urlfail",         "9-internetfail",     "10-internettimeout", "11-noenoughspace",
+    "12-clickshortcut", "13-notsupportsystem", "14-agree", "15-suggestssd",
 };
-const BoxKind kBoxes[] = {
-    {"0-replace", L"skin\\message_help.png", L"ReplaceDesText", L"ReplaceQueText", L"ReplaceText", L"CancelText", true},
-    {"1-plain", nullptr, nullptr, nullptr, nullptr, nullptr, true},
-    {"2-cancel", L"skin\\message_help.png", L"CancelDesText", L"CancelQueText", L"YesText", L"NoText", true},
-    {"3-appexist", L"skin\\message_help.png", L"AppExistDesText", L"AppExistQueText", L"OkButtonText", L"NoText", false},
-    {"4-patherror", L"skin\\message_exclamation.png", L"PathErrorDesText", nullptr, L"OkButtonText", nullptr, false},
-    {"5-plaindown", nullptr, nullptr, nullptr, nullptr, nullptr, false},
-    {"6-installtimeout", L"skin\\message_exclamation.png", L"InstallRunTimeOutDesText", L"InstallRunTimeOutQueText", L"ConfirmText", L"CancelText", false},
-    {"7-md5fail", L"skin\\message_exclamation.png", L"MD5FailDesText", L"MD5FailQueText", L"ConfirmText", L"CancelText", false},
-    {"8-urlfail", L"skin\\message_exclamation.png", L"UrlFailDexText", L"UrlFailQueText", L"ConfirmText", L"CancelText", false},
-    {"9-internetfail", L"skin\\message_exclamation.png", L"InternetFailDesText", L"InternetFailQueText", L"ConfirmText", L"CancelText", false},
-    {"10-internettimeout", L"skin\\message_exclamation.png", L"InternetTimeoutDesText", L"InternetTimeoutQueText", L"ConfirmText", L"CancelText", false},
-    {"11-noenoughspace", L"skin\\message_exclamation.png", L"NoEnoughSpaceDesText", nullptr, L"OkButtonText", nullptr, false},
-    {"12-clickshortcut", L"skin\\message_exclamation.png", L"ClickShortcutToLaunchText", nullptr, L"ConfirmText", nullptr, false},
-    {"13-notsupportsystem", L"skin\\message_exclamation.png", L"NotSupportSystemDesText", nullptr, L"OkButtonText", nullptr, false},
-    {"14-agree", L"skin\\message_exclamation.png", L"AgreeDesText", nullptr, L"AgreeInstallText", L"NotAgreeText", true},
-    {"15-suggestssd", L"skin\\message_exclamation.png", L"SuggestSSDText", nullptr, L"AcceptText", L"RejectText", true},
-};
+static_assert(std::size(kBoxNames) == kMsgTypeCount, "a name for every message box kind");
 
 using Texts = std::map<std::wstring, std::wstring>;
 
@@ -212,9 +192,8 @@ void Write(Screen& s, const std::wstring& folder, const char* name) {
 }
 
 void RenderLanguage(int language, const std::wstring& outRoot, int scale) {
-    Texts install, messages;
+    Texts install;
     bool haveFile = LoadPage(kLanguages[language].file, L"install_page", install);
-    LoadPage(kLanguages[language].file, L"message_page", messages);
     if (!haveFile && language != 0) return;
     std::wstring folder = outRoot + L"\\" + TextCodec::Utf8ToWide(kLanguages[language].tag);
     CreateDirectoryW(folder.c_str(), nullptr);
@@ -258,22 +237,11 @@ void RenderLanguage(int language, const std::wstring& outRoot, int scale) {
     main("5-finished", [&](Screen& s) { finalPage(s, false); }, 360);
     main("6-failed", [&](Screen& s) { finalPage(s, true); }, 360);
 
-    for (const BoxKind& kind : kBoxes) {
-        bool down = std::string(kind.name) == "5-plaindown";
-        Screen s(down ? L"MessageBox_down.xml" : L"MessageBox.xml", scale, language);
-        if (!down && !messages.empty()) {
-            if (kind.icon)
-                if (CControlUI* icon = s.Find(L"iconimage")) icon->SetBkImage(kind.icon);
-            std::wstring describe = kind.describe ? Get(messages, kind.describe) : std::wstring();
-            size_t marker = describe.find(L"**1**");
-            if (marker != std::wstring::npos) describe.replace(marker, 5, L"E");
-            s.SetText(L"msg_describe", describe);
-            s.SetText(L"msg_question", kind.question ? Get(messages, kind.question) : std::wstring());
-            s.SetText(L"btn_yes", kind.yes ? Get(messages, kind.yes) : std::wstring());
-            s.SetText(L"btn_no", kind.no ? Get(messages, kind.no) : std::wstring());
-            s.Show(L"btn_no", kind.noShown);
-        }
-        std::string name = std::string("box-") + kind.name;
+    // The message boxes as the product fills them (MessageBoxWnd::ApplyKind).
+    for (int32_t kind = 0; kind < kMsgTypeCount; ++kind) {
+        Screen s(MessageBoxKinds::SkinFileFor(kind).c_str(), scale, language);
+        MessageBoxWnd::ApplyKind(s.pm, kind, language, L"E");
+        std::string name = std::string("box-") + kBoxNames[kind];
         Write(s, folder, name.c_str());
     }
     Screen hint(L"skin\\transWnd.xml", scale, language);
@@ -297,10 +265,19 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring out = argv[2];
     CreateDirectoryW(out.c_str(), nullptr);
     std::wstring filter = argc > 3 ? argv[3] : L"";
+    if (filter == L"list") {  // the language tags, one a line
+        for (const Language& l : kLanguages) std::printf("%s\n", l.tag);
+        return 0;
+    }
     int scale = argc > 4 ? _wtoi(argv[4]) : 100;
     for (int language = 0; language < static_cast<int>(std::size(kLanguages)); ++language) {
         std::wstring tag = TextCodec::Utf8ToWide(kLanguages[language].tag);
-        if (!filter.empty() && filter != L"all" && tag.find(filter) == std::wstring::npos) continue;
+        // "=tag": that language only; otherwise every language whose tag contains the filter.
+        if (!filter.empty() && filter[0] == L'=') {
+            if (filter.substr(1) != tag) continue;
+        } else if (!filter.empty() && filter != L"all" && tag.find(filter) == std::wstring::npos) {
+            continue;
+        }
         RenderLanguage(language, out, scale);
     }
     return 0;

@@ -51,11 +51,28 @@ void SplitTag(const std::wstring& tag, std::wstring& name, std::wstring& arg) {
 
 TRichText ParseRichText(const std::wstring& markup, bool html) {
     TRichText rich;
+    // A line feed in the text (a licence's paragraphs) starts a new line, in plain text and in
+    // markup alike; a carriage return before it is dropped.
+    auto lineBreak = [&rich](const TTextStyle& style) {
+        TTextRun run;
+        run.style = style;
+        run.lineBreak = true;
+        rich.runs.push_back(run);
+    };
     if (!html) {
-        if (!markup.empty()) {
-            TTextRun run;
-            run.text = markup;
-            rich.runs.push_back(run);
+        size_t start = 0;
+        while (start < markup.size()) {
+            size_t end = markup.find(L'\n', start);
+            std::wstring line = markup.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+            if (!line.empty() && line.back() == L'\r') line.pop_back();
+            if (!line.empty()) {
+                TTextRun run;
+                run.text = line;
+                rich.runs.push_back(run);
+            }
+            if (end == std::wstring::npos) break;
+            lineBreak(TTextStyle());
+            start = end + 1;
         }
         return rich;
     }
@@ -82,6 +99,16 @@ TRichText ParseRichText(const std::wstring& markup, bool html) {
     size_t i = 0;
     while (i < markup.size()) {
         wchar_t ch = markup[i];
+        if (ch == L'\r' && i + 1 < markup.size() && markup[i + 1] == L'\n') {
+            ++i;
+            continue;
+        }
+        if (ch == L'\n') {
+            flush();
+            lineBreak(state.Style());
+            ++i;
+            continue;
+        }
         if (ch != L'{') {
             append(std::wstring(1, ch));
             ++i;

@@ -142,6 +142,25 @@ TEST(RichTextLayout, WrapsAtBlanksWithinTheWidth) {
     EXPECT_EQ(layout.size.cx, 100);
 }
 
+// A line feed in a text starts a new line, in plain text and in markup; a carriage return before
+// it is dropped.
+TEST(RichTextLayout, LineFeedsStartNewLines) {
+    FixedMeasurer m;
+    TTextLayoutOptions opt;
+    opt.wrap = true;
+    opt.maxWidth = 1000;
+    for (bool html : {false, true}) {
+        TTextLayout layout = LayoutRichText(ParseRichText(L"Licence\r\n\n1. Use\nEnd", html), m, opt);
+        ASSERT_EQ(layout.lines.size(), 4u) << html;
+        EXPECT_EQ(LineText(layout, 0), L"Licence") << html;
+        EXPECT_EQ(LineText(layout, 1), L"") << html;
+        EXPECT_EQ(LineText(layout, 2), L"1. Use") << html;
+        EXPECT_EQ(LineText(layout, 3), L"End") << html;
+        EXPECT_EQ(layout.size.cx, 70) << html;
+        EXPECT_EQ(layout.size.cy, 64) << html;
+    }
+}
+
 TEST(RichTextLayout, MixedFontsShareABaseline) {
     FixedMeasurer m;
     TTextLayoutOptions opt;
