@@ -287,12 +287,14 @@ TEST_F(InstallFlowE2E, CloseDuringTheDownloadWithoutBackgroundModeEndsAtOnce) {
 
 TEST_F(InstallFlowE2E, NetworkFailureMidDownloadThenTryAgainResumes) {
     Serve(L"");
-    // Every download request fails after the first ones: the attempts run out.
-    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/","skip":3,"status":503})"));
+    // After the size probe the first segments break off part way, then the server is gone for
+    // every request: the attempts run out with part of the package on disk.
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/","method":"GET","times":1,"reset_after":200000})"));
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/","skip":2,"status":404})"));
     Start();
     ClickInstall();
     // The failure's box comes first, then the failure page.
-    ASSERT_TRUE(WaitForLog(" ShowMsgBox: ", 240000)) << Log();
+    ASSERT_TRUE(WaitForLog(" ShowMsgBox: ", 150000)) << Log();
     std::string log = Log();
     int kind = std::atoi(log.c_str() + log.find(" ShowMsgBox: ") + 13);
     EXPECT_TRUE(kind == MsgUrlFail || kind == MsgInternetFail || kind == MsgInternetTimeout) << kind;
