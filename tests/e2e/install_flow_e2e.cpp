@@ -264,7 +264,7 @@ TEST_F(InstallFlowE2E, CloseDuringTheDownloadInBackgroundModeFinishesHidden) {
     EXPECT_NE(log.find(" BgMode will auto exit when success"), std::string::npos) << log;
     std::wstring language;
     EXPECT_TRUE(install_fixtures::ReadUninstallValue(L"Inno Setup: Language", language));
-    EXPECT_TRUE(SentAction("Close"));
+    EXPECT_TRUE(WaitUntil([&] { return SentAction("Close"); }, 15000));
 }
 
 TEST_F(InstallFlowE2E, CloseDuringTheDownloadWithoutBackgroundModeEndsAtOnce) {
@@ -301,13 +301,13 @@ TEST_F(InstallFlowE2E, NetworkFailureMidDownloadThenTryAgainResumes) {
     ASSERT_TRUE(AnswerBox(kind, L"btn_yes"));
     ASSERT_TRUE(WaitForLog(" Enter fail page ", 10000)) << Log();
     setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "network-failure-page");
-    EXPECT_TRUE(SentAction("8.DownFail"));
+    EXPECT_TRUE(WaitUntil([&] { return SentAction("8.DownFail"); }, 15000));  // events go out on their own thread
     // The network is back: "Try again" resumes and installs.
     ASSERT_EQ(LocalServices::Control("DELETE", "/__control/faults"), 200);
     POINT startApp{};
     ASSERT_TRUE(setup_driver::LayoutPoint(L"InstallMainWnd.xml", L"start_app", -1, 360, startApp, true));
     setup_driver::ClickAt(window_, startApp);
     ASSERT_TRUE(WaitForLog(" LaunchProduct: ", 180000)) << Log();
-    EXPECT_TRUE(SentAction("8-1.ClickTryAgain"));
+    EXPECT_TRUE(WaitUntil([&] { return SentAction("8-1.ClickTryAgain"); }, 15000));
     ASSERT_TRUE(setup_->WaitForExit(60000));
 }
