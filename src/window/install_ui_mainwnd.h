@@ -5,7 +5,9 @@
 // concern: install_ui_mainwnd.cpp (threads, configuration, shared helpers), install_ui_init.cpp
 // (InitWindow), install_ui_clicks.cpp (clicks, links, the install click, the product start),
 // install_ui_language.cpp (the language choice and its texts), install_ui_msgbox.cpp (message
-// boxes).
+// boxes), install_ui_flow.cpp (the checks before an installation, progress, timers and the
+// worker's messages), install_ui_close.cpp (closing, background mode, the threads at exit),
+// install_ui_launch.cpp (the product start) and install_ui_banner.cpp (carousel and banners).
 #include <windows.h>
 
 #include <atomic>

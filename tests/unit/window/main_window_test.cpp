@@ -673,9 +673,13 @@ TEST_F(MainWindowTest, FailureMessagesShowTheirBoxAndTheFailurePageAndTryAgainRe
         EXPECT_TRUE(window_->Visible(L"text_fail_retry"));
         EXPECT_TRUE(window_->Visible(L"img_warning"));
         EXPECT_EQ(N(window_->Text(L"start_app")), "Try again");
-        if (c.message == kMsgDownloadFailed) EXPECT_EQ(count("Download/8.DownFail/First"), 1);
+        if (c.message == kMsgDownloadFailed) {
+            EXPECT_EQ(count("Download/8.DownFail/First"), 1);
+        }
         // The two boxes about the downloaded file have it cleared when answered.
-        if (c.box == MsgMD5Fail || c.box == MsgInstallRunTimeOut) EXPECT_TRUE(PumpUntil([&] { return log.contains(" Clear cache: "); }, 2000));
+        if (c.box == MsgMD5Fail || c.box == MsgInstallRunTimeOut) {
+            EXPECT_TRUE(PumpUntil([&] { return log.contains(" Clear cache: "); }, 2000));
+        }
 
         // "Try again": the bar back to 0, the running page, a new worker.
         ClickAndPump(L"start_app", 300);
