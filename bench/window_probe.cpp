@@ -1,8 +1,10 @@
 // Starts setup.exe and measures its window: the time from the process start to the first
 // complete paint of the installer window, the CPU the idle window uses, and its private memory.
 // Then closes the window as a user would. bench/window.sh runs it under Wine.
-//   window_probe.exe SETUP_EXE [IDLE_SECONDS]
-// Prints "first_paint_ms N", "idle_cpu_percent N", "private_mb N" (one core = 100 %).
+//   window_probe.exe SETUP_EXE [IDLE_SECONDS [MARKER_FILE]]
+// Prints "first_paint_ms N", "idle_cpu_percent N", "private_mb N" (one core = 100 %). With a
+// marker file it then prints "ready" and keeps the window open until that file exists (at most
+// 30 s), so that a script can read the process's memory from the host's side meanwhile.
 #include <windows.h>
 #include <psapi.h>
 
@@ -100,6 +102,11 @@ int wmain(int argc, wchar_t** argv) {
         if (GetProcessMemoryInfo(pi.hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory)))
             printf("private_mb %.1f\nworking_set_mb %.1f\n", memory.PrivateUsage / 1048576.0,
                    memory.WorkingSetSize / 1048576.0);
+        if (argc > 3) {
+            printf("ready\n");
+            fflush(stdout);
+            for (int waited = 0; waited < 3000 && GetFileAttributesW(argv[3]) == INVALID_FILE_ATTRIBUTES; ++waited) Sleep(10);
+        }
         PostMessageW(search.found, WM_CLOSE, 0, 0);
     }
     if (WaitForSingleObject(pi.hProcess, 20000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);

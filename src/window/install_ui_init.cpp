@@ -192,7 +192,8 @@ int InstallUIMainWnd::CountCarouselFrames() {
     wchar_t name[64] = {};
     for (;;) {
         std::swprintf(name, 64, L"skin\\anima\\%d.png", count + 1);
-        if (!m_pm.GetImage(name)) break;
+        // Counted by the skin's files; they are decoded when the carousel first shows them.
+        if (!m_pm.GetImageCache().Has(name)) break;
         ++count;
     }
     return count;

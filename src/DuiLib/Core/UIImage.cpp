@@ -305,14 +305,30 @@ CImageCache::Entry* CImageCache::Load(const std::wstring& name) {
         entry.missing = true;
         return nullptr;
     }
-    bytes.clear();
+    return &entry;
+}
+
+// The double-size companion is read only when a scale above 100 % asks for it: at 100 % (most
+// screens) decoding it would cost four times the pixels of the image itself for nothing.
+const TImageInfo* CImageCache::HiRes(const std::wstring& name, Entry& entry) {
+    if (entry.hiResLooked) return entry.hiRes.get();
+    entry.hiResLooked = true;
+    std::string bytes;
     if (m_source->Read(HiResName(name), bytes)) {
         entry.hiRes = ImageCodec::Decode(bytes.data(), bytes.size());
         // Only a true double-size companion is used in place of the image.
         if (entry.hiRes && (entry.hiRes->width != entry.base->width * 2 || entry.hiRes->height != entry.base->height * 2))
             entry.hiRes.reset();
     }
-    return &entry;
+    return entry.hiRes.get();
+}
+
+bool CImageCache::Has(const std::wstring& name) {
+    if (name.empty()) return false;
+    auto it = m_entries.find(Key(name));
+    if (it != m_entries.end()) return !it->second.missing;
+    std::string bytes;
+    return m_source->Read(name, bytes) && !bytes.empty();
 }
 
 const TImageInfo* CImageCache::Get(const std::wstring& name) {
@@ -324,10 +340,11 @@ const TImageInfo* CImageCache::GetScaled(const std::wstring& name, int scalePerc
     Entry* e = Load(name);
     if (!e) return nullptr;
     if (scalePercent <= 100) return e->base.get();
-    if (scalePercent == 200 && e->hiRes) return e->hiRes.get();
+    const TImageInfo* hiRes = HiRes(name, *e);
+    if (scalePercent == 200 && hiRes) return hiRes;
     auto found = e->scaled.find(scalePercent);
     if (found != e->scaled.end()) return found->second.get();
-    const TImageInfo& from = e->hiRes ? *e->hiRes : *e->base;
+    const TImageInfo& from = hiRes ? *hiRes : *e->base;
     int w = std::max(1, (e->base->width * scalePercent + 50) / 100);
     int h = std::max(1, (e->base->height * scalePercent + 50) / 100);
     auto image = ImageCodec::Resize(from, w, h);
@@ -340,6 +357,7 @@ void CImageCache::Add(const std::wstring& name, std::unique_ptr<TImageInfo> imag
     if (name.empty() || !image) return;
     Entry entry;
     entry.base = std::move(image);
+    entry.hiResLooked = true;  // an image added by name has no companion
     m_entries[Key(name)] = std::move(entry);
 }
 

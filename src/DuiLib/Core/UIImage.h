@@ -72,6 +72,8 @@ public:
     // Adds (or replaces) an image under a name; the cache owns it.
     void Add(const std::wstring& name, std::unique_ptr<TImageInfo> image);
     bool Exists(const std::wstring& name) { return Get(name) != nullptr; }
+    // Whether the source has an image file of that name, without decoding it.
+    bool Has(const std::wstring& name);
     void Remove(const std::wstring& name);
     void Clear();
     size_t Count() const { return m_entries.size(); }
@@ -83,10 +85,12 @@ private:
     struct Entry {
         std::unique_ptr<TImageInfo> base;
         std::unique_ptr<TImageInfo> hiRes;  // the @2x image, when it exists
+        bool hiResLooked = false;           // decoded on the first use above 100 %, not before
         std::map<int, std::unique_ptr<TImageInfo>> scaled;
         bool missing = false;
     };
     Entry* Load(const std::wstring& name);
+    const TImageInfo* HiRes(const std::wstring& name, Entry& entry);
     static std::wstring Key(const std::wstring& name);
 
     IImageSource* m_source;

@@ -327,6 +327,47 @@ TEST(ImageCache, LoadsNamedImagesAndTheirDoubleSizeCompanions) {
     EXPECT_NE(cache.Get(L"skin\\logo.png"), nullptr);  // loaded again on demand
 }
 
+// Start-up reads only what it draws: at 100 % the double-size companion is not read, and asking
+// whether an image exists reads its file but decodes nothing (a broken file still "exists" until
+// it is loaded).
+TEST(ImageCache, CompanionsAndExistenceCostNoDecodingUntilUsed) {
+    struct CountingSource : IImageSource {
+        std::map<std::wstring, std::string> files;
+        std::map<std::wstring, int> reads;
+        bool Read(const std::wstring& name, std::string& bytes) override {
+            ++reads[name];
+            auto it = files.find(name);
+            if (it == files.end()) return false;
+            bytes = it->second;
+            return true;
+        }
+    } source;
+    source.files[L"skin\\frame.png"] = SolidPng(10, 6, 0xFF112233);
+    source.files[L"skin\\frame@2x.png"] = SolidPng(20, 12, 0xFF445566);
+    source.files[L"skin\\damaged.png"] = "not an image";
+    CImageCache cache(&source);
+
+    ASSERT_NE(cache.GetScaled(L"skin\\frame.png", 100), nullptr);
+    EXPECT_EQ(source.reads[L"skin\\frame@2x.png"], 0);
+    const TImageInfo* at200 = cache.GetScaled(L"skin\\frame.png", 200);
+    ASSERT_NE(at200, nullptr);
+    EXPECT_EQ(at200->width, 20);
+    EXPECT_EQ(cache.GetScaled(L"skin\\frame.png", 150)->width, 15);
+    EXPECT_EQ(source.reads[L"skin\\frame@2x.png"], 1);  // read once, kept
+
+    EXPECT_TRUE(cache.Has(L"skin\\damaged.png"));
+    EXPECT_FALSE(cache.Has(L"skin\\absent.png"));
+    EXPECT_EQ(cache.Count(), 1u);  // nothing decoded or remembered by asking
+    EXPECT_EQ(cache.Get(L"skin\\damaged.png"), nullptr);
+    EXPECT_FALSE(cache.Has(L"skin\\damaged.png"));  // known now not to decode
+
+    // An image added by name never takes a skin file's companion.
+    source.files[L"Banner@2x.png"] = SolidPng(40, 40, 0xFF000000);
+    cache.Add(L"Banner.png", ImageCodec::Create(10, 10));
+    EXPECT_EQ(cache.GetScaled(L"Banner.png", 200)->width, 20);
+    EXPECT_EQ(source.reads[L"Banner@2x.png"], 0);
+}
+
 TEST(ImageCache, ResizeAveragesWhenShrinking) {
     // A 4 x 1 image black, white, black, white shrinks to 2 x 1 mid grey, to 1 x 1 too.
     auto image = ImageCodec::Create(4, 1);
