@@ -10,6 +10,9 @@
 # Sets:
 #   ORBALA_KNOWN_DLLS        the DLL names (lower case, no extension) that may be imported directly
 #   ORBALA_DELAY_DLLS        the system libraries linked through delay-import libraries
+#   orbala_delay_import_lib(DLL OUT)   OUT = the delay-import library of DLL (made on first use);
+#                                      the benchmark drivers use it for DLLs the setup imports
+#                                      directly but their work does not need at start
 #   orbala_system_libs(OUT names...)   OUT = the names, each delay-loaded one replaced by its
 #                                      delay-import library
 set(ORBALA_KNOWN_DLLS
@@ -29,10 +32,11 @@ else()
   set(_kill_at "--kill-at")  # stdcall names: the DLL exports them without the @N suffix
 endif()
 
-foreach(_dll ${ORBALA_DELAY_DLLS})
+function(orbala_delay_import_lib _dll out)
   set(_out "${_delay_dir}/lib${_dll}_delay.a")
+  set(${out} "${_out}" PARENT_SCOPE)
   if(EXISTS "${_out}")
-    continue()
+    return()
   endif()
   find_library(_import_lib_${_dll} NAMES ${_dll} REQUIRED NO_CACHE)
   # The code exports of the regular import library: a thunk symbol and its __imp_ pointer.
@@ -61,6 +65,10 @@ foreach(_dll ${ORBALA_DELAY_DLLS})
     message(FATAL_ERROR "dlltool could not make a delay-import library for ${_dll}: ${_err}")
   endif()
   file(RENAME "${_out}.tmp" "${_out}")
+endfunction()
+
+foreach(_dll ${ORBALA_DELAY_DLLS})
+  orbala_delay_import_lib(${_dll} _made)
 endforeach()
 
 function(orbala_system_libs out)
