@@ -10,9 +10,11 @@
 # Sets:
 #   ORBALA_KNOWN_DLLS        the DLL names (lower case, no extension) that may be imported directly
 #   ORBALA_DELAY_DLLS        the system libraries linked through delay-import libraries
-#   orbala_delay_import_lib(DLL OUT)   OUT = the delay-import library of DLL (made on first use);
-#                                      the benchmark drivers use it for DLLs the setup imports
-#                                      directly but their work does not need at start
+#   orbala_delay_import_lib(DLL OUT [TAG OMIT])   OUT = the delay-import library of DLL (made on
+#                                      first use); with TAG, a variant named after it that leaves out
+#                                      the exports matching the regular expression OMIT. The
+#                                      benchmark drivers use it for DLLs the setup imports directly but
+#                                      their work does not need at start
 #   orbala_system_libs(OUT names...)   OUT = the names, each delay-loaded one replaced by its
 #                                      delay-import library
 set(ORBALA_KNOWN_DLLS
@@ -33,7 +35,9 @@ else()
 endif()
 
 function(orbala_delay_import_lib _dll out)
-  set(_out "${_delay_dir}/lib${_dll}_delay.a")
+  set(_tag "${ARGV2}")
+  set(_omit "${ARGV3}")
+  set(_out "${_delay_dir}/lib${_dll}_delay${_tag}.a")
   set(${out} "${_out}" PARENT_SCOPE)
   if(EXISTS "${_out}")
     return()
@@ -49,7 +53,7 @@ function(orbala_delay_import_lib _dll out)
   set(_def "LIBRARY ${_dll}.dll\nEXPORTS\n")
   foreach(_t ${_thunks})
     string(REGEX REPLACE "^[0-9a-f]+ T " "" _name "${_t}")
-    if(_name MATCHES "^(_head|__lib|_?\\.)")
+    if(_name MATCHES "^(_head|__lib|_?\\.)" OR (_omit AND _name MATCHES "${_omit}"))
       continue()
     endif()
     if(NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
@@ -57,8 +61,8 @@ function(orbala_delay_import_lib _dll out)
     endif()
     string(APPEND _def "${_name}\n")
   endforeach()
-  file(WRITE "${_delay_dir}/${_dll}.def" "${_def}")
-  execute_process(COMMAND ${ORBALA_DLLTOOL} ${_kill_at} -d "${_delay_dir}/${_dll}.def" -D "${_dll}.dll"
+  file(WRITE "${_delay_dir}/${_dll}${_tag}.def" "${_def}")
+  execute_process(COMMAND ${ORBALA_DLLTOOL} ${_kill_at} -d "${_delay_dir}/${_dll}${_tag}.def" -D "${_dll}.dll"
       -y "${_out}.tmp"
     WORKING_DIRECTORY "${_delay_dir}" RESULT_VARIABLE _rc ERROR_VARIABLE _err)
   if(NOT _rc EQUAL 0)
