@@ -46,12 +46,15 @@ winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 # Keep one Wine server alive for the whole run, so its start-up is not timed, and count its CPU.
 wineserver -p 2>/dev/null || true
 "$WINE" cmd /c exit 0 >/dev/null 2>&1 || true
-# This prefix's server works in /tmp/.wine-UID/server-DEV-INODE of the prefix folder.
-server_dir=$(printf '/tmp/.wine-%s/server-%x-%x' "$(id -u)" "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
+# This prefix's server works in a folder named server-DEV-INODE of the prefix folder (under
+# /tmp/.wine-UID, or a folder of its own under /tmp in some builds): the name tells it apart.
+server_dir=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
 server_pid=
-for p in $(pgrep -x wineserver || true); do
-  [ "$(readlink "/proc/$p/cwd" 2>/dev/null)" = "$server_dir" ] && server_pid=$p
+# The server runs as "wineserver" or, where only the 64-bit one is installed, "wineserver64".
+for p in $(pgrep -x 'wineserver|wineserver64' || true); do
+  [ "$(basename "$(readlink "/proc/$p/cwd" 2>/dev/null)")" = "$server_dir" ] && server_pid=$p
 done
+[ -n "$server_pid" ] || echo "warning: this prefix's Wine server was not found: its CPU time is not counted" >&2
 server_cpu() {  # CPU seconds of the Wine server so far
   if [ -n "$server_pid" ] && [ -r "/proc/$server_pid/stat" ]; then
     awk -v hz="$(getconf CLK_TCK)" '{print ($14 + $15) / hz}' "/proc/$server_pid/stat"

@@ -50,7 +50,14 @@ int wmain(int argc, wchar_t** argv) {
     QueryPerformanceCounter(&end);
     bool signatureOk = verdict.signatureGood;
 
-    std::string digest = CDownLoadImpl::FileMd5(package);
+    // The digest the check computed, from the record it leaves beside the package ("bench###<md5>"):
+    // the script compares it with md5sum's, without a second pass over the file.
+    std::string digest;
+    std::ifstream record((package + L".db").c_str(), std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(record)), std::istreambuf_iterator<char>());
+    const size_t mark = text.rfind("###");
+    if (mark != std::string::npos) digest = text.substr(mark + 3);
+    record.close();
     double ms = (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
     printf("verify %.1f digest %s signature %d\n", ms, digest.c_str(), signatureOk ? 1 : 0);
     DeleteFileW((package + L".db").c_str());

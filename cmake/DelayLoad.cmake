@@ -10,6 +10,11 @@
 # Sets:
 #   ORBALA_KNOWN_DLLS        the DLL names (lower case, no extension) that may be imported directly
 #   ORBALA_DELAY_DLLS        the system libraries linked through delay-import libraries
+#   orbala_delay_import_lib(DLL OUT [TAG OMIT])   OUT = the delay-import library of DLL (made on
+#                                      first use); with TAG, a variant named after it that leaves out
+#                                      the exports matching the regular expression OMIT. The
+#                                      benchmark drivers use it for DLLs the setup imports directly but
+#                                      their work does not need at start
 #   orbala_system_libs(OUT names...)   OUT = the names, each delay-loaded one replaced by its
 #                                      delay-import library
 set(ORBALA_KNOWN_DLLS
@@ -29,10 +34,13 @@ else()
   set(_kill_at "--kill-at")  # stdcall names: the DLL exports them without the @N suffix
 endif()
 
-foreach(_dll ${ORBALA_DELAY_DLLS})
-  set(_out "${_delay_dir}/lib${_dll}_delay.a")
+function(orbala_delay_import_lib _dll out)
+  set(_tag "${ARGV2}")
+  set(_omit "${ARGV3}")
+  set(_out "${_delay_dir}/lib${_dll}_delay${_tag}.a")
+  set(${out} "${_out}" PARENT_SCOPE)
   if(EXISTS "${_out}")
-    continue()
+    return()
   endif()
   find_library(_import_lib_${_dll} NAMES ${_dll} REQUIRED NO_CACHE)
   # The code exports of the regular import library: a thunk symbol and its __imp_ pointer.
@@ -45,7 +53,7 @@ foreach(_dll ${ORBALA_DELAY_DLLS})
   set(_def "LIBRARY ${_dll}.dll\nEXPORTS\n")
   foreach(_t ${_thunks})
     string(REGEX REPLACE "^[0-9a-f]+ T " "" _name "${_t}")
-    if(_name MATCHES "^(_head|__lib|_?\\.)")
+    if(_name MATCHES "^(_head|__lib|_?\\.)" OR (_omit AND _name MATCHES "${_omit}"))
       continue()
     endif()
     if(NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
@@ -53,14 +61,18 @@ foreach(_dll ${ORBALA_DELAY_DLLS})
     endif()
     string(APPEND _def "${_name}\n")
   endforeach()
-  file(WRITE "${_delay_dir}/${_dll}.def" "${_def}")
-  execute_process(COMMAND ${ORBALA_DLLTOOL} ${_kill_at} -d "${_delay_dir}/${_dll}.def" -D "${_dll}.dll"
+  file(WRITE "${_delay_dir}/${_dll}${_tag}.def" "${_def}")
+  execute_process(COMMAND ${ORBALA_DLLTOOL} ${_kill_at} -d "${_delay_dir}/${_dll}${_tag}.def" -D "${_dll}.dll"
       -y "${_out}.tmp"
     WORKING_DIRECTORY "${_delay_dir}" RESULT_VARIABLE _rc ERROR_VARIABLE _err)
   if(NOT _rc EQUAL 0)
     message(FATAL_ERROR "dlltool could not make a delay-import library for ${_dll}: ${_err}")
   endif()
   file(RENAME "${_out}.tmp" "${_out}")
+endfunction()
+
+foreach(_dll ${ORBALA_DELAY_DLLS})
+  orbala_delay_import_lib(${_dll} _made)
 endforeach()
 
 function(orbala_system_libs out)

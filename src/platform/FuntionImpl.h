@@ -36,7 +36,7 @@ struct OsVersionFacts {
     uint32_t major = 0, minor = 0, platformId = 0;
     uint8_t productType = 0;             // 1: workstation
     uint16_t processorArchitecture = 0;   // 9: AMD64
-    bool serverR2 = false;               // GetSystemMetrics(SM_SERVERR2) != 0
+    bool serverR2 = false;               // GetSystemMetrics(SM_SERVERR2) != 0 (asked on 5.2 only)
 };
 OsVersionFacts ReadOsVersionFacts();
 // Display name and version number from the facts. The number is written only where the name

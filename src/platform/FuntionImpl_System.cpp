@@ -162,7 +162,9 @@ OsVersionFacts ReadOsVersionFacts() {
     facts.platformId = version.dwPlatformId;
     facts.productType = version.wProductType;
     facts.processorArchitecture = info.wProcessorArchitecture;
-    facts.serverR2 = GetSystemMetrics(SM_SERVERR2) != 0;
+    // Only Windows Server 2003 tells R2 apart; asking elsewhere would load user32 into processes
+    // that have no window (the download and verification drivers), which costs their start-up.
+    if (facts.major == 5 && facts.minor == 2) facts.serverR2 = GetSystemMetrics(SM_SERVERR2) != 0;
     return facts;
 }
 
