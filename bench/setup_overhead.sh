@@ -14,8 +14,9 @@ size_mib=${BENCH_OVERHEAD_MIB:-200}
 idle_s=${BENCH_IDLE_S:-10}
 services="$build/../native-services/local-services"
 packages="$build/tests/fixtures/packages"
-# The signed test package (its file name ends in the skin's download name).
-package=$(ls "$packages"/*OrbalaLumeno_Setup.exe 2>/dev/null | head -1 || true)
+# The signed test package, named as the skin downloads it.
+package="$packages/OrbalaLumeno_Setup.exe"
+[ -f "$package" ] || package=""
 [ -n "$package" ] || { echo "test packages not built: $packages" >&2; exit 2; }
 for f in "$build/setup.exe" "$build/demo_driver.exe" "$build/bench/download_driver.exe" "$packages/ca/publisher.key"; do
   [ -e "$f" ] || { echo "not built: $f (./run build)" >&2; exit 2; }

@@ -22,7 +22,8 @@ trap 'rm -rf "$work"' EXIT
 
 # A package of the wanted size: the unsigned test installer with the rest as trailing data
 # (which Authenticode hashes as well), signed by the test publisher.
-base=$(basename "$(ls "$packages"/*_unsigned.exe)" _unsigned.exe)
+base=OrbalaLumeno_Setup  # the skin's download name, which the test packages carry
+[ -f "$packages/${base}_unsigned.exe" ] || { echo "not built: $packages/${base}_unsigned.exe (./run build)" >&2; exit 2; }
 cp "$packages/${base}_unsigned.exe" "$work/big.exe"
 have=$(stat -c %s "$work/big.exe")
 head -c $((size_mib * 1048576 - have)) /dev/urandom >> "$work/big.exe"

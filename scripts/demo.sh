@@ -13,8 +13,9 @@ winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 
 services_bin="$build/../native-services/local-services"
 packages="$build/tests/fixtures/packages"
-# The signed test package (its file name ends in the skin's download name).
-package=$(ls "$packages"/*OrbalaLumeno_Setup.exe 2>/dev/null | head -1 || true)
+# The signed test package, named as the skin downloads it.
+package="$packages/OrbalaLumeno_Setup.exe"
+[ -f "$package" ] || package=""
 [ -x "$services_bin" ] || { echo "local services not built: $services_bin" >&2; exit 1; }
 [ -n "$package" ] || { echo "test packages not built: $packages" >&2; exit 1; }
 [ -f "$build/demo_driver.exe" ] || { echo "demo driver not built: $build/demo_driver.exe" >&2; exit 1; }
