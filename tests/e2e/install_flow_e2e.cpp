@@ -11,8 +11,11 @@
 
 #include <json/json.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -310,4 +313,295 @@ TEST_F(InstallFlowE2E, NetworkFailureMidDownloadThenTryAgainResumes) {
     ASSERT_TRUE(WaitForLog(" LaunchProduct: ", 180000)) << Log();
     EXPECT_TRUE(WaitUntil([&] { return SentAction("8-1.ClickTryAgain"); }, 15000));
     ASSERT_TRUE(setup_->WaitForExit(60000));
+}
+
+// The installer that outlives its time limit, the automated test mode's whole cycle and an
+// install folder on a drive too small for the product.
+namespace {
+
+// The analytics hits the collector received, as (action, label) pairs in the order sent.
+std::vector<std::pair<std::string, std::string>> Ga4Events() {
+    std::vector<std::pair<std::string, std::string>> out;
+    auto field = [](const std::string& hit, const std::string& name) {
+        size_t at = hit.find("&" + name + "=");
+        if (at == std::string::npos) return std::string();
+        at += name.size() + 2;
+        return hit.substr(at, hit.find('&', at) == std::string::npos ? std::string::npos : hit.find('&', at) - at);
+    };
+    for (const Json::Value& r : LocalServices::Requests("/g/collect")) {
+        std::istringstream hits(r["path"].asString() + "\n" + r["query"].asString() + "\n" + r["body"].asString());
+        std::string hit;
+        while (std::getline(hits, hit))
+            if (hit.find("ep.qv_action=") != std::string::npos)
+                out.emplace_back(field("&" + hit, "ep.qv_action"), field("&" + hit, "ep.qv_label"));
+    }
+    return out;
+}
+bool SentEvent(const std::string& action, const std::string& label) {
+    for (const auto& e : Ga4Events())
+        if (e.first == action && e.second == label) return true;
+    return false;
+}
+
+// Gives a setup.exe copy the skin it ships with, except for some labels of its product
+// configuration (the configuration as generated for this build, with those texts changed).
+bool GiveSetupSkinLabels(const std::wstring& exe, const std::map<std::string, std::string>& labels) {
+    std::string xml = test_support::ReadFile(test_support::GeneratedPath("skin/configure/configure.xml"));
+    for (const auto& label : labels) {
+        const std::string opening = "name=\"" + label.first + "\" text=\"";
+        size_t at = xml.find(opening);
+        if (at == std::string::npos) return false;
+        at += opening.size();
+        xml.replace(at, xml.find('"', at) - at, label.second);
+    }
+    std::string archive = test_support::MakeSkinArchive({{"configure/configure.xml", xml}});
+    if (archive.empty()) return false;
+    // The resource keeps the language it was built with.
+    WORD language = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
+    if (HMODULE image = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {
+        EnumResourceLanguagesW(image, L"ZIPRES", MAKEINTRESOURCEW(138),
+                               [](HMODULE, LPCWSTR, LPCWSTR, WORD lang, LONG_PTR found) -> BOOL {
+                                   *reinterpret_cast<WORD*>(found) = lang;
+                                   return FALSE;
+                               },
+                               reinterpret_cast<LONG_PTR>(&language));
+        FreeLibrary(image);
+    }
+    HANDLE update = BeginUpdateResourceW(exe.c_str(), FALSE);
+    if (!update) return false;
+    BOOL ok = UpdateResourceW(update, L"ZIPRES", MAKEINTRESOURCEW(138), language, &archive[0], DWORD(archive.size()));
+    return EndUpdateResourceW(update, !ok) && ok;
+}
+
+// Runs a command line of the host's shell (Wine starts Linux programs by their path) and waits
+// for it to end.
+bool HostShell(const std::string& command, DWORD ms = 30000) {
+    std::string line = "Z:\\bin\\sh -c \"" + command + "\"";
+    std::vector<char> buffer(line.begin(), line.end());
+    buffer.push_back('\0');
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    bool ended = WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0;
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return ended;
+}
+
+bool FreeBytes(const std::wstring& root, uint64_t& free, uint64_t* total = nullptr) {
+    ULARGE_INTEGER available{}, size{}, totalFree{};
+    if (!GetDiskFreeSpaceExW(root.c_str(), &available, &size, &totalFree)) return false;
+    free = available.QuadPart;
+    if (total) *total = size.QuadPart;
+    return true;
+}
+
+// A drive letter of the Wine prefix on a size-limited memory file system of the host (a tmpfs
+// mount, which needs root), removed again at the end.
+class SmallDrive {
+public:
+    explicit SmallDrive(unsigned kib) {
+        DWORD used = GetLogicalDrives();
+        for (wchar_t c = L'Q'; c <= L'Y' && !letter_; ++c)
+            if (!(used & (1u << (c - L'A')))) letter_ = c;
+        if (!letter_) return;
+        folder_ = "/tmp/orbala-e2e-drive-" + std::to_string(GetCurrentProcessId());
+        link_ = "${WINEPREFIX:-$HOME/.wine}/dosdevices/" + std::string(1, char(towlower(letter_))) + ":";
+        HostShell("mkdir -p " + folder_ + " && mount -t tmpfs -o size=" + std::to_string(kib) + "k orbala-e2e " +
+                  folder_ + " && ln -sfn " + folder_ + " " + link_);
+        uint64_t free = 0, total = 0;
+        ready_ = FreeBytes(Root(), free, &total) && total <= uint64_t(kib) * 1024;
+    }
+    ~SmallDrive() {
+        if (letter_) HostShell("rm -f " + link_ + "; umount " + folder_ + " 2>/dev/null; rmdir " + folder_);
+    }
+    bool Ready() const { return ready_; }
+    std::wstring Root() const { return std::wstring(1, letter_) + L":\\"; }
+
+private:
+    wchar_t letter_ = 0;
+    std::string folder_, link_;
+    bool ready_ = false;
+};
+
+// The skin's main window with its settings page open, laid out to learn where the install folder
+// box is drawn.
+class SettingsProbe : public DuiLib::WindowImplBase {
+protected:
+    const wchar_t* GetWindowClassName() const override { return L"OrbalaSettingsProbe"; }
+    std::wstring GetSkinFile() override { return L"InstallMainWnd.xml"; }
+    void InitWindow() override {
+        if (auto* tab = dynamic_cast<DuiLib::CTabLayoutUI*>(m_pm.FindControl(L"set_layout"))) tab->SelectItem(1);
+    }
+
+public:
+    bool Point(const std::wstring& control, int height, POINT& pt) {
+        if (!test_support::UseSourceSkin() || !Create(nullptr, L"probe", WS_POPUP, 0, 0, 0, 600, height)) return false;
+        RECT rc{};
+        GetWindowRect(GetHWND(), &rc);
+        SetWindowPos(GetHWND(), nullptr, 0, 0, rc.right - rc.left, m_pm.Scale(height), SWP_NOMOVE | SWP_NOZORDER);
+        m_pm.UpdateLayout();
+        DuiLib::CControlUI* c = m_pm.FindControl(control);
+        if (c) pt = POINT{(c->GetPos().left + c->GetPos().right) / 2, (c->GetPos().top + c->GetPos().bottom) / 2};
+        DestroyWindow(GetHWND());
+        return c != nullptr && c->GetPos().right > c->GetPos().left;
+    }
+};
+
+// The native edit box the toolkit opens inside the window while its text is edited.
+HWND NativeEditOf(HWND window) {
+    HWND found = nullptr;
+    EnumChildWindows(window, [](HWND child, LPARAM out) -> BOOL {
+        wchar_t cls[32] = {};
+        GetClassNameW(child, cls, 32);
+        if (lstrcmpiW(cls, L"Edit") != 0 || !IsWindowVisible(child)) return TRUE;
+        *reinterpret_cast<HWND*>(out) = child;
+        return FALSE;
+    }, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// Windows of the setup's class that belong to processes other than pid.
+std::vector<std::pair<HWND, DWORD>> OtherSetupWindows(DWORD pid) {
+    std::vector<std::pair<HWND, DWORD>> out;
+    for (const auto& w : FindWindowsOfClass(kClass))
+        if (w.second != pid) out.push_back(w);
+    return out;
+}
+
+}  // namespace
+
+TEST_F(InstallFlowE2E, InstallerOutlivingTheTimeLimitShowsTheTimeOutBox) {
+    // The product configuration limits the installer to 3 s; the slow installer takes 30 s.
+    ASSERT_TRUE(GiveSetupSkinLabels(exe_, {{"InstallTimeout", "3"}}));
+    Serve(L"slow");
+    Start();
+    ClickInstall();
+    ASSERT_TRUE(WaitForLog(" ShowMsgBox: " + std::to_string(MsgInstallRunTimeOut), 150000)) << Log();
+    Sleep(500);
+    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "timeout-box");
+    const std::string log = Log();
+    EXPECT_NE(log.find(" Cmd nWaitSeconds timed out: 3"), std::string::npos) << log;
+    EXPECT_EQ(log.find(" install Finished"), std::string::npos) << log;
+    ASSERT_TRUE(AnswerBox(MsgInstallRunTimeOut, L"btn_yes"));
+    ASSERT_TRUE(WaitForLog(" Enter fail page ", 10000)) << Log();
+    EXPECT_TRUE(WaitUntil([&] { return SentEvent("FlowError", "DL016"); }, 15000));
+    Sleep(1000);
+    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "timeout-failure-page");
+    EXPECT_TRUE(install_fixtures::Launches(InstallFolder()).empty());
+    // The installer was left running: it finishes its installation on its own later.
+    std::wstring language;
+    EXPECT_TRUE(WaitUntil([&] { return install_fixtures::ReadUninstallValue(L"Inno Setup: Language", language); }, 60000));
+}
+
+TEST_F(InstallFlowE2E, AutomatedModeInstallsThenStartsItselfAgain) {
+    WriteLocalSettings("[Settings]\r\nAutoRun=1\r\n");
+    Serve(L"");
+    Start();
+    // Nobody presses "install": the window does, two seconds after its start.
+    ASSERT_TRUE(WaitForLog(" BeginInstallTask", 15000)) << Log();
+    Sleep(500);
+    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "autorun-1-running");
+    // After the installation the program starts itself again, hidden, and this run ends.
+    ASSERT_TRUE(WaitForLog(" Force Exit 8", 150000)) << Log();
+    std::vector<std::pair<HWND, DWORD>> second;
+    ASSERT_TRUE(WaitUntil([&] { return !(second = OtherSetupWindows(setup_->Pid())).empty(); }, 30000)) << Log();
+    const DWORD secondPid = second[0].second;
+    ASSERT_TRUE(setup_->WaitForExit(60000)) << Log();
+    EXPECT_EQ(setup_->ExitCode(), 0u);
+    std::wstring language;
+    EXPECT_TRUE(install_fixtures::ReadUninstallValue(L"Inno Setup: Language", language));
+    EXPECT_EQ(install_fixtures::WaitForLaunches(InstallFolder(), 1, 30000).size(), 1u) << Log();
+    const std::string log = Log();
+    size_t restart = log.find(" Force Exit 7 error code = ");
+    ASSERT_NE(restart, std::string::npos);
+    EXPECT_GT(std::atoi(log.c_str() + restart + 27), 32) << "ShellExecute succeeded";
+    // The second run is the same program from the same folder, and it asks for the download
+    // configuration again; analytics are refused throughout the automated mode.
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, secondPid);
+    ASSERT_NE(process, nullptr);
+    wchar_t image[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    QueryFullProcessImageNameW(process, 0, image, &size);
+    EXPECT_EQ(lstrcmpiW(image, exe_.c_str()), 0) << N(image);
+    EXPECT_TRUE(WaitUntil([] { return LocalServices::Requests("/queryDownloaderV2").size() >= 2; }, 30000));
+    EXPECT_TRUE(WaitUntil([&] {
+        const std::string all = Log();
+        return all.find(" Start: skin loaded") != all.rfind(" Start: skin loaded");
+    }, 30000)) << "the second run writes its own log: " << Log();
+    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "autorun-2-second-run");
+    EXPECT_TRUE(Ga4Events().empty()) << Ga4Events().front().first;
+    // The cycle would go on: end it here.
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, 10000);
+    CloseHandle(process);
+    for (const auto& w : OtherSetupWindows(setup_->Pid()))
+        if (HANDLE p = OpenProcess(PROCESS_TERMINATE, FALSE, w.second)) {
+            TerminateProcess(p, 1);
+            CloseHandle(p);
+        }
+}
+
+TEST_F(InstallFlowE2E, InstallFolderOnADriveTooSmallShowsTheNoSpaceBox) {
+    SmallDrive drive(1024);
+    ASSERT_TRUE(drive.Ready()) << "a 1 MiB tmpfs mounted as a drive of the prefix (needs root)";
+    uint64_t smallFree = 0;
+    ASSERT_TRUE(FreeBytes(drive.Root(), smallFree));
+    // The largest fixed drive, where the downloads go, holds a package of two thirds of its free
+    // space once, but not with its installation beside it.
+    uint64_t largest = 0;
+    DWORD drives = GetLogicalDrives();
+    for (int i = 0; i < 26; ++i) {
+        std::wstring root = std::wstring(1, wchar_t(L'A' + i)) + L":\\";
+        uint64_t free = 0;
+        if ((drives & (1u << i)) && GetDriveTypeW(root.c_str()) == DRIVE_FIXED && FreeBytes(root, free))
+            largest = std::max(largest, free);
+    }
+    ASSERT_GT(largest, 0u);
+    const uint64_t packageSize = largest / 3 * 2;
+    Serve(L"", ", \"Filesize\": " + std::to_string(packageSize));
+    Start();
+    // The user opens the settings and types a folder on the small drive.
+    POINT settings{}, edit{};
+    ASSERT_TRUE(setup_driver::LayoutPoint(L"InstallMainWnd.xml", L"install_setting", -1, 360, settings));
+    ASSERT_TRUE(SettingsProbe().Point(L"install_file_path_edit", 560, edit));
+    setup_driver::ClickAt(window_, settings);
+    Sleep(800);
+    setup_driver::ClickAt(window_, edit);
+    HWND native = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (native = NativeEditOf(window_)) != nullptr; }, 5000));
+    SendMessageW(native, EM_SETSEL, 0, -1);
+    const std::wstring folder = std::wstring(1, drive.Root()[0]) + L":\\Orbala";
+    for (wchar_t c : folder) PostMessageW(native, WM_CHAR, c, 1);
+    ASSERT_TRUE(WaitUntil([&] {
+        wchar_t text[64] = {};
+        GetWindowTextW(native, text, 64);
+        return folder == text;
+    }, 5000));
+    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "small-drive-1-folder");
+    setup_driver::ClickAt(window_, settings);  // the panel closes, the folder stays
+    Sleep(800);
+    ClickInstall();
+    ASSERT_TRUE(WaitForLog(" ShowMsgBox: " + std::to_string(MsgNoEnoughSpace), 20000)) << Log();
+    Sleep(500);
+    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "small-drive-2-box");
+    // The small drive is judged first, then the largest drive the folder moves to.
+    const std::string log = Log();
+    EXPECT_NE(log.find(" PC space not enough2: " + std::to_string(smallFree) + "<=" + std::to_string(packageSize * 2)),
+              std::string::npos) << log;
+    size_t second = log.find(" PC space not enough2: ", log.find(" PC space not enough2: ") + 1);
+    ASSERT_NE(second, std::string::npos) << log;
+    EXPECT_EQ(log.find(" PC space not enough1: "), std::string::npos) << log;
+    ASSERT_TRUE(AnswerBox(MsgNoEnoughSpace, L"btn_yes"));
+    // The window stays on its setting page and nothing was fetched or started.
+    EXPECT_EQ(log.find(" Enter fail page "), std::string::npos);
+    EXPECT_TRUE(LocalServices::Requests("/download/" + kPackage).empty());
+    EXPECT_TRUE(WaitUntil([&] { return SentEvent("FlowError", "DL008"); }, 15000));
+    std::string noSpace;
+    for (const auto& e : Ga4Events())
+        if (e.first == "NoEnoughSpace") noSpace = e.second;
+    EXPECT_EQ(noSpace.rfind("install_", 0), 0u) << noSpace;
+    EXPECT_GT(std::strtoull(noSpace.c_str() + 8, nullptr, 10), smallFree) << "the larger drive's free bytes";
+    EXPECT_TRUE(setup_->IsRunning());
 }
