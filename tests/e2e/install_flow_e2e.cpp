@@ -224,12 +224,13 @@ TEST_F(InstallFlowE2E, BadSignatureShowsTheBoxAndClearsThePackage) {
     Start();
     ClickInstall();
     ASSERT_TRUE(WaitForLog(" ShowMsgBox: " + std::to_string(MsgMD5Fail), 120000)) << Log();
+    Sleep(500);  // the box paints
     setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "signature-box");
     ASSERT_FALSE(WorkPackages().empty());
     ASSERT_TRUE(AnswerBox(MsgMD5Fail, L"btn_yes"));
     ASSERT_TRUE(WaitForLog(" Enter fail page ", 10000)) << Log();
     EXPECT_TRUE(WaitUntil([&] { return WorkPackages().empty(); }, 10000)) << "the package is cleared";
-    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "signature-failure-page");
+    EXPECT_TRUE(setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "signature-failure-page"));
     EXPECT_TRUE(install_fixtures::Launches(InstallFolder()).empty());
 }
 
@@ -373,8 +374,8 @@ bool GiveSetupSkinLabels(const std::wstring& exe, const std::map<std::string, st
     return EndUpdateResourceW(update, !ok) && ok;
 }
 
-// Runs a command line of the host's shell (Wine starts Linux programs by their path) and waits
-// for it to end.
+// Starts a command line of the host's shell (Wine starts Linux programs by their path). Wine
+// does not wait for a Linux program: the caller waits for its effect.
 bool HostShell(const std::string& command, DWORD ms = 30000) {
     std::string line = "Z:\\bin\\sh -c \"" + command + "\"";
     std::vector<char> buffer(line.begin(), line.end());
@@ -411,10 +412,13 @@ public:
         HostShell("mkdir -p " + folder_ + " && mount -t tmpfs -o size=" + std::to_string(kib) + "k orbala-e2e " +
                   folder_ + " && ln -sfn " + folder_ + " " + link_);
         uint64_t free = 0, total = 0;
-        ready_ = FreeBytes(Root(), free, &total) && total <= uint64_t(kib) * 1024;
+        ready_ = WaitUntil([&] { return FreeBytes(Root(), free, &total); }, 15000) && total <= uint64_t(kib) * 1024;
     }
     ~SmallDrive() {
-        if (letter_) HostShell("rm -f " + link_ + "; umount " + folder_ + " 2>/dev/null; rmdir " + folder_);
+        if (!letter_) return;
+        HostShell("rm -f " + link_ + "; umount " + folder_ + " 2>/dev/null; rmdir " + folder_);
+        uint64_t free = 0;
+        WaitUntil([&] { return !FreeBytes(Root(), free); }, 15000);
     }
     bool Ready() const { return ready_; }
     std::wstring Root() const { return std::wstring(1, letter_) + L":\\"; }
@@ -425,14 +429,17 @@ private:
     bool ready_ = false;
 };
 
-// The skin's main window with its settings page open, laid out to learn where the install folder
-// box is drawn.
+// The skin's main window with its settings page selected and the licence line the setup shows,
+// laid out to learn where the settings button and the install folder box are drawn.
 class SettingsProbe : public DuiLib::WindowImplBase {
 protected:
     const wchar_t* GetWindowClassName() const override { return L"OrbalaSettingsProbe"; }
     std::wstring GetSkinFile() override { return L"InstallMainWnd.xml"; }
     void InitWindow() override {
         if (auto* tab = dynamic_cast<DuiLib::CTabLayoutUI*>(m_pm.FindControl(L"set_layout"))) tab->SelectItem(1);
+        // The window shows one of its two licence lines; the other would push the row's
+        // settings button aside.
+        if (DuiLib::CControlUI* c = m_pm.FindControl(L"license_link_new")) c->SetVisible(false);
     }
 
 public:
@@ -480,7 +487,7 @@ TEST_F(InstallFlowE2E, InstallerOutlivingTheTimeLimitShowsTheTimeOutBox) {
     ClickInstall();
     ASSERT_TRUE(WaitForLog(" ShowMsgBox: " + std::to_string(MsgInstallRunTimeOut), 150000)) << Log();
     Sleep(500);
-    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "timeout-box");
+    EXPECT_TRUE(setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "timeout-box"));
     const std::string log = Log();
     EXPECT_NE(log.find(" Cmd nWaitSeconds timed out: 3"), std::string::npos) << log;
     EXPECT_EQ(log.find(" install Finished"), std::string::npos) << log;
@@ -488,7 +495,7 @@ TEST_F(InstallFlowE2E, InstallerOutlivingTheTimeLimitShowsTheTimeOutBox) {
     ASSERT_TRUE(WaitForLog(" Enter fail page ", 10000)) << Log();
     EXPECT_TRUE(WaitUntil([&] { return SentEvent("FlowError", "DL016"); }, 15000));
     Sleep(1000);
-    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "timeout-failure-page");
+    EXPECT_TRUE(setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "timeout-failure-page"));
     EXPECT_TRUE(install_fixtures::Launches(InstallFolder()).empty());
     // The installer was left running: it finishes its installation on its own later.
     std::wstring language;
@@ -502,7 +509,7 @@ TEST_F(InstallFlowE2E, AutomatedModeInstallsThenStartsItselfAgain) {
     // Nobody presses "install": the window does, two seconds after its start.
     ASSERT_TRUE(WaitForLog(" BeginInstallTask", 15000)) << Log();
     Sleep(500);
-    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "autorun-1-running");
+    EXPECT_TRUE(setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "autorun-1-running"));
     // After the installation the program starts itself again, hidden, and this run ends.
     ASSERT_TRUE(WaitForLog(" Force Exit 8", 150000)) << Log();
     std::vector<std::pair<HWND, DWORD>> second;
@@ -530,7 +537,7 @@ TEST_F(InstallFlowE2E, AutomatedModeInstallsThenStartsItselfAgain) {
         const std::string all = Log();
         return all.find(" Start: skin loaded") != all.rfind(" Start: skin loaded");
     }, 30000)) << "the second run writes its own log: " << Log();
-    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "autorun-2-second-run");
+    EXPECT_TRUE(setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "autorun-2-second-run"));
     EXPECT_TRUE(Ga4Events().empty()) << Ga4Events().front().first;
     // The cycle would go on: end it here.
     TerminateProcess(process, 1);
@@ -564,28 +571,28 @@ TEST_F(InstallFlowE2E, InstallFolderOnADriveTooSmallShowsTheNoSpaceBox) {
     Start();
     // The user opens the settings and types a folder on the small drive.
     POINT settings{}, edit{};
-    ASSERT_TRUE(setup_driver::LayoutPoint(L"InstallMainWnd.xml", L"install_setting", -1, 360, settings));
+    ASSERT_TRUE(SettingsProbe().Point(L"install_setting", 360, settings));
     ASSERT_TRUE(SettingsProbe().Point(L"install_file_path_edit", 560, edit));
     setup_driver::ClickAt(window_, settings);
     Sleep(800);
+    EXPECT_TRUE(setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "small-drive-1-settings"));
     setup_driver::ClickAt(window_, edit);
     HWND native = nullptr;
     ASSERT_TRUE(WaitUntil([&] { return (native = NativeEditOf(window_)) != nullptr; }, 5000));
     SendMessageW(native, EM_SETSEL, 0, -1);
     const std::wstring folder = std::wstring(1, drive.Root()[0]) + L":\\Orbala";
     for (wchar_t c : folder) PostMessageW(native, WM_CHAR, c, 1);
-    ASSERT_TRUE(WaitUntil([&] {
-        wchar_t text[64] = {};
-        GetWindowTextW(native, text, 64);
-        return folder == text;
-    }, 5000));
-    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "small-drive-1-folder");
+    wchar_t typed[64] = {};
+    // Asked with the message: the text of another process's edit box is not its caption.
+    ASSERT_TRUE(WaitUntil([&] { return SendMessageW(native, WM_GETTEXT, 64, LPARAM(typed)) >= 0 && folder == typed; }, 5000))
+        << N(typed);
+    EXPECT_TRUE(setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "small-drive-2-folder"));
     setup_driver::ClickAt(window_, settings);  // the panel closes, the folder stays
     Sleep(800);
     ClickInstall();
     ASSERT_TRUE(WaitForLog(" ShowMsgBox: " + std::to_string(MsgNoEnoughSpace), 20000)) << Log();
     Sleep(500);
-    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "small-drive-2-box");
+    EXPECT_TRUE(setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "small-drive-3-box"));
     // The small drive is judged first, then the largest drive the folder moves to.
     const std::string log = Log();
     EXPECT_NE(log.find(" PC space not enough2: " + std::to_string(smallFree) + "<=" + std::to_string(packageSize * 2)),

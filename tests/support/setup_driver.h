@@ -80,22 +80,29 @@ inline HWND WindowOf(const wchar_t* cls, DWORD pid) {
 }
 
 // Screenshot of the screen into the test's artefact folder (needs ImageMagick's import on the
-// host; Wine runs Linux programs by their path).
-inline void Screenshot(const std::string& folder, const std::string& name) {
+// host; Wine runs Linux programs by their path). Wine hands a Linux program over without waiting
+// for it, so the picture is waited for: taken later it would show whatever the screen holds then
+// (after the test, an empty screen). True when the picture was written.
+inline bool Screenshot(const std::string& folder, const std::string& name) {
     std::wstring dir = test_support::WinePath(folder);
     CreateDirectoryW(dir.c_str(), nullptr);
-    std::string command = "Z:\\bin\\sh -c \"import -window root '" + folder + "/" + name +
-                          ".png' 2>/dev/null\"";
+    const std::wstring picture = dir + L"\\" + std::wstring(name.begin(), name.end()) + L".png";
+    const std::wstring partial = picture + L".part";
+    DeleteFileW(picture.c_str());
+    DeleteFileW(partial.c_str());
+    // Written under another name and renamed once complete, so a picture seen is a whole one.
+    std::string command = "Z:\\bin\\sh -c \"import -window root png:'" + folder + "/" + name + ".png.part' 2>/dev/null && mv '" +
+                          folder + "/" + name + ".png.part' '" + folder + "/" + name + ".png'\"";
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     std::vector<char> line(command.begin(), command.end());
     line.push_back('\0');
-    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        WaitForSingleObject(pi.hProcess, 10000);
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
-    }
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    WaitForSingleObject(pi.hProcess, 10000);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return WaitUntil([&] { return GetFileAttributesW(picture.c_str()) != INVALID_FILE_ATTRIBUTES; }, 15000);
 }
 
 }  // namespace setup_driver
