@@ -186,8 +186,10 @@ TEST_F(InstallFlowE2E, InstallsStartsTheProductAndRecordsTheLanguage) {
     setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "happy-1-setting");
     ClickInstall();
     ASSERT_TRUE(WaitForLog(" BeginInstallTask", 10000)) << Log();
+    // The worker runs once the window has turned to its running page.
+    ASSERT_TRUE(WaitForLog(" Speed-Test Totally Take ", 30000)) << Log();
     Sleep(500);
-    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "happy-2-running");
+    EXPECT_TRUE(setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "happy-2-running"));
     // The worker starts the product itself (NeedStart_flag 1) through the launch hint window.
     ASSERT_TRUE(WaitForLog(" LaunchProduct: ", 120000)) << Log();
     setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "happy-3-launching");
@@ -508,6 +510,7 @@ TEST_F(InstallFlowE2E, AutomatedModeInstallsThenStartsItselfAgain) {
     Start();
     // Nobody presses "install": the window does, two seconds after its start.
     ASSERT_TRUE(WaitForLog(" BeginInstallTask", 15000)) << Log();
+    ASSERT_TRUE(WaitForLog(" Speed-Test Totally Take ", 30000)) << Log();
     Sleep(500);
     EXPECT_TRUE(setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "autorun-1-running"));
     // After the installation the program starts itself again, hidden, and this run ends.
