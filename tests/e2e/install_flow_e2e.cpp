@@ -431,17 +431,14 @@ private:
     bool ready_ = false;
 };
 
-// The skin's main window with its settings page selected and the licence line the setup shows,
-// laid out to learn where the settings button and the install folder box are drawn.
+// The skin's main window with its settings page selected, laid out to learn where the install
+// folder box is drawn.
 class SettingsProbe : public DuiLib::WindowImplBase {
 protected:
     const wchar_t* GetWindowClassName() const override { return L"OrbalaSettingsProbe"; }
     std::wstring GetSkinFile() override { return L"InstallMainWnd.xml"; }
     void InitWindow() override {
         if (auto* tab = dynamic_cast<DuiLib::CTabLayoutUI*>(m_pm.FindControl(L"set_layout"))) tab->SelectItem(1);
-        // The window shows one of its two licence lines; the other would push the row's
-        // settings button aside.
-        if (DuiLib::CControlUI* c = m_pm.FindControl(L"license_link_new")) c->SetVisible(false);
     }
 
 public:
@@ -576,7 +573,7 @@ TEST_F(InstallFlowE2E, InstallFolderOnADriveTooSmallShowsTheNoSpaceBox) {
     Start();
     // The user opens the settings and types a folder on the small drive.
     POINT settings{}, edit{};
-    ASSERT_TRUE(SettingsProbe().Point(L"install_setting", 360, settings));
+    ASSERT_TRUE(setup_driver::LayoutPoint(L"InstallMainWnd.xml", L"install_setting", -1, 360, settings));
     ASSERT_TRUE(SettingsProbe().Point(L"install_file_path_edit", 560, edit));
     setup_driver::ClickAt(window_, settings);
     Sleep(800);

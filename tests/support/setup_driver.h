@@ -28,6 +28,11 @@ protected:
     std::wstring GetSkinFile() override { return m_file; }
     void InitWindow() override {
         if (m_kind >= 0) MessageBoxWnd::ApplyKind(m_pm, m_kind, 0, L"");
+        // The licence row keeps one of its two links, as the setup does for the product's
+        // NewLicenseFlag; with both the row's settings button would sit further right.
+        if (auto* flag = m_pm.FindControl(L"NewLicenseFlag"))
+            if (auto* dropped = m_pm.FindControl(flag->GetText() == L"1" ? L"license_link" : L"license_link_new"))
+                if (auto* row = dynamic_cast<DuiLib::CContainerUI*>(dropped->GetParent())) row->Remove(dropped);
         if (m_failurePage) {
             // The failure page: the finish page with its three failure controls shown.
             if (auto* tab = dynamic_cast<DuiLib::CTabLayoutUI*>(m_pm.FindControl(L"page_layout"))) tab->SelectItem(1);
