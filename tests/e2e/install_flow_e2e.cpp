@@ -468,6 +468,30 @@ HWND NativeEditOf(HWND window) {
     return found;
 }
 
+// Opens the settings panel of the setup's window, types the install folder into its box as a user
+// does and closes the panel again; keeps a screenshot with the folder typed.
+bool TypeInstallFolder(HWND window, const std::wstring& folder, const std::string& screenshot) {
+    POINT settings{}, edit{};
+    if (!setup_driver::LayoutPoint(L"InstallMainWnd.xml", L"install_setting", -1, 360, settings) ||
+        !SettingsProbe().Point(L"install_file_path_edit", 560, edit))
+        return false;
+    setup_driver::ClickAt(window, settings);
+    Sleep(800);
+    setup_driver::ClickAt(window, edit);
+    HWND native = nullptr;
+    if (!WaitUntil([&] { return (native = NativeEditOf(window)) != nullptr; }, 5000)) return false;
+    SendMessageW(native, EM_SETSEL, 0, -1);
+    for (wchar_t c : folder) PostMessageW(native, WM_CHAR, c, 1);
+    // Asked with the message: the text of another process's edit box is not its caption.
+    wchar_t typed[MAX_PATH] = {};
+    if (!WaitUntil([&] { return SendMessageW(native, WM_GETTEXT, MAX_PATH, LPARAM(typed)) >= 0 && folder == typed; }, 5000))
+        return false;
+    bool pictured = setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, screenshot + "-1-folder");
+    setup_driver::ClickAt(window, settings);  // the panel closes, the folder stays
+    Sleep(800);
+    return pictured;
+}
+
 // Windows of the setup's class that belong to processes other than pid.
 std::vector<std::pair<HWND, DWORD>> OtherSetupWindows(DWORD pid) {
     std::vector<std::pair<HWND, DWORD>> out;
@@ -572,29 +596,11 @@ TEST_F(InstallFlowE2E, InstallFolderOnADriveTooSmallShowsTheNoSpaceBox) {
     Serve(L"", ", \"Filesize\": " + std::to_string(packageSize));
     Start();
     // The user opens the settings and types a folder on the small drive.
-    POINT settings{}, edit{};
-    ASSERT_TRUE(setup_driver::LayoutPoint(L"InstallMainWnd.xml", L"install_setting", -1, 360, settings));
-    ASSERT_TRUE(SettingsProbe().Point(L"install_file_path_edit", 560, edit));
-    setup_driver::ClickAt(window_, settings);
-    Sleep(800);
-    EXPECT_TRUE(setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "small-drive-1-settings"));
-    setup_driver::ClickAt(window_, edit);
-    HWND native = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (native = NativeEditOf(window_)) != nullptr; }, 5000));
-    SendMessageW(native, EM_SETSEL, 0, -1);
-    const std::wstring folder = std::wstring(1, drive.Root()[0]) + L":\\Orbala";
-    for (wchar_t c : folder) PostMessageW(native, WM_CHAR, c, 1);
-    wchar_t typed[64] = {};
-    // Asked with the message: the text of another process's edit box is not its caption.
-    ASSERT_TRUE(WaitUntil([&] { return SendMessageW(native, WM_GETTEXT, 64, LPARAM(typed)) >= 0 && folder == typed; }, 5000))
-        << N(typed);
-    EXPECT_TRUE(setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "small-drive-2-folder"));
-    setup_driver::ClickAt(window_, settings);  // the panel closes, the folder stays
-    Sleep(800);
+    ASSERT_TRUE(TypeInstallFolder(window_, drive.Root() + L"Orbala", "small-drive"));
     ClickInstall();
     ASSERT_TRUE(WaitForLog(" ShowMsgBox: " + std::to_string(MsgNoEnoughSpace), 20000)) << Log();
     Sleep(500);
-    EXPECT_TRUE(setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "small-drive-3-box"));
+    EXPECT_TRUE(setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "small-drive-2-box"));
     // The small drive is judged first, then the largest drive the folder moves to.
     const std::string log = Log();
     EXPECT_NE(log.find(" PC space not enough2: " + std::to_string(smallFree) + "<=" + std::to_string(packageSize * 2)),
@@ -613,4 +619,43 @@ TEST_F(InstallFlowE2E, InstallFolderOnADriveTooSmallShowsTheNoSpaceBox) {
     EXPECT_EQ(noSpace.rfind("install_", 0), 0u) << noSpace;
     EXPECT_GT(std::strtoull(noSpace.c_str() + 8, nullptr, 10), smallFree) << "the larger drive's free bytes";
     EXPECT_TRUE(setup_->IsRunning());
+}
+
+TEST_F(InstallFlowE2E, InstallFolderOnADriveTooSmallMovesToTheLargestDrive) {
+    SmallDrive drive(1024);
+    ASSERT_TRUE(drive.Ready()) << "a 1 MiB tmpfs mounted as a drive of the prefix (needs root)";
+    uint64_t smallFree = 0;
+    ASSERT_TRUE(FreeBytes(drive.Root(), smallFree));
+    // The reply announces the package's own size, which the largest drive holds easily.
+    Serve(L"");
+    WIN32_FILE_ATTRIBUTE_DATA package{};
+    ASSERT_TRUE(GetFileAttributesExW(install_fixtures::Package(L"").c_str(), GetFileExInfoStandard, &package));
+    const uint64_t packageSize = (uint64_t(package.nFileSizeHigh) << 32) | package.nFileSizeLow;
+    Start();
+    ASSERT_TRUE(TypeInstallFolder(window_, drive.Root() + L"Orbala", "moved-drive"));
+    ClickInstall();
+    ASSERT_TRUE(WaitForLog(" LaunchProduct: ", 120000)) << Log();
+    const std::string log = Log();
+    EXPECT_NE(log.find(" PC space not enough2: " + std::to_string(smallFree) + "<=" + std::to_string(packageSize * 2)),
+              std::string::npos) << log;
+    EXPECT_EQ(log.find(" PC space not enough2: "), log.rfind(" PC space not enough2: ")) << "the second drive is large enough";
+    EXPECT_EQ(log.find(" ShowMsgBox: "), std::string::npos) << log;
+    // The product went into the same folder on a fixed drive and started from there.
+    size_t at = log.find(" LaunchProduct: ") + 16;
+    std::string command = log.substr(at, log.find_first_of("\r\n", at) - at);
+    size_t folderAt = command.find(":\\Orbala\\" + N(install_fixtures::ProductName()) + "\\");
+    ASSERT_NE(folderAt, std::string::npos) << command;
+    ASSERT_GT(folderAt, 0u);
+    const std::wstring root = std::wstring(1, wchar_t(command[folderAt - 1])) + L":\\";
+    EXPECT_NE(root, drive.Root());
+    EXPECT_EQ(GetDriveTypeW(root.c_str()), UINT(DRIVE_FIXED)) << N(root);
+    const std::wstring folder = root + L"Orbala\\" + install_fixtures::ProductName();
+    EXPECT_EQ(install_fixtures::WaitForLaunches(folder, 1, 30000).size(), 1u) << N(folder);
+    ASSERT_TRUE(setup_->WaitForExit(60000)) << Log();
+    EXPECT_EQ(setup_->ExitCode(), 0u);
+    install_fixtures::EndProcessesNamed({install_fixtures::ProcessName()});
+    if (folder != InstallFolder()) {
+        DeleteFileW((folder + L"\\launches.txt").c_str());
+        DeleteFileW((folder + L"\\" + install_fixtures::ProcessName()).c_str());
+    }
 }
