@@ -418,9 +418,10 @@ public:
     }
     ~SmallDrive() {
         if (!letter_) return;
-        HostShell("rm -f " + link_ + "; umount " + folder_ + " 2>/dev/null; rmdir " + folder_);
-        uint64_t free = 0;
-        WaitUntil([&] { return !FreeBytes(Root(), free); }, 15000);
+        // Lazily: a Wine process may still hold the drive open; it goes once they let go.
+        HostShell("rm -f " + link_ + "; umount -l " + folder_ + " && rmdir " + folder_);
+        const std::wstring mountPoint = test_support::WinePath(folder_);
+        WaitUntil([&] { return GetFileAttributesW(mountPoint.c_str()) == INVALID_FILE_ATTRIBUTES; }, 15000);
     }
     bool Ready() const { return ready_; }
     std::wstring Root() const { return std::wstring(1, letter_) + L":\\"; }
