@@ -346,6 +346,19 @@ bool SentEvent(const std::string& action, const std::string& label) {
     return false;
 }
 
+// The funnel events the collector received: their "actions" members, in the order sent.
+std::vector<Json::Value> FunnelActions() {
+    std::vector<Json::Value> out;
+    for (const Json::Value& r : LocalServices::Requests("/collect"))
+        out.push_back(test_support::ParseJson(r["body"].asString())["actions"]);
+    return out;
+}
+bool SentFunnelStep(const std::string& coreFunction, const std::string& action) {
+    for (const Json::Value& a : FunnelActions())
+        if (a["core_func_name"].asString() == coreFunction && a["event_action"].asString() == action) return true;
+    return false;
+}
+
 // Gives a setup.exe copy the skin it ships with, except for some labels of its product
 // configuration (the configuration as generated for this build, with those texts changed).
 bool GiveSetupSkinLabels(const std::wstring& exe, const std::map<std::string, std::string>& labels) {
@@ -518,6 +531,9 @@ TEST_F(InstallFlowE2E, InstallerOutlivingTheTimeLimitShowsTheTimeOutBox) {
     ASSERT_TRUE(AnswerBox(MsgInstallRunTimeOut, L"btn_yes"));
     ASSERT_TRUE(WaitForLog(" Enter fail page ", 10000)) << Log();
     EXPECT_TRUE(WaitUntil([&] { return SentEvent("FlowError", "DL016"); }, 15000));
+    // The installing step ends in the funnel, without its success.
+    EXPECT_TRUE(WaitUntil([&] { return SentFunnelStep("Installing", "CoreFuncEnd"); }, 15000));
+    EXPECT_FALSE(SentFunnelStep("Installing", "ProgramFinsh"));
     Sleep(1000);
     EXPECT_TRUE(setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "timeout-failure-page"));
     EXPECT_TRUE(install_fixtures::Launches(InstallFolder()).empty());
@@ -566,6 +582,7 @@ TEST_F(InstallFlowE2E, AutomatedModeInstallsThenStartsItselfAgain) {
     EXPECT_TRUE(setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "autorun-2-second-run"));
     const auto events = Ga4Events();
     EXPECT_TRUE(events.empty()) << events.size() << " events, the first " << (events.empty() ? "" : events[0].first);
+    EXPECT_TRUE(FunnelActions().empty()) << FunnelActions().size() << " funnel events";
     // The cycle would go on: end it here.
     TerminateProcess(process, 1);
     WaitForSingleObject(process, 10000);
