@@ -359,6 +359,11 @@ bool SentFunnelStep(const std::string& coreFunction, const std::string& action) 
     return false;
 }
 
+BOOL CALLBACK FirstResourceLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found) {
+    *reinterpret_cast<WORD*>(found) = language;
+    return FALSE;
+}
+
 // Gives a setup.exe copy the skin it ships with, except for some labels of its product
 // configuration (the configuration as generated for this build, with those texts changed).
 bool GiveSetupSkinLabels(const std::wstring& exe, const std::map<std::string, std::string>& labels) {
@@ -375,11 +380,7 @@ bool GiveSetupSkinLabels(const std::wstring& exe, const std::map<std::string, st
     // The resource keeps the language it was built with.
     WORD language = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
     if (HMODULE image = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {
-        EnumResourceLanguagesW(image, L"ZIPRES", MAKEINTRESOURCEW(138),
-                               [](HMODULE, LPCWSTR, LPCWSTR, WORD lang, LONG_PTR found) -> BOOL {
-                                   *reinterpret_cast<WORD*>(found) = lang;
-                                   return FALSE;
-                               },
+        EnumResourceLanguagesW(image, L"ZIPRES", MAKEINTRESOURCEW(138), &FirstResourceLanguage,
                                reinterpret_cast<LONG_PTR>(&language));
         FreeLibrary(image);
     }
@@ -469,16 +470,18 @@ public:
     }
 };
 
+BOOL CALLBACK VisibleEditChild(HWND child, LPARAM found) {
+    wchar_t cls[32] = {};
+    GetClassNameW(child, cls, 32);
+    if (lstrcmpiW(cls, L"Edit") != 0 || !IsWindowVisible(child)) return TRUE;
+    *reinterpret_cast<HWND*>(found) = child;
+    return FALSE;
+}
+
 // The native edit box the toolkit opens inside the window while its text is edited.
 HWND NativeEditOf(HWND window) {
     HWND found = nullptr;
-    EnumChildWindows(window, [](HWND child, LPARAM out) -> BOOL {
-        wchar_t cls[32] = {};
-        GetClassNameW(child, cls, 32);
-        if (lstrcmpiW(cls, L"Edit") != 0 || !IsWindowVisible(child)) return TRUE;
-        *reinterpret_cast<HWND*>(out) = child;
-        return FALSE;
-    }, reinterpret_cast<LPARAM>(&found));
+    EnumChildWindows(window, &VisibleEditChild, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
