@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <ostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +42,8 @@ struct LanguageCase {
     const char* file;      // that language's file under skin/language
     const char* code;      // its /LANG code and uninstall-key value
 };
+
+void PrintTo(const LanguageCase& c, std::ostream* out) { *out << c.locale << " (" << c.languageId << ")"; }
 
 // Regional variants where the language has several ids, so the mapping by id list is exercised.
 const LanguageCase kCases[] = {
