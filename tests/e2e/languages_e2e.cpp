@@ -20,12 +20,12 @@
 #include <vector>
 
 #include "base/TextCodec.h"
+#include "support/control_text_asker.h"
 #include "support/install_fixtures.h"
 #include "support/local_services.h"
 #include "support/setup_driver.h"
 #include "support/setup_process.h"
 #include "support/test_support.h"
-#include "window/ControlTextQuery.h"
 
 namespace {
 
@@ -119,52 +119,6 @@ std::vector<std::string> ComboItems() {
     }
     return items;
 }
-
-// Asks the setup's window for a control's text (test builds answer, see ControlTextQuery.h).
-class TextAsker {
-public:
-    TextAsker() {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = Proc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"OrbalaLanguagesTextAsker";
-        RegisterClassW(&wc);
-        hwnd_ = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    }
-    ~TextAsker() { DestroyWindow(hwnd_); }
-    bool Ask(HWND window, const std::wstring& control, std::wstring& text) {
-        answer_.clear();
-        answered_ = false;
-        COPYDATASTRUCT ask{};
-        ask.dwData = ControlTextQuery::kAsk;
-        ask.cbData = DWORD(control.size() * sizeof(wchar_t));
-        ask.lpData = const_cast<wchar_t*>(control.data());
-        DWORD_PTR found = 0;
-        if (!SendMessageTimeoutW(window, WM_COPYDATA, reinterpret_cast<WPARAM>(hwnd_), reinterpret_cast<LPARAM>(&ask),
-                                 SMTO_ABORTIFHUNG, 10000, &found) ||
-            found != 1 || !answered_)
-            return false;
-        text = answer_;
-        return true;
-    }
-
-private:
-    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-        if (msg == WM_COPYDATA) {
-            const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-            if (data->dwData != ControlTextQuery::kAnswer) return FALSE;
-            answer_.assign(static_cast<const wchar_t*>(data->lpData), data->cbData / sizeof(wchar_t));
-            answered_ = true;
-            return TRUE;
-        }
-        return DefWindowProcW(hwnd, msg, wParam, lParam);
-    }
-    HWND hwnd_ = nullptr;
-    static std::wstring answer_;
-    static bool answered_;
-};
-std::wstring TextAsker::answer_;
-bool TextAsker::answered_ = false;
 
 // Log files under a folder, recursively.
 void LogFiles(const std::wstring& folder, std::vector<std::wstring>& out) {
@@ -300,7 +254,7 @@ TEST_P(LanguagesE2E, StartsInTheSystemLanguageAndInstallsWithIt) {
         << "the system's UI language as the setup saw it";
 
     // The window shows that language's texts, and the combo its item.
-    TextAsker asker;
+    ControlTextAsker asker;
     for (const char* key : {"install_btn", "select_language_text", "install_path_text"}) {
         std::string expected = FileText(c.file, key);
         ASSERT_FALSE(expected.empty()) << c.file << " has no " << key;
