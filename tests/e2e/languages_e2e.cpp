@@ -175,6 +175,11 @@ protected:
         }
         install_fixtures::EndProcessesNamed({install_fixtures::ProcessName()});
         install_fixtures::DeleteUninstallKey();
+        // The log files this case's run made (the profile's folder is shared by every run).
+        std::vector<std::wstring> files;
+        LogFiles(logRoot_, files);
+        for (const auto& f : files)
+            if (logStart_.find(f) == logStart_.end()) DeleteFileW(f.c_str());
     }
 
     void Serve() {
@@ -191,7 +196,7 @@ protected:
         std::string locales = folder + "/locales";
         ASSERT_NE(GetFileAttributesW(test_support::WinePath(locales + "/" + locale + ".UTF-8/LC_CTYPE").c_str()),
                   INVALID_FILE_ATTRIBUTES)
-            << "locale " << locale << " was not compiled into " << locales;
+            << "locale " << locale << " was not compiled into " << locales << " (localedef and the package locales)";
         std::map<std::wstring, std::wstring> env = {
             {L"LC_ALL", W(locale + ".UTF-8")},
             {L"LOCPATH", W(locales)},
