@@ -168,8 +168,10 @@ bool CNetworkCommunicate::SendTask(const Task& task, bool persist) {
     }
     if (delivered) {
         m_failedInARow = 0;
-        // Removed from the file before it is forgotten here, so that a fold in between cannot
-        // find it in the file and queue it again.
+        // Removed from the file before it is forgotten here, and both under the fold lock: a fold
+        // reads the file first and looks at what is known afterwards, so one running in between
+        // would find the entry still waiting in what it read, no longer known, and send it again.
+        std::lock_guard<std::mutex> foldLock(m_foldLock);
         bool removed = !persist || !m_file || m_file->Append(task.key, std::string(), CQueueFile::kStatusDelivered);
         if (removed) ++m_recordsSinceFold;
         std::lock_guard<std::mutex> lock(m_queueLock);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/wait_until.h"
+
 class SetupProcess {
 public:
     SetupProcess() = default;
@@ -33,16 +35,7 @@ private:
 
 // Top-level windows of a class, with their owning process ids.
 std::vector<std::pair<HWND, DWORD>> FindWindowsOfClass(const std::wstring& className);
-// Polls until `condition` holds or the time is up.
-template <typename Condition>
-bool WaitUntil(Condition condition, DWORD milliseconds) {
-    DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > milliseconds) return false;
-        Sleep(50);
-    }
-    return true;
-}
+using test_support::WaitUntil;
 
 // The setup.exe of this build, as Wine sees it.
 std::wstring BuiltSetupExe();

@@ -2,6 +2,7 @@
 // Helpers shared by the unit tests.
 #include <windows.h>
 #include "base/JsonText.h"
+#include "support/wait_until.h"
 
 #include <json/json.h>
 

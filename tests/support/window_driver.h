@@ -117,27 +117,28 @@ public:
     size_t Pending() const { return m_answers.size(); }
     // Boxes open right now on this thread.
     static HWND FindBox(const wchar_t* boxClass = L"MESSAGEBOX_UI_Frame") {
-        struct Search {
-            const wchar_t* cls;
-            HWND found;
-        } search{boxClass, nullptr};
-        EnumThreadWindows(
-            GetCurrentThreadId(),
-            [](HWND hwnd, LPARAM param) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(param);
-                wchar_t name[64] = {};
-                GetClassNameW(hwnd, name, 64);
-                if (std::wstring(name) == s->cls && IsWindowVisible(hwnd)) {
-                    s->found = hwnd;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
+        BoxSearch search{boxClass, nullptr};
+        EnumThreadWindows(GetCurrentThreadId(), MatchBox, reinterpret_cast<LPARAM>(&search));
         return search.found;
     }
 
 private:
+    struct BoxSearch {
+        const wchar_t* cls;
+        HWND found;
+    };
+    // A named function, not a lambda: the window enumerator calls it with the system's calling
+    // convention, which a lambda cannot carry on 32-bit Windows.
+    static BOOL CALLBACK MatchBox(HWND hwnd, LPARAM param) {
+        auto* s = reinterpret_cast<BoxSearch*>(param);
+        wchar_t name[64] = {};
+        GetClassNameW(hwnd, name, 64);
+        if (std::wstring(name) == s->cls && IsWindowVisible(hwnd)) {
+            s->found = hwnd;
+            return FALSE;
+        }
+        return TRUE;
+    }
     struct Pending_ {
         std::wstring control;
         DWORD delay;

@@ -54,15 +54,6 @@ std::map<std::string, int> FunnelArrivals() {
     return count;
 }
 
-bool WaitFor(const std::function<bool()>& done, DWORD ms) {
-    ULONGLONG start = GetTickCount64();
-    while (!done()) {
-        if (GetTickCount64() - start > ms) return false;
-        Sleep(20);
-    }
-    return true;
-}
-
 // A started SDK in a temporary folder, its test switch on and both endpoints pointed at the
 // local services; short pauses keep the retries quick.
 class ReportCollector : public ::testing::Test {
@@ -166,8 +157,25 @@ TEST_F(ReportCollector, Ga4WantsStatus204) {
     ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/g/collect","status":200,"times":3})"));
     EXPECT_EQ(WebLog::ReportGa4With(*m, *n, std::string(kGa4Query) + "&ep.x=1", true), -2);
     EXPECT_EQ(FiledKeys().size(), 1u);
-    EXPECT_TRUE(WaitFor([&] { return n->Idle() && FiledKeys().empty(); }, 20000));
+    EXPECT_TRUE(test_support::WaitUntil([&] { return n->Idle() && FiledKeys().empty(); }, 20000));
     EXPECT_EQ(LocalServices::Requests("/g/collect").size(), 5u);
+}
+
+// Events sent by the caller while the sending thread keeps folding the file (it does so whenever it
+// is idle): a fold that read an entry before the caller marked it delivered must not queue it again.
+TEST_F(ReportCollector, WaitingSendsDuringFoldsReachTheCollectorOnce) {
+    Start();
+    std::vector<std::string> actions;
+    for (int i = 0; i < 150; ++i) {
+        actions.push_back("W" + std::to_string(i));
+        ASSERT_EQ(WebLog::ReportEventWith(*m, *n, Body("Cat", actions.back()), true), 0);
+    }
+    ASSERT_TRUE(test_support::WaitUntil([&] { return n->Idle(); }, 20000));
+    Sleep(200);  // a duplicate would have been queued by a fold and sent by now
+    ASSERT_TRUE(test_support::WaitUntil([&] { return n->Idle(); }, 20000));
+    EXPECT_TRUE(FiledKeys().empty());
+    std::map<std::string, int> arrivals = FunnelArrivals();
+    for (const std::string& action : actions) EXPECT_EQ(arrivals[action], 1) << action;
 }
 
 TEST_F(ReportCollector, CollectorDownFor200EventsThenUp) {
@@ -175,10 +183,10 @@ TEST_F(ReportCollector, CollectorDownFor200EventsThenUp) {
     ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/collector","status":503})"));
     for (int i = 0; i < 200; ++i) ASSERT_EQ(WebLog::ReportEventWith(*m, *n, Body("Cat", "A" + std::to_string(i)), false), 0);
     EXPECT_EQ(FiledKeys().size(), 200u);
-    EXPECT_TRUE(WaitFor([&] { return LocalServices::Requests("/collector").size() >= 6; }, 20000));
+    EXPECT_TRUE(test_support::WaitUntil([&] { return LocalServices::Requests("/collector").size() >= 6; }, 20000));
     EXPECT_EQ(FiledKeys().size(), 200u);  // nothing leaves the file while the collector refuses
     ASSERT_TRUE(LocalServices::Reset());  // up again
-    ASSERT_TRUE(WaitFor([&] { return n->Idle(); }, 120000));
+    ASSERT_TRUE(test_support::WaitUntil([&] { return n->Idle(); }, 120000));
     EXPECT_TRUE(FiledKeys().empty());
     std::multiset<std::string> actions;
     for (const Json::Value& r : Clean("/collector")) {
@@ -216,7 +224,7 @@ TEST_F(ReportCollector, EventsOfEarlierRunsAreLoadedAndDelivered) {
     }
     Start();
     EXPECT_NE(Log().find("] Read history: 4/5\r\n"), std::string::npos) << Log();
-    ASSERT_TRUE(WaitFor([&] { return n->Idle(); }, 20000));
+    ASSERT_TRUE(test_support::WaitUntil([&] { return n->Idle(); }, 20000));
     EXPECT_EQ(FiledKeys(), (std::vector<std::string>{"short", "2::" + std::to_string(t0 + 4) + "::Cat::Done"}));
     std::vector<Json::Value> funnel = Clean("/collector");
     ASSERT_EQ(funnel.size(), 2u);
@@ -296,7 +304,7 @@ TEST_F(ReportCollector, NewRunDuringADeliveryCopySendsNothingTwice) {
     copy.join();
 
     // Once the copy has let the queue go, the new run takes it and delivers what is left.
-    ASSERT_TRUE(WaitFor([&] { return n->Delivering() && n->Idle() && FiledKeys().empty(); }, 60000)) << Log();
+    ASSERT_TRUE(test_support::WaitUntil([&] { return n->Delivering() && n->Idle() && FiledKeys().empty(); }, 60000)) << Log();
     std::map<std::string, int> arrivals = FunnelArrivals();
     for (const std::string& action : expected) EXPECT_EQ(arrivals[action], 1) << action;
     EXPECT_EQ(arrivals.size(), expected.size());
@@ -370,7 +378,7 @@ TEST_F(ReportCollector, EditedGa4EntryIsSentOnlyToTheConfiguredEndpoint) {
                                 "https://127.0.0.1/g/collect?v=2&cid=A&tid=x&en=y@evil.example/", 0));
     }
     Start();
-    ASSERT_TRUE(WaitFor([&] { return n->Idle(); }, 20000));
+    ASSERT_TRUE(test_support::WaitUntil([&] { return n->Idle(); }, 20000));
     std::vector<Json::Value> requests = LocalServices::Requests("/g/collect");
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0]["listener"].asString(), "https") << "the configured endpoint, not the filed one";
@@ -393,7 +401,7 @@ TEST_F(ReportCollector, EndingDuringAWaitingSendReturnsInTime) {
         result = WebLog::ReportEventWith(*m, *n, Body("Cat", "Waiting"), true);
         returned = GetTickCount64();
     });
-    ASSERT_TRUE(WaitFor([&] { return LocalServices::Requests("/collector").size() == 1; }, 10000));
+    ASSERT_TRUE(test_support::WaitUntil([&] { return LocalServices::Requests("/collector").size() == 1; }, 10000));
     ULONGLONG ended = GetTickCount64();
     n->MarkEnded();
     waiting.join();

@@ -17,6 +17,7 @@
 #include "ReportSDK/CNetworkCommunicate.h"
 #include "ReportSDK/CQueueFile.h"
 #include "ReportSDK/WebLog.h"
+#include "support/analytics_identity.h"
 #include "support/local_services.h"
 #include "support/test_support.h"
 
@@ -42,24 +43,6 @@ private:
     CManagement& m_;
     CNetworkCommunicate& n_;
 };
-
-AnalyticsFormat::Identity TestIdentity() {
-    AnalyticsFormat::Identity id;
-    id.toolsVersion = "1.0.0.1";
-    id.systemText = "Windows 10 64bit";
-    id.language = "en";
-    id.country = "US";
-    return id;
-}
-
-bool WaitFor(const std::function<bool()>& done, DWORD ms) {
-    ULONGLONG start = GetTickCount64();
-    while (!done()) {
-        if (GetTickCount64() - start > ms) return false;
-        Sleep(20);
-    }
-    return true;
-}
 
 bool StatusFaulted(const Json::Value& request) {
     for (const Json::Value& f : request["faults"])
@@ -141,7 +124,7 @@ TEST_F(AnalyticsDelivery, WaitedEventWithTheCollectorFailingArrivesOnce) {
     worker.join();
     EXPECT_EQ(ga4, kReportDeliveryFailed);
     EXPECT_EQ(funnel, kReportDeliveryFailed);
-    ASSERT_TRUE(WaitFor([&] { return Settled(); }, 30000));
+    ASSERT_TRUE(test_support::WaitUntil([&] { return Settled(); }, 30000));
     std::map<std::string, int> arrivals = Arrivals();
     EXPECT_EQ(arrivals["ga4:Waited"], 1);
     EXPECT_EQ(arrivals["funnel:WaitedFunnel"], 1);
@@ -152,7 +135,7 @@ TEST_F(AnalyticsDelivery, ClosingTheWindowDuringAWaitedSendReturnsInTime) {
     ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/collector","delay_ms":30000})"));
     int32_t result = 1;
     std::thread worker([&] { result = log->AddUserLog_funnelExPair("Download", "Held", "k", "v", true, false); });
-    ASSERT_TRUE(WaitFor([] { return LocalServices::Requests("/collector").size() == 1; }, 20000));
+    ASSERT_TRUE(test_support::WaitUntil([] { return LocalServices::Requests("/collector").size() == 1; }, 20000));
     ULONGLONG start = GetTickCount64();
     log->EndReportObject();
     ULONGLONG took = GetTickCount64() - start;
@@ -173,6 +156,6 @@ TEST_F(AnalyticsDelivery, TheWindowThreadOffersWithoutWaiting) {
     ULONGLONG start = GetTickCount64();
     EXPECT_EQ(log->AddUserLog_funnelExPair("Page", "Shown", "k", "v", true, false), 0);
     EXPECT_LT(GetTickCount64() - start, 4000u) << "the window waited for the collector";
-    ASSERT_TRUE(WaitFor([&] { return Settled(); }, 30000));
+    ASSERT_TRUE(test_support::WaitUntil([&] { return Settled(); }, 30000));
     EXPECT_EQ(Arrivals()["funnel:Shown"], 1);
 }

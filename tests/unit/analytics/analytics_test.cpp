@@ -15,21 +15,12 @@
 #include "analytics/CSingleUserLog.h"
 #include "platform/FuntionImpl.h"
 #include "ReportSDK/IWebLogNew.h"
+#include "support/analytics_identity.h"
 #include "support/recording_report.h"
 #include "support/test_support.h"
 #include "base/JsonText.h"
 
 namespace {
-
-AnalyticsFormat::Identity TestIdentity() {
-    AnalyticsFormat::Identity id;
-    id.toolsVersion = "1.0.0.1";
-    id.crossEndId = "42";
-    id.systemText = "Windows 10 64bit";
-    id.language = "en";
-    id.country = "US";
-    return id;
-}
 
 Json::Value Parse(const std::string& text) {
     Json::Value v;

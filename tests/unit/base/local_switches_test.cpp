@@ -3,6 +3,7 @@
 // build switches only; in a release the query stays on checked HTTPS and the events go to the
 // deployment's endpoints whatever the files say.
 #include "support/local_services.h"
+#include "support/services_environment.h"
 
 #include <gtest/gtest.h>
 
@@ -23,15 +24,7 @@
 
 namespace {
 
-class Environment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        curl_global_init(CURL_GLOBAL_ALL);
-        ASSERT_TRUE(LocalServices::Available()) << "run through scripts/with-local-services.sh";
-    }
-    void TearDown() override { curl_global_cleanup(); }
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new Environment);
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ServicesEnvironment);
 
 std::string ServicesHost() {
     std::string base = LocalServices::BaseUrl(true);

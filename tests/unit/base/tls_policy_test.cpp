@@ -5,6 +5,7 @@
 // refused too. The release settings (the Windows store) are checked as values: Wine's Schannel
 // accepts any certificate by itself, so only the test authority's path can be refused under Wine.
 #include "support/local_services.h"
+#include "support/services_environment.h"
 
 #include <gtest/gtest.h>
 
@@ -31,15 +32,13 @@
 
 namespace {
 
-class Environment : public ::testing::Environment {
+class Environment : public ServicesEnvironment {
 public:
-    void SetUp() override {
-        curl_global_init(CURL_GLOBAL_ALL);
-        ASSERT_TRUE(LocalServices::Available()) << "run through scripts/with-local-services.sh";
+    static std::string SelfSigned() { return LocalServices::env("ORBALA_SERVICES_HTTPS_SELF_SIGNED"); }
+protected:
+    void Prepare() override {
         ASSERT_FALSE(SelfSigned().empty()) << "the services' self-signed listener is missing";
     }
-    void TearDown() override { curl_global_cleanup(); }
-    static std::string SelfSigned() { return LocalServices::env("ORBALA_SERVICES_HTTPS_SELF_SIGNED"); }
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new Environment);
 

@@ -3,6 +3,7 @@
 // against the local services with its events and flow errors, the early thread and the install
 // worker's order, and two queries finishing at the same moment.
 #include "support/local_services.h"
+#include "support/services_environment.h"
 
 #include <gtest/gtest.h>
 
@@ -32,15 +33,7 @@
 
 namespace {
 
-class Environment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        curl_global_init(CURL_GLOBAL_ALL);
-        ASSERT_TRUE(LocalServices::Available()) << "run through scripts/with-local-services.sh";
-    }
-    void TearDown() override { curl_global_cleanup(); }
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new Environment);
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ServicesEnvironment);
 
 // "127.0.0.1:port" of the local services' HTTPS listener (which also answers plain HTTP).
 std::string ServicesHost() {

@@ -15,6 +15,7 @@
 #include "config/DataService.h"
 #include "deployment_values.h"
 #include "platform/FuntionImpl.h"
+#include "support/analytics_identity.h"
 #include "support/local_services.h"
 #include "support/log_capture.h"
 #include "support/recording_report.h"
@@ -39,16 +40,6 @@ std::string SignatureCheckOf(const std::string& url, long* status = nullptr) {
     if (status) *status = code;
     auto requests = LocalServices::Requests("/api/v1/");
     return requests.size() == 1 ? requests[0]["checks"]["signature"].asString() : "no request";
-}
-
-AnalyticsFormat::Identity TestIdentity() {
-    AnalyticsFormat::Identity id;
-    id.toolsVersion = "1.0.0.1";
-    id.crossEndId = "42";
-    id.systemText = "Windows 10 64bit";
-    id.language = "en";
-    id.country = "US";
-    return id;
 }
 
 class DataServiceTest : public ::testing::Test {

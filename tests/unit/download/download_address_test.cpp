@@ -2,6 +2,7 @@
 // remote path, the persistent request counter in the registry, and the Windows 7/8 link repair
 // probed against the local services.
 #include "support/local_services.h"
+#include "support/services_environment.h"
 
 #include <gtest/gtest.h>
 
@@ -16,11 +17,9 @@
 
 namespace {
 
-class Environment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        curl_global_init(CURL_GLOBAL_ALL);
-        ASSERT_TRUE(LocalServices::Available()) << "run through scripts/with-local-services.sh";
+class Environment : public ServicesEnvironment {
+protected:
+    void Prepare() override {
         // A package the link check finds (the other "_obwin.exe" name stays missing).
         const std::string root = LocalServices::Root();
         HANDLE h = CreateFileW((std::wstring(root.begin(), root.end()) + L"\\Lumeno_obwin.exe").c_str(), GENERIC_WRITE,
@@ -30,7 +29,6 @@ public:
         WriteFile(h, "MZ", 2, &done, nullptr);
         CloseHandle(h);
     }
-    void TearDown() override { curl_global_cleanup(); }
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new Environment);
 

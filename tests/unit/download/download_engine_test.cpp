@@ -3,6 +3,7 @@
 // short main download), the MD5 check, and reliability under broken connections, a killed
 // process and a package beyond 4 GiB.
 #include "support/local_services.h"
+#include "support/services_environment.h"
 
 #include <gtest/gtest.h>
 
@@ -34,11 +35,9 @@ const int64_t kBig = 64 * 1048576;
 const int64_t kFiveGiB = int64_t(5) << 30;
 const int64_t kSlice = 4194304;
 
-class Environment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        curl_global_init(CURL_GLOBAL_ALL);
-        ASSERT_TRUE(LocalServices::Available()) << "run through scripts/with-local-services.sh";
+class Environment : public ServicesEnvironment {
+protected:
+    void Prepare() override {
         ASSERT_TRUE(Serve("pkg.exe", kPackage));
         ASSERT_TRUE(Serve("small.exe", 100000));
         ASSERT_TRUE(Serve("big.bin", kBig));
@@ -47,7 +46,6 @@ public:
         ASSERT_TRUE(WriteAt(ServedPath("five.exe"), kFiveGiB - 2 * kSlice, SourceBytes(kFiveGiB - 2 * kSlice, 2 * kSlice),
                             kFiveGiB));
     }
-    void TearDown() override { curl_global_cleanup(); }
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new Environment);
 

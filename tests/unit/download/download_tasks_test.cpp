@@ -2,6 +2,7 @@
 // the cut into segments, the task file byte for byte, and the resume rules for usable,
 // changed, inconsistent and damaged task files, including positions beyond 4 GiB.
 #include "support/local_services.h"
+#include "support/services_environment.h"
 
 #include <gtest/gtest.h>
 
@@ -25,11 +26,9 @@ namespace {
 
 const int64_t kFiveGiB = int64_t(5) << 30;
 
-class Environment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        curl_global_init(CURL_GLOBAL_ALL);
-        ASSERT_TRUE(LocalServices::Available()) << "run through scripts/with-local-services.sh";
+class Environment : public ServicesEnvironment {
+protected:
+    void Prepare() override {
         ASSERT_TRUE(Serve("one.bin", 1));
         ASSERT_TRUE(Serve("ten.bin", 10));
         ASSERT_TRUE(Serve("hundred.bin", 100));
@@ -38,7 +37,6 @@ public:
         // A sparse package of 5 GiB: only its size matters here.
         ASSERT_TRUE(WriteAt(ServedPath("five.exe"), 0, {}, kFiveGiB));
     }
-    void TearDown() override { curl_global_cleanup(); }
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new Environment);
 

@@ -2,6 +2,7 @@
 // main path, ranged segments written by several workers into one file, the replies a segment
 // must refuse, broken servers, time limits, and a segment beyond 4 GiB.
 #include "support/local_services.h"
+#include "support/services_environment.h"
 
 #include <gtest/gtest.h>
 
@@ -57,11 +58,9 @@ bool WriteAt(const std::wstring& path, int64_t at, const std::vector<char>& data
     return ok;
 }
 
-class Environment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        curl_global_init(CURL_GLOBAL_ALL);
-        ASSERT_TRUE(LocalServices::Available()) << "run through scripts/with-local-services.sh";
+class Environment : public ServicesEnvironment {
+protected:
+    void Prepare() override {
         const std::wstring root = Wide(LocalServices::Root()) + L"\\";
         const std::vector<char> package = SourceBytes(0, size_t(kPackageSize));
         // The same bytes as an installer (".exe") and under another name.
@@ -70,7 +69,6 @@ public:
         ASSERT_TRUE(WriteAt(root + L"small.txt", 0, {'s', 'm', 'a', 'l', 'l', '\n'}, 6));
         ASSERT_TRUE(WriteAt(root + L"big.exe", kBigDataAt, SourceBytes(kBigDataAt, kBigDataLen), kBigSize));
     }
-    void TearDown() override { curl_global_cleanup(); }
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new Environment);
 

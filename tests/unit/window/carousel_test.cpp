@@ -13,6 +13,7 @@
 #include "DuiLib/Layout/UIContainer.h"
 #include "base/TextCodec.h"
 #include "platform/FuntionImpl.h"
+#include "support/analytics_identity.h"
 #include "support/local_services.h"
 #include "support/log_capture.h"
 #include "support/recording_report.h"
@@ -135,16 +136,6 @@ TEST_F(AnimaTest, BannersStandInForTheFramesTheyHave) {
 }
 
 // ---- The carousel in the installer window ----
-
-AnalyticsFormat::Identity TestIdentity() {
-    AnalyticsFormat::Identity id;
-    id.toolsVersion = "1.0.0.1";
-    id.crossEndId = "42";
-    id.systemText = "Windows 10 64bit";
-    id.language = "en";
-    id.country = "US";
-    return id;
-}
 
 class TestWindow : public InstallUIMainWnd {
 public:

@@ -23,6 +23,7 @@
 #include "base/LanguageTables.h"
 #include "base/TextCodec.h"
 #include "platform/FuntionImpl.h"
+#include "support/analytics_identity.h"
 #include "support/control_text_asker.h"
 #include "support/log_capture.h"
 #include "support/recording_report.h"
@@ -41,16 +42,6 @@ using namespace window_driver;
 namespace {
 
 std::string N(const std::wstring& w) { return TextCodec::WideToUtf8(w); }
-
-AnalyticsFormat::Identity TestIdentity() {
-    AnalyticsFormat::Identity id;
-    id.toolsVersion = "1.0.0.1";
-    id.crossEndId = "42";
-    id.systemText = "Windows 10 64bit";
-    id.language = "en";
-    id.country = "US";
-    return id;
-}
 
 std::vector<std::pair<std::wstring, std::wstring>> g_opened;
 void RecordOpen(const std::wstring& file, const std::wstring& parameters) { g_opened.emplace_back(file, parameters); }
