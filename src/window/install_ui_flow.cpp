@@ -18,9 +18,11 @@
 #include "DuiLib/Control/UIProgress.h"
 #include "DuiLib/Layout/UIContainer.h"
 #include "base/TextCodec.h"
+#include "deployment_values.h"
 #include "download/DownLoadImpl.h"
 #include "install/InstallWindow.h"
 #include "platform/FuntionImpl.h"
+#include "window/ControlTextQuery.h"
 #include "window/InstallFlowRules.h"
 #include "window/MessageBoxKinds.h"
 #include "window/WindowLanguage.h"
@@ -133,7 +135,8 @@ void InstallUIMainWnd::OnTimer(UINT_PTR id) {
 
 // ---- Worker messages ------------------------------------------------------------------------
 
-LRESULT InstallUIMainWnd::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM, BOOL& handled) {
+LRESULT InstallUIMainWnd::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) {
+    if (msg == WM_COPYDATA && Deployment::kTestBuild) return AnswerControlTextQuery(wParam, lParam, handled);
     if (msg == kMsgDownloadPercent) {
         SetInstallProgress(static_cast<int>(wParam));
         handled = TRUE;
@@ -146,6 +149,28 @@ LRESULT InstallUIMainWnd::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM, B
     handled = TRUE;
     HandleWorkerMessage(msg, wParam);
     return 0;
+}
+
+// A test's question for a control's text (test builds only, see window/ControlTextQuery.h).
+LRESULT InstallUIMainWnd::AnswerControlTextQuery(WPARAM wParam, LPARAM lParam, BOOL& handled) {
+    const auto* ask = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    HWND asker = reinterpret_cast<HWND>(wParam);
+    if (!ask || ask->dwData != ControlTextQuery::kAsk || !ask->lpData || ask->cbData == 0 ||
+        ask->cbData > ControlTextQuery::kMaxNameBytes || ask->cbData % sizeof(wchar_t) != 0 || !::IsWindow(asker)) {
+        handled = FALSE;
+        return 0;
+    }
+    handled = TRUE;
+    std::wstring name(static_cast<const wchar_t*>(ask->lpData), ask->cbData / sizeof(wchar_t));
+    DuiLib::CControlUI* control = m_pm.FindControl(name);
+    if (!control) return 0;
+    std::wstring text = control->GetText();
+    COPYDATASTRUCT answer{};
+    answer.dwData = ControlTextQuery::kAnswer;
+    answer.cbData = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    answer.lpData = text.empty() ? nullptr : &text[0];
+    ::SendMessageW(asker, WM_COPYDATA, reinterpret_cast<WPARAM>(m_hWnd), reinterpret_cast<LPARAM>(&answer));
+    return 1;
 }
 
 void InstallUIMainWnd::FinalPageSteps() {

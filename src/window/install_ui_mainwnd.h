@@ -173,6 +173,7 @@ public:
 
 protected:
     LRESULT HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) override;
+    LRESULT AnswerControlTextQuery(WPARAM wParam, LPARAM lParam, BOOL& handled);
     LRESULT OnClose(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) override;
     // Starts the install worker's thread (tests replace it to keep the installation out).
     virtual void StartInstallWorker();

@@ -24,6 +24,7 @@
 #include "base/TextCodec.h"
 #include "platform/FuntionImpl.h"
 #include "support/analytics_identity.h"
+#include "support/control_text_asker.h"
 #include "support/log_capture.h"
 #include "support/recording_report.h"
 #include "support/skin_archive.h"
@@ -817,4 +818,39 @@ TEST_F(MainWindowTest, ChecksBeforeTheInstallationStopAtTheFirstProblem) {
         EXPECT_EQ(CountGa4("Other/FlowError/DL009"), 1);
         EXPECT_EQ(window_->workerStarts, 0);
     }
+}
+
+// Test builds tell another process a control's text; malformed questions get no answer.
+TEST_F(MainWindowTest, ControlTextQueryAnswersOnlyWellFormedQuestions) {
+    Open();
+    ControlTextAsker asker;
+    for (const wchar_t* name : {L"install_btn", L"select_language_text", L"language_combox"}) {
+        std::wstring text;
+        ASSERT_TRUE(asker.Ask(Hwnd(), name, text)) << N(name);
+        EXPECT_EQ(text, window_->Find(name)->GetText()) << N(name);
+        EXPECT_FALSE(text.empty()) << N(name);
+    }
+    const std::wstring name = L"install_btn";
+    const std::wstring longer = name + L"x";  // one byte more than the name: half a character
+    struct Bad {
+        const char* what;
+        ULONG_PTR kind;
+        const void* data;
+        DWORD bytes;
+        bool replyToAsker;
+    };
+    const Bad bad[] = {
+        {"no such control", ControlTextQuery::kAsk, L"no_such_control", 15 * sizeof(wchar_t), true},
+        {"another kind", ControlTextQuery::kAnswer, name.data(), DWORD(name.size() * sizeof(wchar_t)), true},
+        {"no data", ControlTextQuery::kAsk, nullptr, DWORD(name.size() * sizeof(wchar_t)), true},
+        {"odd byte count", ControlTextQuery::kAsk, longer.data(), DWORD(name.size() * sizeof(wchar_t) + 1), true},
+        {"no window to answer", ControlTextQuery::kAsk, name.data(), DWORD(name.size() * sizeof(wchar_t)), false},
+    };
+    for (const Bad& b : bad) {
+        EXPECT_EQ(asker.Send(Hwnd(), b.kind, b.data, b.bytes, b.replyToAsker ? asker.Hwnd() : nullptr), 0) << b.what;
+        EXPECT_FALSE(ControlTextAsker::Answered()) << b.what;
+    }
+    // The window still answers afterwards.
+    std::wstring text;
+    EXPECT_TRUE(asker.Ask(Hwnd(), name, text));
 }
