@@ -641,7 +641,11 @@ bool CUniscribeMeasurer::Shape(const std::wstring& text, const TTextStyle& style
     return true;
 }
 
-void CUniscribeMeasurer::DrawShaped(const std::wstring& text, const TShapedText& shaped, int x, int y) {
+void CUniscribeMeasurer::DrawShaped(const std::wstring& text, const TShapedText& shaped, int x, int baseline) {
+    // Items in different faces (Arabic letters in a face that has them, a Latin name in the
+    // window's face) share the line's baseline.
+    UINT oldAlign = SetTextAlign(m_hdc, TA_BASELINE | TA_LEFT | TA_NOUPDATECP);
+    const int y = baseline;
     for (int index : shaped.visual) {
         const TShapedItem& item = shaped.items[index];
         HGDIOBJ old = SelectObject(m_hdc, item.font);
@@ -673,6 +677,7 @@ void CUniscribeMeasurer::DrawShaped(const std::wstring& text, const TShapedText&
         }
         SelectObject(m_hdc, old);
     }
+    SetTextAlign(m_hdc, oldAlign);
 }
 
 namespace {
@@ -836,7 +841,7 @@ void CRenderEngine::DrawTextLayout(HDC hdc, CPaintManagerUI* manager, const TTex
             int len = static_cast<int>(piece.size());
             TShapedText own;
             if (NeedsOwnShaping(piece, layout.rtl)) {
-                if (measurer.Shape(piece, run.style, own)) measurer.DrawShaped(piece, own, rc.left, rc.top);
+                if (measurer.Shape(piece, run.style, own)) measurer.DrawShaped(piece, own, rc.left, origin.y + p.baseline);
             } else if (len > 0 && SUCCEEDED(ScriptStringAnalyse(hdc, piece.c_str(), len, len * 3 / 2 + 16, -1,
                                                          kSsaFlags | (layout.rtl ? SSA_RTL : 0), 0, nullptr, nullptr, nullptr, nullptr,
                                                          nullptr, &ssa)) && ssa) {

@@ -133,8 +133,8 @@ public:
     // Shapes text (already passed through ShapingText) in the style: every item in the style's
     // font, or in a face that has the item's script. False only for an empty text.
     bool Shape(const std::wstring& text, const TTextStyle& style, TShapedText& out);
-    // Draws a shaped text with the left end of its line at x, the top of its line at y.
-    void DrawShaped(const std::wstring& text, const TShapedText& shaped, int x, int y);
+    // Draws a shaped text with its left end at x, on the baseline y.
+    void DrawShaped(const std::wstring& text, const TShapedText& shaped, int x, int baseline);
 
 private:
     bool Covers(HFONT font, const std::wstring& text, int script);
