@@ -487,7 +487,7 @@ CUniscribeMeasurer::~CUniscribeMeasurer() {
 bool NeedsOwnShaping(const std::wstring& text, bool rtl) {
     if (rtl) return true;
     for (wchar_t c : text)
-        if ((c >= 0x0590 && c <= 0x08FF) || (c >= 0xFB1D && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF)) return true;
+        if ((c >= 0x0590 && c <= 0x097F) || (c >= 0xFB1D && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF)) return true;
     return false;
 }
 

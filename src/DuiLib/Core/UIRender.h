@@ -102,7 +102,9 @@ struct TShapedText {
 };
 
 // Texts that take the toolkit's own shaping: a right-to-left paragraph, or any text with a unit of
-// a right-to-left script (Hebrew, Arabic, Syriac, Thaana, N'Ko and their presentation forms).
+// a right-to-left script (Hebrew, Arabic, Syriac, Thaana, N'Ko and their presentation forms) or of
+// Devanagari (whole-string analysis with font fallback drew a Devanagari text after a comma in a
+// face without its letters).
 bool NeedsOwnShaping(const std::wstring& text, bool rtl);
 // Screen order (left to right) of runs with these embedding levels, in text order: from the
 // highest level down to the lowest odd one, every stretch of runs at that level or above is

@@ -140,12 +140,13 @@ TEST(Shaping, EveryUnitGetsTheAdvanceOfItsCluster) {
     }
 }
 
-TEST(Shaping, OwnShapingTakesRightToLeftTextsOnly) {
+TEST(Shaping, OwnShapingTakesRightToLeftAndDevanagariTexts) {
     EXPECT_TRUE(NeedsOwnShaping(L"\x0642\x064A\x062F", false));
     EXPECT_TRUE(NeedsOwnShaping(L" \x05E9\x05DC\x05D5\x05DD", false));  // Hebrew
     EXPECT_TRUE(NeedsOwnShaping(L"\xFEFB", false));                      // a presentation form
     EXPECT_TRUE(NeedsOwnShaping(L"Orbala", true));                       // a right-to-left paragraph
-    EXPECT_FALSE(NeedsOwnShaping(L"Orbala Lumeno \x65E5\x672C \x0E44\x0E17\x0E22 \x0939\x093F", false));
+    EXPECT_TRUE(NeedsOwnShaping(L"\x0915\x0943\x092A\x092F\x093E, \x0930\x0941\x0915\x0947\x0902", false));  // Devanagari
+    EXPECT_FALSE(NeedsOwnShaping(L"Orbala Lumeno \x65E5\x672C \x0E44\x0E17\x0E22 \xAD6D\xC5B4", false));
     EXPECT_FALSE(NeedsOwnShaping(L"", false));
 }
 
