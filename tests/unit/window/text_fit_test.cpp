@@ -286,5 +286,20 @@ TEST_P(TextFitTest, FindsATextThatDoesNotFit) {
     EXPECT_NE(found[0].find("probe / language_combox item 2: drop-down item too large"), std::string::npos) << found[0];
 }
 
+// Right-to-left texts are measured as well: an Arabic button text too long for its button is found,
+// and the Arabic page's own texts fit.
+TEST_P(TextFitTest, FindsAnArabicTextThatDoesNotFit) {
+    WindowLanguage::InstallPageFormats formats;
+    std::unique_ptr<Page> page = MainWindow(Arabic, GetParam(), false, formats);
+    SetScenario(*page, kMainScenarios[0], Arabic);
+    ASSERT_TRUE(Misfits(*page, "arabic").empty()) << Join(Misfits(*page, "arabic"));
+    std::wstring longText;
+    for (int i = 0; i < 6; ++i) longText += L"\x062B\x0628\x0651\x062A \x0627\x0644\x0628\x0631\x0646\x0627\x0645\x062C ";
+    page->SetText(L"install_btn", longText);
+    std::vector<std::string> found = Misfits(*page, "probe");
+    ASSERT_EQ(found.size(), 1u) << Join(found);
+    EXPECT_NE(found[0].find("probe / install_btn: too wide"), std::string::npos) << found[0];
+}
+
 INSTANTIATE_TEST_SUITE_P(Scales, TextFitTest, ::testing::Values(100, 150),
                          [](const ::testing::TestParamInfo<int>& info) { return "Scale" + std::to_string(info.param); });
