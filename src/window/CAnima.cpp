@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "DuiLib/Control/UIControl.h"
 #include "DuiLib/Core/UIImage.h"
+#include "DuiLib/Core/UIRender.h"
 #include "DuiLib/Core/UIManager.h"
 #include "base/TextCodec.h"
 
@@ -44,7 +46,37 @@ std::unique_ptr<DuiLib::TImageInfo> FrameCopy(const DuiLib::TImageInfo& source, 
     return copy;
 }
 
+// True when a GDI font of the face has a glyph for every visible character of the text.
+bool FaceCovers(const std::wstring& face, const std::wstring& text) {
+    std::wstring visible;
+    for (wchar_t c : text)
+        if (c > L' ' && c != 0x200C && c != 0x200D) visible += c;
+    if (visible.empty()) return true;
+    HDC dc = CreateCompatibleDC(nullptr);
+    if (!dc) return true;
+    HFONT font = CreateFontW(-16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                             DEFAULT_QUALITY, DEFAULT_PITCH, face.c_str());
+    HGDIOBJ old = SelectObject(dc, font);
+    std::vector<WORD> glyphs(visible.size());
+    const DWORD result =
+        GetGlyphIndicesW(dc, visible.c_str(), static_cast<int>(visible.size()), glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    DeleteDC(dc);
+    if (result == GDI_ERROR) return false;
+    return std::find(glyphs.begin(), glyphs.end(), WORD(0xFFFF)) == glyphs.end();
+}
+
 }  // namespace
+
+bool CAnima::GdiplusDrawsCaption(const std::wstring& face, const std::wstring& text, bool bold) {
+    if (text.empty()) return true;
+    if (face.empty()) return false;
+    Gdiplus::FontFamily family(face.c_str());
+    if (family.GetLastStatus() != Gdiplus::Ok) return false;
+    Gdiplus::Font font(&family, 11, bold ? Gdiplus::FontStyleBold : Gdiplus::FontStyleRegular);
+    return font.GetLastStatus() == Gdiplus::Ok && FaceCovers(face, text);
+}
 
 CAnima::CAnima(HWND window, DuiLib::CControlUI* target, DuiLib::CPaintManagerUI* pm, const Settings& settings)
     : m_window(window),
@@ -52,6 +84,7 @@ CAnima::CAnima(HWND window, DuiLib::CControlUI* target, DuiLib::CPaintManagerUI*
       m_pm(pm),
       m_frameCount(settings.frameCount),
       m_fontFace(settings.fontFace),
+      m_uiFace(settings.uiFace),
       m_whiteCaptions(settings.whiteCaptions),
       m_dots(settings.dots) {
     DuiLib::ImageCodec::EnsureGdiplus();
@@ -94,13 +127,20 @@ void CAnima::FillCaptions() {
     }
 }
 
-void CAnima::DrawCaptions(HBITMAP, BYTE* bits, int frame) {
+void CAnima::DrawCaptions(HBITMAP target, BYTE* bits, int frame) {
     const size_t index = static_cast<size_t>(frame - 1);
     std::wstring caption = index < m_captions.size() ? m_captions[index] : std::wstring();
     const std::wstring extra = index < m_extraCaptions.size() ? m_extraCaptions[index] : std::wstring();
     if (caption.empty() && extra.empty()) return;
     const size_t brace = caption.find(L"{n}");
     if (brace != std::wstring::npos) caption.replace(brace, 3, L"\n");
+    // A carousel face that GDI+ cannot make, or that lacks the caption's script (Devanagari or Thai
+    // in a Chinese face, say), would draw nothing or empty boxes: the captions are then drawn
+    // by the toolkit's text in the language's own face, which falls back per script and shapes.
+    if (!GdiplusDrawsCaption(m_fontFace, caption, true) || !GdiplusDrawsCaption(m_fontFace, extra, false)) {
+        DrawCaptionsWithToolkit(target, bits, caption, extra);
+        return;
+    }
 
     Gdiplus::Bitmap bitmap(m_width, m_height, m_width * 4, PixelFormat32bppPARGB, bits);
     Gdiplus::Graphics g(&bitmap);
@@ -126,6 +166,47 @@ void CAnima::DrawCaptions(HBITMAP, BYTE* bits, int frame) {
         format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
         Gdiplus::RectF rect(194.0f, 40.0f, 178.0f, 65.0f);
         g.DrawString(extra.c_str(), -1, &font, rect, &format, &brush);
+    }
+}
+
+void CAnima::DrawCaptionsWithToolkit(HBITMAP target, BYTE* bits, const std::wstring& caption, const std::wstring& extra) {
+    if (!target || !bits) return;
+    HDC dc = CreateCompatibleDC(nullptr);
+    if (!dc) return;
+    // GDI's text clears the alpha of the pixels it touches, glyphs that reach past their advance
+    // too: the frame's alpha is put back afterwards.
+    const size_t pixels = static_cast<size_t>(m_width) * m_height;
+    std::vector<BYTE> alpha(pixels);
+    for (size_t i = 0; i < pixels; ++i) alpha[i] = bits[i * 4 + 3];
+    HGDIOBJ old = SelectObject(dc, target);
+    // Fonts of their own at the frame's size (11 points at 96 dots an inch), in the language's face.
+    DuiLib::CPaintManagerUI fonts;
+    const std::wstring face = m_uiFace.empty() ? m_fontFace : m_uiFace;
+    fonts.AddFont(1, DuiLib::TFontInfo{face, 15, true, false, false}, true);
+    fonts.AddFont(2, DuiLib::TFontInfo{face, 15, false, false, false});
+    const DWORD colour = CaptionColour();
+    UINT direction = DuiLib::NeedsOwnShaping(caption + extra, false) ? DT_RTLREADING : 0;
+    if (!caption.empty()) {
+        std::wstring lines;  // the line break as markup, braces of the text kept as text
+        for (wchar_t c : caption) {
+            if (c == L'\n') lines += L"{n}";
+            else if (c == L'{') lines += L"{r}{{/r}";
+            else lines += c;
+        }
+        RECT rc{30, 40, m_width - 30, 140};
+        DuiLib::CRenderEngine::DrawText(dc, &fonts, rc, lines, colour, 1, DT_CENTER | DT_TOP | DT_WORDBREAK | direction, true);
+    }
+    if (!extra.empty()) {
+        RECT rc{194, 40, 194 + 178, 40 + 65};
+        DuiLib::CRenderEngine::DrawText(dc, &fonts, rc, extra, colour, 2, DT_CENTER | DT_VCENTER | DT_WORDBREAK | direction, false);
+    }
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    GdiFlush();
+    for (size_t i = 0; i < pixels; ++i) {
+        BYTE* p = bits + i * 4;
+        p[3] = alpha[i];
+        for (int k = 0; k < 3; ++k) p[k] = std::min(p[k], alpha[i]);
     }
 }
 

@@ -20,6 +20,7 @@ public:
     struct Settings {
         int frameCount = 0;
         std::wstring fontFace;       // the language's carousel font
+        std::wstring uiFace;         // the language's window face: captions the carousel font cannot draw
         bool whiteCaptions = false;  // products whose frames are dark
         std::vector<DuiLib::CControlUI*> dots;
     };
@@ -55,10 +56,14 @@ public:
     static std::wstring StepName(int i, int j, int step);
     // Horizontal offset in the merged picture of step k (0 to 25) of a frame width.
     static int StepOffset(int width, int step);
+    // Whether GDI+ draws the text in the face: the face can be made in the style and has a glyph
+    // for every character of the text (an empty text: always).
+    static bool GdiplusDrawsCaption(const std::wstring& face, const std::wstring& text, bool bold);
 
 private:
     void FillCaptions();
     void DrawCaptions(HBITMAP target, BYTE* bits, int frame);
+    void DrawCaptionsWithToolkit(HBITMAP target, BYTE* bits, const std::wstring& caption, const std::wstring& extra);
 
     HWND m_window;
     DuiLib::CControlUI* m_target;
@@ -69,6 +74,7 @@ private:
     int m_width = kDefaultWidth;
     int m_height = kDefaultHeight;
     std::wstring m_fontFace;
+    std::wstring m_uiFace;
     bool m_whiteCaptions = false;
     std::vector<DuiLib::CControlUI*> m_dots;
     std::vector<std::wstring> m_captions;

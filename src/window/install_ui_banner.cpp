@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "DuiLib/Control/UIButton.h"
+#include "base/LanguageFaces.h"
 #include "base/TextCodec.h"
 #include "window/install_ui_mainwnd.h"
 
@@ -59,6 +60,7 @@ void InstallUIMainWnd::StartCarousel() {
         CAnima::Settings settings;
         settings.frameCount = m_frameCount;
         settings.fontFace = GetLanguageFontName();
+        settings.uiFace = GetLanguageUiFace(m_uiLanguage.load());
         settings.whiteCaptions = m_configure && m_configure->m_softwareId == 10;
         settings.dots.assign(m_dots.begin(), m_dots.end());
         m_anima.reset(new CAnima(m_hWnd, m_imagePlay, &m_pm, settings));

@@ -217,6 +217,7 @@ void RenderLanguage(int language, const std::wstring& outRoot, int scale) {
             while (s.pm.GetImageCache().Get(L"skin\\anima\\" + std::to_wstring(settings.frameCount + 1) + L".png"))
                 ++settings.frameCount;
             settings.fontFace = GetLanguageFontFace(language);
+            settings.uiFace = GetLanguageUiFace(language);
             CAnima anima(nullptr, play, &s.pm, settings);
             anima.HorizontalMoveAnimaInit(L"", L"");
             play->SetBkImage(L"FirstFrame");

@@ -480,6 +480,206 @@ HFONT CUniscribeMeasurer::FontForText(const TTextStyle& style, const std::wstrin
     return primary;
 }
 
+CUniscribeMeasurer::~CUniscribeMeasurer() {
+    for (auto& entry : m_caches) ScriptFreeCache(&entry.second);
+}
+
+bool NeedsOwnShaping(const std::wstring& text, bool rtl) {
+    if (rtl) return true;
+    for (wchar_t c : text)
+        if ((c >= 0x0590 && c <= 0x097F) || (c >= 0xFB1D && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF)) return true;
+    return false;
+}
+
+std::vector<int> VisualOrder(const std::vector<int>& levels) {
+    std::vector<int> order(levels.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+    if (levels.empty()) return order;
+    int highest = *std::max_element(levels.begin(), levels.end());
+    int lowestOdd = 0x7FFFFFFF;
+    for (int l : levels)
+        if (l % 2) lowestOdd = std::min(lowestOdd, l);
+    for (int level = highest; level >= lowestOdd && level > 0; --level) {
+        size_t i = 0;
+        while (i < order.size()) {
+            if (levels[order[i]] < level) { ++i; continue; }
+            size_t j = i;
+            while (j < order.size() && levels[order[j]] >= level) ++j;
+            std::reverse(order.begin() + static_cast<std::ptrdiff_t>(i), order.begin() + static_cast<std::ptrdiff_t>(j));
+            i = j;
+        }
+    }
+    return order;
+}
+
+std::vector<int> ClusterWidths(const WORD* clusters, int chars, const int* advances, int glyphs, bool rightToLeft) {
+    std::vector<int> widths(static_cast<size_t>(std::max(0, chars)), 0);
+    if (chars <= 0) return widths;
+    // The distinct cluster values, ascending: each cluster's glyphs lie between its value and its
+    // neighbour's.
+    std::vector<int> starts;
+    for (int i = 0; i < chars; ++i) starts.push_back(std::min<int>(clusters[i], std::max(0, glyphs - 1)));
+    std::sort(starts.begin(), starts.end());
+    starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+    auto clusterAdvance = [&](int value) {
+        size_t k = static_cast<size_t>(std::lower_bound(starts.begin(), starts.end(), value) - starts.begin());
+        int first, last;  // glyphs [first, last)
+        if (rightToLeft) {
+            first = k == 0 ? 0 : starts[k - 1] + 1;
+            last = k + 1 == starts.size() ? glyphs : value + 1;
+        } else {
+            first = k == 0 ? 0 : value;
+            last = k + 1 < starts.size() ? starts[k + 1] : glyphs;
+        }
+        int sum = 0;
+        for (int g = std::max(0, first); g < std::min(last, glyphs); ++g) sum += advances[g];
+        return sum;
+    };
+    int i = 0;
+    while (i < chars) {
+        int j = i;
+        while (j < chars && clusters[j] == clusters[i]) ++j;
+        int value = std::min<int>(clusters[i], std::max(0, glyphs - 1));
+        int total = glyphs > 0 ? clusterAdvance(value) : 0;
+        int count = j - i;
+        for (int c = i; c < j; ++c) widths[c] = total / count;
+        widths[i] += total - total / count * count;
+        i = j;
+    }
+    return widths;
+}
+
+bool CUniscribeMeasurer::ShapeItem(const std::wstring& text, const SCRIPT_ITEM& item, int length, const TTextStyle& style,
+                                   TShapedItem& out, std::vector<int>& widths) {
+    out.start = item.iCharPos;
+    out.length = length;
+    out.level = item.a.s.uBidiLevel;
+    const wchar_t* chars = text.c_str() + item.iCharPos;
+    out.font = FontForText(style, std::wstring(chars, static_cast<size_t>(length)));
+    HGDIOBJ old = SelectObject(m_hdc, out.font);
+    SCRIPT_CACHE& cache = m_caches[out.font];
+    SCRIPT_ANALYSIS analysis = item.a;
+    analysis.fLogicalOrder = 0;  // glyphs in screen order: logical order corrupts one implementation's heap
+    std::vector<WORD> clusters(static_cast<size_t>(length));
+    int count = 0;
+    HRESULT hr = E_FAIL;
+    for (int room = length * 3 / 2 + 16; room <= length * 8 + 64; room *= 2) {
+        out.glyphs.assign(static_cast<size_t>(room), 0);
+        std::vector<SCRIPT_VISATTR> attrs(static_cast<size_t>(room));
+        hr = ScriptShape(m_hdc, &cache, chars, length, room, &analysis, out.glyphs.data(), clusters.data(), attrs.data(), &count);
+        if (hr == USP_E_SCRIPT_NOT_IN_FONT) {  // the face lacks the script: its glyphs unshaped
+            analysis.eScript = SCRIPT_UNDEFINED;
+            hr = ScriptShape(m_hdc, &cache, chars, length, room, &analysis, out.glyphs.data(), clusters.data(), attrs.data(), &count);
+        }
+        if (hr != E_OUTOFMEMORY) {
+            if (SUCCEEDED(hr)) {
+                out.glyphs.resize(static_cast<size_t>(count));
+                attrs.resize(static_cast<size_t>(count));
+                out.advances.assign(static_cast<size_t>(count), 0);
+                out.offsets.assign(static_cast<size_t>(count), GOFFSET{});
+                ABC abc{};
+                hr = count > 0 ? ScriptPlace(m_hdc, &cache, out.glyphs.data(), count, attrs.data(), &analysis, out.advances.data(),
+                                             out.offsets.data(), &abc)
+                               : S_OK;
+            }
+            break;
+        }
+    }
+    if (SUCCEEDED(hr)) {
+        widths = ClusterWidths(clusters.data(), length, out.advances.data(), count, analysis.fRTL != 0);
+    } else {
+        // Plain GDI as a fall-back (never expected): the characters as they are.
+        out.plain = true;
+        out.glyphs.clear();
+        out.advances.clear();
+        out.offsets.clear();
+        std::vector<INT> dx(static_cast<size_t>(length));
+        SIZE size{};
+        INT fit = 0;
+        widths.assign(static_cast<size_t>(length), 0);
+        if (GetTextExtentExPointW(m_hdc, chars, length, 0x7FFFFFFF, &fit, dx.data(), &size))
+            for (int i = 0; i < length; ++i) widths[i] = dx[i] - (i ? dx[i - 1] : 0);
+        out.advances = widths;
+    }
+    SelectObject(m_hdc, old);
+    out.width = 0;
+    for (int w : widths) out.width += w;
+    return true;
+}
+
+bool CUniscribeMeasurer::Shape(const std::wstring& text, const TTextStyle& style, TShapedText& out) {
+    out = TShapedText{};
+    const int n = static_cast<int>(text.size());
+    if (n == 0) return false;
+    out.widths.assign(text.size(), 0);
+    std::vector<SCRIPT_ITEM> items(text.size() + 2);
+    int count = 0;
+    SCRIPT_CONTROL control{};
+    SCRIPT_STATE state{};
+    state.uBidiLevel = m_rtl ? 1 : 0;
+    if (FAILED(ScriptItemize(text.c_str(), n, static_cast<int>(items.size()) - 1, &control, &state, items.data(), &count)) || count < 1) {
+        // One item in the paragraph's direction.
+        items[0] = SCRIPT_ITEM{};
+        items[0].a.fRTL = m_rtl;
+        items[0].a.s.uBidiLevel = m_rtl ? 1 : 0;
+        items[1].iCharPos = n;
+        count = 1;
+    }
+    std::vector<int> levels;
+    for (int k = 0; k < count; ++k) {
+        int length = items[k + 1].iCharPos - items[k].iCharPos;
+        if (length <= 0) continue;
+        TShapedItem shaped;
+        std::vector<int> widths;
+        ShapeItem(text, items[k], length, style, shaped, widths);
+        for (int i = 0; i < length; ++i) out.widths[shaped.start + i] = widths[i];
+        out.width += shaped.width;
+        levels.push_back(shaped.level);
+        out.items.push_back(std::move(shaped));
+    }
+    out.visual = VisualOrder(levels);
+    return true;
+}
+
+void CUniscribeMeasurer::DrawShaped(const std::wstring& text, const TShapedText& shaped, int x, int baseline) {
+    // Items in different faces (Arabic letters in a face that has them, a Latin name in the
+    // window's face) share the line's baseline.
+    UINT oldAlign = SetTextAlign(m_hdc, TA_BASELINE | TA_LEFT | TA_NOUPDATECP);
+    const int y = baseline;
+    for (int index : shaped.visual) {
+        const TShapedItem& item = shaped.items[index];
+        HGDIOBJ old = SelectObject(m_hdc, item.font);
+        if (item.plain) {
+            ExtTextOutW(m_hdc, x, y, 0, nullptr, text.c_str() + item.start, static_cast<UINT>(item.length), nullptr);
+            x += item.width;
+            SelectObject(m_hdc, old);
+            continue;
+        }
+        // Glyphs without an offset go out together, each advanced by its own width; a glyph with
+        // an offset (a mark) on its own.
+        size_t g = 0;
+        const size_t count = item.glyphs.size();
+        while (g < count) {
+            const GOFFSET& o = item.offsets[g];
+            if (o.du != 0 || o.dv != 0) {
+                ExtTextOutW(m_hdc, x + o.du, y - o.dv, ETO_GLYPH_INDEX, nullptr, reinterpret_cast<LPCWSTR>(&item.glyphs[g]), 1, nullptr);
+                x += item.advances[g];
+                ++g;
+                continue;
+            }
+            size_t end = g;
+            std::vector<INT> dx;
+            while (end < count && item.offsets[end].du == 0 && item.offsets[end].dv == 0) dx.push_back(item.advances[end++]);
+            ExtTextOutW(m_hdc, x, y, ETO_GLYPH_INDEX, nullptr, reinterpret_cast<LPCWSTR>(&item.glyphs[g]), static_cast<UINT>(end - g),
+                        dx.data());
+            for (INT d : dx) x += d;
+            g = end;
+        }
+        SelectObject(m_hdc, old);
+    }
+    SetTextAlign(m_hdc, oldAlign);
+}
+
 namespace {
 
 // Where a long text may be cut for measuring without changing its shapes: after a blank, or
@@ -529,6 +729,12 @@ void CUniscribeMeasurer::MeasureChars(const std::wstring& text, const TTextStyle
         int len = static_cast<int>(part.size());
         std::vector<int> order;
         std::wstring shaped = ShapingText(part, &order);
+        if (NeedsOwnShaping(part, m_rtl)) {
+            TShapedText own;
+            if (Shape(shaped, style, own))
+                for (size_t i = 0; i < part.size(); ++i) out[order[i]] = own.widths[i];
+            continue;
+        }
         SCRIPT_STRING_ANALYSIS ssa = nullptr;
         HRESULT hr = ScriptStringAnalyse(m_hdc, shaped.c_str(), len, len * 3 / 2 + 16, -1, kSsaFlags | (m_rtl ? SSA_RTL : 0), 0,
                                          nullptr, nullptr, nullptr, nullptr, nullptr, &ssa);
@@ -633,7 +839,10 @@ void CRenderEngine::DrawTextLayout(HDC hdc, CPaintManagerUI* manager, const TTex
             HGDIOBJ old = SelectObject(hdc, measurer.FontForText(run.style, piece));
             SCRIPT_STRING_ANALYSIS ssa = nullptr;
             int len = static_cast<int>(piece.size());
-            if (len > 0 && SUCCEEDED(ScriptStringAnalyse(hdc, piece.c_str(), len, len * 3 / 2 + 16, -1,
+            TShapedText own;
+            if (NeedsOwnShaping(piece, layout.rtl)) {
+                if (measurer.Shape(piece, run.style, own)) measurer.DrawShaped(piece, own, rc.left, origin.y + p.baseline);
+            } else if (len > 0 && SUCCEEDED(ScriptStringAnalyse(hdc, piece.c_str(), len, len * 3 / 2 + 16, -1,
                                                          kSsaFlags | (layout.rtl ? SSA_RTL : 0), 0, nullptr, nullptr, nullptr, nullptr,
                                                          nullptr, &ssa)) && ssa) {
                 ScriptStringOut(ssa, rc.left, rc.top, 0, nullptr, 0, 0, FALSE);

@@ -3,6 +3,7 @@
 // text. Text is shaped and drawn through Uniscribe with font fallback, so every script (Arabic
 // right to left, Devanagari and Thai shaped, CJK) draws from the window's fonts.
 #include <windows.h>
+#include <usp10.h>
 
 #include <map>
 #include <string>
@@ -77,10 +78,51 @@ std::wstring ShapingText(const std::wstring& text, std::vector<int>* order = nul
 constexpr size_t kLongestMeasuredText = 256;
 std::vector<std::pair<size_t, size_t>> MeasureChunks(const std::wstring& text, size_t longest);
 
+// Text shaped by the toolkit itself rather than by Uniscribe's string functions: cut into items
+// by ScriptItemize, each item shaped and placed by ScriptShape / ScriptPlace with its glyphs in
+// screen order, the items put in screen order by their embedding levels. Used for right-to-left
+// text: one Uniscribe implementation corrupts its heap while it analyses whole Arabic strings.
+struct TShapedItem {
+    int start = 0;   // in the text
+    int length = 0;
+    int level = 0;   // embedding level (odd: right to left)
+    HFONT font = nullptr;
+    bool plain = false;             // shaping failed: the characters are drawn as they are
+    std::vector<WORD> glyphs;       // left to right on screen
+    std::vector<int> advances;
+    std::vector<GOFFSET> offsets;
+    int width = 0;
+};
+
+struct TShapedText {
+    std::vector<TShapedItem> items;  // in text order
+    std::vector<int> visual;         // item indexes, left to right on screen
+    std::vector<int> widths;         // advance of each unit of the text
+    int width = 0;
+};
+
+// Texts that take the toolkit's own shaping: a right-to-left paragraph, or any text with a unit of
+// a right-to-left script (Hebrew, Arabic, Syriac, Thaana, N'Ko and their presentation forms) or of
+// Devanagari (whole-string analysis with font fallback drew a Devanagari text after a comma in a
+// face without its letters).
+bool NeedsOwnShaping(const std::wstring& text, bool rtl);
+// Screen order (left to right) of runs with these embedding levels, in text order: from the
+// highest level down to the lowest odd one, every stretch of runs at that level or above is
+// reversed.
+std::vector<int> VisualOrder(const std::vector<int>& levels);
+// Advance of each of chars units from the glyph advances and the cluster map ScriptShape gives
+// (clusters[i]: the glyph of unit i's cluster). rightToLeft: the glyphs are in screen order for a
+// right-to-left item, where a cluster's value is its last glyph in the array. A cluster's advance
+// is shared among its units, the remainder to its first unit.
+std::vector<int> ClusterWidths(const WORD* clusters, int chars, const int* advances, int glyphs, bool rightToLeft);
+
 // Measures text in a manager's fonts through Uniscribe (used by the layout of rich text).
 class CUniscribeMeasurer : public ITextMeasurer {
 public:
     CUniscribeMeasurer(HDC hdc, CPaintManagerUI* manager, int defaultFont, bool rtl = false);
+    ~CUniscribeMeasurer() override;
+    CUniscribeMeasurer(const CUniscribeMeasurer&) = delete;
+    CUniscribeMeasurer& operator=(const CUniscribeMeasurer&) = delete;
     void MeasureChars(const std::wstring& text, const TTextStyle& style, std::vector<int>& widths) override;
     TFontMetrics Metrics(const TTextStyle& style) override;
     void Breaks(const std::wstring& text, std::vector<char>& canBreak, std::vector<char>& space) override;
@@ -90,9 +132,18 @@ public:
     HFONT FontFor(const TTextStyle& style);
     HFONT FontForText(const TTextStyle& style, const std::wstring& text);
 
+    // Shapes text (already passed through ShapingText) in the style: every item in the style's
+    // font, or in a face that has the item's script. False only for an empty text.
+    bool Shape(const std::wstring& text, const TTextStyle& style, TShapedText& out);
+    // Draws a shaped text with its left end at x, on the baseline y.
+    void DrawShaped(const std::wstring& text, const TShapedText& shaped, int x, int baseline);
+
 private:
     bool Covers(HFONT font, const std::wstring& text, int script);
+    bool ShapeItem(const std::wstring& text, const SCRIPT_ITEM& item, int length, const TTextStyle& style, TShapedItem& out,
+                   std::vector<int>& widths);
     std::map<std::pair<HFONT, int>, bool> m_coverage;
+    std::map<HFONT, SCRIPT_CACHE> m_caches;
 
     HDC m_hdc;
     CPaintManagerUI* m_manager;

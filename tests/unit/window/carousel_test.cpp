@@ -8,6 +8,7 @@
 #include <string>
 
 #include "DuiLib/Control/UIButton.h"
+#include "DuiLib/Control/UILabel.h"
 #include "DuiLib/Core/UIImage.h"
 #include "DuiLib/Core/UIManager.h"
 #include "DuiLib/Layout/UIContainer.h"
@@ -108,6 +109,62 @@ TEST_F(AnimaTest, SlideStepsAreCutOnceAndReusedBackwards) {
     anima->Animate(2, 2);
     anima->Animate(1, 9);
     EXPECT_EQ(anima->StepsMade(), 26);
+}
+
+// Captions in every script of the languages show their letters: a carousel face that GDI+ cannot
+// make or that lacks the script gives way to the language's window face drawn by the toolkit; a
+// face that has the script keeps GDI+. Ink lands in the caption band in each case.
+TEST_F(AnimaTest, CaptionsOfEveryScriptAreDrawn) {
+    struct Case {
+        const char* what;
+        const wchar_t* carouselFace;
+        const wchar_t* uiFace;
+        const wchar_t* caption;
+        bool gdiplus;  // the carousel face draws it through GDI+
+    };
+    const Case cases[] = {
+        {"English", L"Microsoft YaHei", L"Segoe UI", L"Fast downloads{n}and easy setup", true},
+        {"Hindi", L"Microsoft YaHei", L"Nirmala UI",
+         L"\x0924\x0947\x091C\x093C \x0921\x093E\x0909\x0928\x0932\x094B\x0921{n}\x0914\x0930 \x0906\x0938\x093E\x0928 \x0938\x0947\x091F\x0905\x092A", false},
+        {"Thai", L"Microsoft YaHei", L"Leelawadee UI", L"\x0E14\x0E32\x0E27\x0E19\x0E4C\x0E42\x0E2B\x0E25\x0E14\x0E40\x0E23\x0E47\x0E27", false},
+        {"Arabic", L"Times New Roman", L"Segoe UI", L"\x062A\x0646\x0632\x064A\x0644 \x0633\x0631\x064A\x0639", false},
+        {"a face the machine lacks", L"No Such Face Anywhere", L"Segoe UI", L"Fast downloads", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DuiLib::CPaintManagerUI pm;
+        for (int f = 1; f <= 2; ++f) pm.AddImage(L"skin\\anima\\" + std::to_wstring(f) + L".png", Solid(650, 300, 0xFFFFFFFF));
+        auto root = std::make_unique<DuiLib::CContainerUI>();
+        auto label = std::make_unique<DuiLib::CLabelUI>();
+        label->SetName(L"anima_text_1");
+        label->SetText(c.caption);
+        root->Add(std::move(label));
+        pm.AttachRoot(std::move(root));
+        CAnima::Settings settings;
+        settings.frameCount = 2;
+        settings.fontFace = c.carouselFace;
+        settings.uiFace = c.uiFace;
+        CAnima anima(nullptr, nullptr, &pm, settings);
+        std::wstring plain = c.caption;
+        plain.replace(plain.find(L"{n}") == std::wstring::npos ? plain.size() : plain.find(L"{n}"),
+                      plain.find(L"{n}") == std::wstring::npos ? 0 : 3, L"\n");
+        EXPECT_EQ(CAnima::GdiplusDrawsCaption(c.carouselFace, plain, true), c.gdiplus);
+        anima.HorizontalMoveAnimaInit(L"", L".png");
+        const DuiLib::TImageInfo* first = pm.GetImageCache().Get(L"FirstFrame");
+        ASSERT_TRUE(first);
+        int ink = 0, outside = 0;
+        for (int y = 0; y < first->height; ++y)
+            for (int x = 0; x < first->width; ++x) {
+                DWORD p = first->PixelAt(x, y);
+                bool dark = (p & 0xFF) < 160 && ((p >> 8) & 0xFF) < 160;
+                bool band = x >= 30 && x < first->width - 30 && y >= 40 && y < 140;
+                (band ? ink : outside) += dark ? 1 : 0;
+                EXPECT_EQ(p >> 24, 0xFFu) << x << "," << y;  // the frame stays opaque under the text
+                if ((p >> 24) != 0xFF) return;
+            }
+        EXPECT_GT(ink, 60);
+        EXPECT_EQ(outside, 0);
+    }
 }
 
 TEST_F(AnimaTest, OneFrameNeverSlides) {
