@@ -185,7 +185,7 @@ void CAnima::DrawCaptionsWithToolkit(HBITMAP target, BYTE* bits, const std::wstr
     fonts.AddFont(1, DuiLib::TFontInfo{face, 15, true, false, false}, true);
     fonts.AddFont(2, DuiLib::TFontInfo{face, 15, false, false, false});
     const DWORD colour = CaptionColour();
-    UINT direction = DuiLib::NeedsOwnShaping(caption + extra, false) ? DT_RTLREADING : 0;
+    UINT direction = DuiLib::HasRightToLeftLetters(caption + extra) ? DT_RTLREADING : 0;
     if (!caption.empty()) {
         std::wstring lines;  // the line break as markup, braces of the text kept as text
         for (wchar_t c : caption) {

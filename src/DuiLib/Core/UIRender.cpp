@@ -197,7 +197,9 @@ const std::vector<const wchar_t*>& FallbackFaces(Script s) {
     static const std::vector<const wchar_t*> hangul{L"Malgun Gothic", L"Gulim", L"Noto Sans CJK KR"};
     static const std::vector<const wchar_t*> kana{L"Meiryo UI", L"Yu Gothic UI", L"MS UI Gothic", L"Noto Sans CJK JP"};
     static const std::vector<const wchar_t*> han{L"Microsoft YaHei", L"Microsoft JhengHei", L"SimSun", L"Noto Sans CJK SC"};
-    static const std::vector<const wchar_t*> none;
+    // Latin and the other letters every Windows face has, for a window face without them (a Thai
+    // face that stands in for the language's own).
+    static const std::vector<const wchar_t*> other{L"Segoe UI", L"Tahoma", L"Arial", L"Noto Sans", L"DejaVu Sans"};
     switch (s) {
         case Script::Arabic: return arabic;
         case Script::Hebrew: return hebrew;
@@ -206,7 +208,7 @@ const std::vector<const wchar_t*>& FallbackFaces(Script s) {
         case Script::Hangul: return hangul;
         case Script::Kana: return kana;
         case Script::Han: return han;
-        default: return none;
+        default: return other;
     }
 }
 
@@ -445,32 +447,40 @@ HFONT CUniscribeMeasurer::FontFor(const TTextStyle& style) {
 }
 
 bool CUniscribeMeasurer::Covers(HFONT font, const std::wstring& text, int script) {
-    auto key = std::make_pair(font, script);
-    auto known = m_coverage.find(key);
-    if (known != m_coverage.end()) return known->second;
-    std::wstring letters;
-    for (wchar_t c : text)
-        if (static_cast<int>(ScriptOf(c)) == script) letters.push_back(c);
-    bool covered = true;
-    if (!letters.empty()) {
-        HGDIOBJ old = SelectObject(m_hdc, font);
-        std::vector<WORD> glyphs(letters.size());
-        if (GetGlyphIndicesW(m_hdc, letters.c_str(), static_cast<int>(letters.size()), glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS) == GDI_ERROR)
-            covered = false;
-        for (WORD g : glyphs)
-            if (g == 0xFFFF) covered = false;
-        SelectObject(m_hdc, old);
+    // Known per character: texts of one script differ in their letters (a run of digits is
+    // covered by a face that lacks the Latin letters of the next run).
+    std::wstring unknown;
+    for (wchar_t c : text) {
+        if (static_cast<int>(ScriptOf(c)) != script || c <= L' ') continue;
+        auto known = m_coverage.find(std::make_pair(font, c));
+        if (known == m_coverage.end()) {
+            if (unknown.find(c) == std::wstring::npos) unknown.push_back(c);
+        } else if (!known->second) {
+            return false;
+        }
     }
-    m_coverage[key] = covered;
+    if (unknown.empty()) return true;
+    HGDIOBJ old = SelectObject(m_hdc, font);
+    std::vector<WORD> glyphs(unknown.size());
+    const bool read = GetGlyphIndicesW(m_hdc, unknown.c_str(), static_cast<int>(unknown.size()), glyphs.data(),
+                                       GGI_MARK_NONEXISTING_GLYPHS) != GDI_ERROR;
+    SelectObject(m_hdc, old);
+    bool covered = true;
+    for (size_t i = 0; i < unknown.size(); ++i) {
+        const bool has = read && glyphs[i] != 0xFFFF;
+        m_coverage[std::make_pair(font, unknown[i])] = has;
+        covered = covered && has;
+    }
     return covered;
 }
 
 HFONT CUniscribeMeasurer::FontForText(const TTextStyle& style, const std::wstring& text) {
     HFONT primary = FontFor(style);
     Script script = DominantScript(text);
-    if (script == Script::Other || !m_manager || Covers(primary, text, static_cast<int>(script))) return primary;
-    // The window's face lacks the script (a language's own name in the language list, say):
-    // the same font in a face that has it. Uniscribe's fallback then covers the rest.
+    if (!m_manager || Covers(primary, text, static_cast<int>(script))) return primary;
+    // The window's face lacks the script (a language's own name in the language list, or a Latin
+    // name in a window whose face has only its language's letters): the same font in a face that
+    // has it. Uniscribe's fallback then covers the rest.
     int id = style.font >= 0 ? style.font : m_defaultFont;
     if (id >= 0 && !m_manager->GetFontInfo(id)) id = m_defaultFont;
     for (const wchar_t* face : FallbackFaces(script)) {
@@ -484,10 +494,16 @@ CUniscribeMeasurer::~CUniscribeMeasurer() {
     for (auto& entry : m_caches) ScriptFreeCache(&entry.second);
 }
 
-bool NeedsOwnShaping(const std::wstring& text, bool rtl) {
-    if (rtl) return true;
+bool HasRightToLeftLetters(const std::wstring& text) {
     for (wchar_t c : text)
-        if ((c >= 0x0590 && c <= 0x097F) || (c >= 0xFB1D && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF)) return true;
+        if ((c >= 0x0590 && c <= 0x08FF) || (c >= 0xFB1D && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF)) return true;
+    return false;
+}
+
+bool NeedsOwnShaping(const std::wstring& text, bool rtl) {
+    if (rtl || HasRightToLeftLetters(text)) return true;
+    for (wchar_t c : text)
+        if ((c >= 0x0900 && c <= 0x097F) || (c >= 0x0E00 && c <= 0x0E7F)) return true;
     return false;
 }
 

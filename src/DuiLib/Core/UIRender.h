@@ -101,10 +101,14 @@ struct TShapedText {
     int width = 0;
 };
 
-// Texts that take the toolkit's own shaping: a right-to-left paragraph, or any text with a unit of
-// a right-to-left script (Hebrew, Arabic, Syriac, Thaana, N'Ko and their presentation forms) or of
-// Devanagari (whole-string analysis with font fallback drew a Devanagari text after a comma in a
-// face without its letters).
+// Whether the text has a unit of a right-to-left script (Hebrew, Arabic, Syriac, Thaana, N'Ko and
+// their presentation forms): such a text reads from the right.
+bool HasRightToLeftLetters(const std::wstring& text);
+// Texts that take the toolkit's own shaping: a right-to-left paragraph, a text with right-to-left
+// letters, or one with Devanagari or Thai. Whole-string analysis with font fallback drew a
+// Devanagari text after a comma in a face without its letters, and measured a Thai text with a
+// Latin name narrower than it drew it (the name's last letter cut off); shaped item by item, each
+// item in a face that has its script, a text is drawn exactly as wide as it was measured.
 bool NeedsOwnShaping(const std::wstring& text, bool rtl);
 // Screen order (left to right) of runs with these embedding levels, in text order: from the
 // highest level down to the lowest odd one, every stretch of runs at that level or above is
@@ -142,7 +146,7 @@ private:
     bool Covers(HFONT font, const std::wstring& text, int script);
     bool ShapeItem(const std::wstring& text, const SCRIPT_ITEM& item, int length, const TTextStyle& style, TShapedItem& out,
                    std::vector<int>& widths);
-    std::map<std::pair<HFONT, int>, bool> m_coverage;
+    std::map<std::pair<HFONT, wchar_t>, bool> m_coverage;  // has the face a glyph for the character
     std::map<HFONT, SCRIPT_CACHE> m_caches;
 
     HDC m_hdc;

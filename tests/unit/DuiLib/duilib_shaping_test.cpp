@@ -73,6 +73,7 @@ public:
              "<Font id='1' name='Segoe UI' size='12' default='true'/><Font id='2' name='Segoe UI' size='13' bold='true'/>"
              "<Font id='3' name='Noto Naskh Arabic' size='12'/><Font id='4' name='Noto Naskh Arabic' size='19' bold='true'/>"
              "<Font id='5' name='Noto Sans Arabic' size='13'/><Font id='6' name='Noto Sans Arabic' size='15' bold='true'/>"
+             "<Font id='7' name='Leelawadee UI' size='12'/>"
              "<Container><Label name='text' float='true' pos='10,10,410,290' textcolor='#FF000000' font='1' "
              "showhtml='true' multiline='true'/></Container></Window>"},
         });
@@ -140,13 +141,17 @@ TEST(Shaping, EveryUnitGetsTheAdvanceOfItsCluster) {
     }
 }
 
-TEST(Shaping, OwnShapingTakesRightToLeftAndDevanagariTexts) {
+TEST(Shaping, OwnShapingTakesRightToLeftDevanagariAndThaiTexts) {
     EXPECT_TRUE(NeedsOwnShaping(L"\x0642\x064A\x062F", false));
     EXPECT_TRUE(NeedsOwnShaping(L" \x05E9\x05DC\x05D5\x05DD", false));  // Hebrew
     EXPECT_TRUE(NeedsOwnShaping(L"\xFEFB", false));                      // a presentation form
     EXPECT_TRUE(NeedsOwnShaping(L"Orbala", true));                       // a right-to-left paragraph
     EXPECT_TRUE(NeedsOwnShaping(L"\x0915\x0943\x092A\x092F\x093E, \x0930\x0941\x0915\x0947\x0902", false));  // Devanagari
-    EXPECT_FALSE(NeedsOwnShaping(L"Orbala Lumeno \x65E5\x672C \x0E44\x0E17\x0E22 \xAD6D\xC5B4", false));
+    EXPECT_TRUE(NeedsOwnShaping(L"\x0E02\x0E49\x0E2D\x0E15\x0E01\x0E25\x0E07 Orbala", false));  // Thai with a Latin name
+    EXPECT_FALSE(NeedsOwnShaping(L"Orbala Lumeno \x65E5\x672C \xAD6D\xC5B4 \x0444", false));
+    // Only Hebrew and Arabic-family letters make a text read from the right.
+    EXPECT_TRUE(HasRightToLeftLetters(L"Orbala \x0642\x064A\x062F"));
+    EXPECT_FALSE(HasRightToLeftLetters(L"\x0915\x0943\x092A\x092F\x093E \x0E44\x0E17\x0E22 Orbala"));
     EXPECT_FALSE(NeedsOwnShaping(L"", false));
 }
 
@@ -207,6 +212,38 @@ TEST(Shaping, ArabicLettersJoinAndDrawWhereMeasured) {
             }
     EXPECT_GT(rightmost, box.right - 20);
     EXPECT_GT(leftmost, box.left + (box.right - box.left) / 2);
+}
+
+// A Thai text that ends in a Latin name, in the Thai window's face: drawn, its ink stays within
+// the width it was measured at (the name's last letter was cut off at the measured width when the
+// whole string was analysed with font fallback), and the name is drawn, not boxes: its ink has
+// gaps between the letters.
+TEST(Shaping, ThaiWithALatinNameDrawsWithinItsMeasuredWidth) {
+    ShapingPage page;
+    ASSERT_TRUE(page.Ok());
+    HDC dc = page.pm.GetPaintDC();
+    const std::wstring text = L"\x0E02\x0E49\x0E2D\x0E15\x0E01\x0E25\x0E07\x0E2A\x0E34\x0E17\x0E18\x0E34\x0E4C "
+                              L"\x0E01\x0E32\x0E23\x0E43\x0E0A\x0E49\x0E07\x0E32\x0E19\x0E02\x0E2D\x0E07 Orbala";
+    TTextLayout line = CRenderEngine::LayoutText(dc, &page.pm, ParseRichText(text, true), 7, 0x3FFFFFFF, DT_SINGLELINE);
+    ASSERT_GT(line.size.cx, 0);
+    auto* label = dynamic_cast<CLabelUI*>(page.pm.FindControl(L"text"));
+    ASSERT_NE(label, nullptr);
+    label->SetFont(7);
+    label->SetText(text);
+    std::unique_ptr<TImageInfo> image = page.pm.Render();
+    ASSERT_TRUE(image);
+    RECT box = label->GetPos();
+    int leftmost = box.right, rightmost = box.left;
+    for (int y = box.top; y < box.bottom; ++y)
+        for (int x = box.left; x < box.right; ++x)
+            if ((image->PixelAt(x, y) & 0xFF) < 128) {
+                leftmost = std::min(leftmost, x);
+                rightmost = std::max(rightmost, x);
+            }
+    ASSERT_GE(rightmost, leftmost) << "nothing drawn";
+    const int inked = rightmost - leftmost + 1;
+    EXPECT_LE(inked, line.size.cx) << "ink wider than the measured width";
+    EXPECT_GT(inked, line.size.cx - 8) << "the text ends well before its measured width";
 }
 
 // Every Arabic text of the skin (window texts, message boxes, the licence) in several faces and
