@@ -40,6 +40,24 @@ inline void ZipFolder(zipFile zip, const std::wstring& folder, const std::string
 }
 }  // namespace detail
 
+// The bytes of a ZIP archive holding these entries (name, content): a skin of a test's own.
+// Empty when it could not be made.
+inline std::string ZipOf(const std::map<std::string, std::string>& entries) {
+    TempDir dir;
+    std::string path = TextCodec::WideToAnsi(dir.File(L"skin.zip"));
+    zipFile zip = zipOpen(path.c_str(), APPEND_STATUS_CREATE);
+    if (!zip) return std::string();
+    bool ok = true;
+    for (const auto& e : entries) {
+        zip_fileinfo info{};
+        ok = ok && zipOpenNewFileInZip(zip, e.first.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 6) == ZIP_OK;
+        ok = ok && zipWriteInFileInZip(zip, e.second.data(), static_cast<unsigned>(e.second.size())) == ZIP_OK;
+        zipCloseFileInZip(zip);
+    }
+    ok = zipClose(zip, nullptr) == ZIP_OK && ok;
+    return ok ? ReadFile(dir.File(L"skin.zip")) : std::string();
+}
+
 // The bytes of a ZIP archive of the source tree's skin folder, with some entries replaced.
 inline std::string MakeSkinArchive(const std::map<std::string, std::string>& replaced) {
     TempDir dir;

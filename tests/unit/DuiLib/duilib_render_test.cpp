@@ -15,25 +15,12 @@
 #include "DuiLib/Core/UIManager.h"
 #include "DuiLib/Core/UIRender.h"
 #include "base/TextCodec.h"
+#include "support/skin_archive.h"
 #include "support/test_support.h"
 
 using namespace DuiLib;
 
 namespace {
-
-std::string MakeZip(const std::map<std::string, std::string>& entries) {
-    test_support::TempDir dir;
-    std::string path = TextCodec::WideToAnsi(dir.File(L"skin.zip"));
-    zipFile zip = zipOpen(path.c_str(), APPEND_STATUS_CREATE);
-    for (const auto& e : entries) {
-        zip_fileinfo info{};
-        zipOpenNewFileInZip(zip, e.first.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 6);
-        zipWriteInFileInZip(zip, e.second.data(), static_cast<unsigned>(e.second.size()));
-        zipCloseFileInZip(zip);
-    }
-    zipClose(zip, nullptr);
-    return test_support::ReadFile(dir.File(L"skin.zip"));
-}
 
 std::string SkinFile(const std::string& relative) {
     return test_support::ReadFile(TextCodec::Utf8ToWide(std::string(ORBALA_SOURCE_DIR) + "/skin/" + relative));
@@ -76,7 +63,7 @@ int Luma(DWORD p) { return (((p >> 16) & 0xFF) * 3 + ((p >> 8) & 0xFF) * 6 + (p 
 }  // namespace
 
 TEST(Render, ImagesAndTextsWhereTheLayoutPutsThem) {
-    std::string zip = MakeZip({
+    std::string zip = test_support::ZipOf({
         {"page.xml",
          "<Window size='300,200' bkcolor='#FFFFFFFF'><Font id='1' name='Segoe UI' size='14' default='true'/>"
          "<Container>"
@@ -181,7 +168,7 @@ TEST(Render, TheSkinPagesDrawTheirImagesAndNames) {
         entries[std::string("skin/") + f + ".png"] = SkinFile(std::string("skin/") + f + ".png");
         entries[std::string("skin/") + f + "@2x.png"] = SkinFile(std::string("skin/") + f + "@2x.png");
     }
-    std::string zip = MakeZip(entries);
+    std::string zip = test_support::ZipOf(entries);
     ASSERT_TRUE(CPaintManagerUI::SetResourceZip(zip.data(), zip.size()));
 
     Rendered main(L"InstallMainWnd.xml", 100, SIZE{650, 360});
@@ -277,7 +264,7 @@ TEST(Render, ShapingTextMovesMarksOffALamAlefThatEndsAnArabicRun) {
 // Arabic texts whose lam-alef carries a mark at the end of a run are measured and drawn (they
 // brought the window down once), with the marks' width counted.
 TEST(Render, ArabicMarksOnALamAlefAtTheEndOfARunDraw) {
-    std::string zip = MakeZip({
+    std::string zip = test_support::ZipOf({
         {"page.xml",
          "<Window size='400,60' bkcolor='#FFFFFFFF'><Font id='1' name='Segoe UI' size='13' default='true'/>"
          "<Container><Label name='text' float='true' pos='10,10,390,50' textcolor='#FF000000' font='1'/></Container></Window>"},

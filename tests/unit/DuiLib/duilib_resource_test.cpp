@@ -10,26 +10,12 @@
 #include "DuiLib/Core/UIMarkup.h"
 #include "DuiLib/Core/UIResourceZip.h"
 #include "base/TextCodec.h"
+#include "support/skin_archive.h"
 #include "support/test_support.h"
 
 namespace {
 
 // Writes the entries into a ZIP file with minizip (deflated) and returns the archive's bytes.
-std::string MakeZip(const std::map<std::string, std::string>& entries) {
-    test_support::TempDir dir;
-    std::string path = TextCodec::WideToAnsi(dir.File(L"skin.zip"));
-    zipFile zip = zipOpen(path.c_str(), APPEND_STATUS_CREATE);
-    EXPECT_NE(zip, nullptr);
-    for (const auto& e : entries) {
-        zip_fileinfo info{};
-        EXPECT_EQ(zipOpenNewFileInZip(zip, e.first.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 9), ZIP_OK);
-        EXPECT_EQ(zipWriteInFileInZip(zip, e.second.data(), static_cast<unsigned>(e.second.size())), ZIP_OK);
-        zipCloseFileInZip(zip);
-    }
-    zipClose(zip, nullptr);
-    return test_support::ReadFile(dir.File(L"skin.zip"));
-}
-
 const char* kConfigure =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?><VerticalLayout><VerticalLayout name=\"Product_config\">"
     "<Label name=\"Downloader_id\" text=\"486\"/><Label name=\"Software_name\" text=\"Orbala \xC3\x9Cmeno\"/>"
@@ -38,7 +24,7 @@ const char* kConfigure =
 }  // namespace
 
 TEST(ResourceZip, EntriesMatchWithEitherSlashAndAnyCase) {
-    std::string bytes = MakeZip({{"configure/configure.xml", kConfigure}, {"Language/English.xml", "<Lang/>"}});
+    std::string bytes = test_support::ZipOf({{"configure/configure.xml", kConfigure}, {"Language/English.xml", "<Lang/>"}});
     DuiLib::CResourceZip zip;
     ASSERT_TRUE(zip.Open(bytes.data(), bytes.size()));
     std::string content;
@@ -58,7 +44,7 @@ TEST(ResourceZip, RejectsWhatIsNotAnArchive) {
     EXPECT_FALSE(zip.Open(nullptr, 0));
     std::string garbage(4096, 'x');
     EXPECT_FALSE(zip.Open(garbage.data(), garbage.size()));
-    std::string bytes = MakeZip({{"a.xml", "<a/>"}});
+    std::string bytes = test_support::ZipOf({{"a.xml", "<a/>"}});
     std::string truncated = bytes.substr(0, bytes.size() / 2);
     EXPECT_FALSE(zip.Open(truncated.data(), truncated.size()));
     std::string content;
@@ -68,7 +54,7 @@ TEST(ResourceZip, RejectsWhatIsNotAnArchive) {
 TEST(ResourceZip, CorruptedEntryDataIsNotReturned) {
     std::string body(20000, 'a');
     for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + (i * 7919) % 26);
-    std::string bytes = MakeZip({{"big.xml", body}});
+    std::string bytes = test_support::ZipOf({{"big.xml", body}});
     // Damage a byte in the middle of the compressed data (after the 30-byte local header and name).
     bytes[30 + 7 + 100] ^= 0x55;
     DuiLib::CResourceZip zip;
@@ -93,7 +79,7 @@ TEST(Markup, KeepsAttributeOrderAndConvertsUtf8) {
 }
 
 TEST(DialogBuilder, IncludedConfigurationIsFoundByName) {
-    std::string bytes = MakeZip({
+    std::string bytes = test_support::ZipOf({
         {"configure/configure.xml", kConfigure},
         {"main.xml", "<Window><VerticalLayout name=\"root\"><Label name=\"title\" text=\"Hello\"/>"
                      "<Include source=\"configure\\configure.xml\"/><Include source=\"missing.xml\"/></VerticalLayout></Window>"},

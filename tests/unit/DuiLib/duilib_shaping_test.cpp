@@ -15,25 +15,12 @@
 #include "DuiLib/Core/UIManager.h"
 #include "DuiLib/Core/UIRender.h"
 #include "base/TextCodec.h"
+#include "support/skin_archive.h"
 #include "support/test_support.h"
 
 using namespace DuiLib;
 
 namespace {
-
-std::string MakeZip(const std::map<std::string, std::string>& entries) {
-    test_support::TempDir dir;
-    std::string path = TextCodec::WideToAnsi(dir.File(L"skin.zip"));
-    zipFile zip = zipOpen(path.c_str(), APPEND_STATUS_CREATE);
-    for (const auto& e : entries) {
-        zip_fileinfo info{};
-        zipOpenNewFileInZip(zip, e.first.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 6);
-        zipWriteInFileInZip(zip, e.second.data(), static_cast<unsigned>(e.second.size()));
-        zipCloseFileInZip(zip);
-    }
-    zipClose(zip, nullptr);
-    return test_support::ReadFile(dir.File(L"skin.zip"));
-}
 
 std::wstring SkinText(const std::string& relative) {
     return TextCodec::Utf8ToWide(test_support::ReadFile(TextCodec::Utf8ToWide(std::string(ORBALA_SOURCE_DIR) + "/skin/" + relative)));
@@ -67,7 +54,7 @@ std::vector<std::wstring> ArabicTexts(const std::wstring& xml) {
 class ShapingPage {
 public:
     ShapingPage() {
-        zip_ = MakeZip({
+        zip_ = test_support::ZipOf({
             {"page.xml",
              "<Window size='420,300' bkcolor='#FFFFFFFF'>"
              "<Font id='1' name='Segoe UI' size='12' default='true'/><Font id='2' name='Segoe UI' size='13' bold='true'/>"

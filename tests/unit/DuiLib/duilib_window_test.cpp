@@ -14,25 +14,12 @@
 #include "DuiLib/Control/UIEdit.h"
 #include "DuiLib/Core/WindowImplBase.h"
 #include "base/TextCodec.h"
+#include "support/skin_archive.h"
 #include "support/test_support.h"
 
 using namespace DuiLib;
 
 namespace {
-
-std::string MakeZip(const std::map<std::string, std::string>& entries) {
-    test_support::TempDir dir;
-    std::string path = TextCodec::WideToAnsi(dir.File(L"skin.zip"));
-    zipFile zip = zipOpen(path.c_str(), APPEND_STATUS_CREATE);
-    for (const auto& e : entries) {
-        zip_fileinfo info{};
-        zipOpenNewFileInZip(zip, e.first.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 6);
-        zipWriteInFileInZip(zip, e.second.data(), static_cast<unsigned>(e.second.size()));
-        zipCloseFileInZip(zip);
-    }
-    zipClose(zip, nullptr);
-    return test_support::ReadFile(dir.File(L"skin.zip"));
-}
 
 std::string SkinFile(const std::string& relative) {
     return test_support::ReadFile(TextCodec::Utf8ToWide(std::string(ORBALA_SOURCE_DIR) + "/skin/skin/" + relative));
@@ -127,7 +114,7 @@ LPARAM At(int x, int y) { return MAKELPARAM(x, y); }
 class WindowTest : public testing::Test {
 protected:
     void SetUp() override {
-        zip = MakeZip({{"page.xml", kPage},
+        zip = test_support::ZipOf({{"page.xml", kPage},
                        {"skin/btn_close_normal.png", SkinFile("btn_close_normal.png")},
                        {"skin/btn_close_hot.png", SkinFile("btn_close_hot.png")},
                        {"skin/btn_primary_small_normal.png", SkinFile("btn_primary_small_normal.png")},
