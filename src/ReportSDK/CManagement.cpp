@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/FuntionImpl.h"
+#include "base/LocalSwitches.h"
 #include "base/TextCodec.h"
 #include "deployment_values.h"
 #include "base/JsonText.h"
@@ -83,8 +84,11 @@ CManagement::CManagement(const std::wstring& exePath, const std::wstring& appDat
 void CManagement::ReadTestSwitchFile() {
     // Only the switch: the file lies beside the executable, where anyone may put one, so in no
     // build does it name an address (tests set theirs through SetTestEndpoints).
+    // A test switch: honoured by test builds only, like qv_downloader.cfg's.
     std::wstring path = m_exeFolder + L"test.wk";
-    m_testEnv = strtol(IniText(path, L"Configs", L"TestEnv").c_str(), nullptr, 10) != 0;
+    bool set = strtol(IniText(path, L"Configs", L"TestEnv").c_str(), nullptr, 10) != 0;
+    m_testEnv = set && LocalSwitches::ThisBuild().honoursSwitchFiles;
+    m_testSwitchIgnored = set && !m_testEnv;
 }
 
 void CManagement::SetTestEndpoints(const std::string& collectorBase, const std::string& ga4Base) {
@@ -150,6 +154,7 @@ void CManagement::Init(int32_t type, int32_t mainPid, int32_t secondPid, const s
     swprintf(date, 16, L"%4d%02d%02d", today.wYear, today.wMonth, today.wDay);
     std::wstring logPath = productFolder + L"\\logs\\" + date + L".log";
     m_log.Open(logPath);
+    if (m_testSwitchIgnored) m_log.Write("test.wk ignored in a release build: TestEnv");
     PruneSdkLogs(productFolder + L"\\logs", logPath);
 
     std::string sessionId = NewSessionId();

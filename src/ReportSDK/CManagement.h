@@ -86,6 +86,7 @@ private:
     std::wstring m_appData;
     std::wstring m_logPath;
     bool m_testEnv = false;
+    bool m_testSwitchIgnored = false;  // test.wk set TestEnv, and this build ignores it
     // Stand-in endpoints of tests (SetTestEndpoints); empty in the setup.
     std::string m_testCollectorBase;
     std::string m_testGa4Base;

@@ -103,6 +103,10 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     LOG(INFO) << SystemLibrary::Describe(dllSearch);
     for (const std::string& note : CSingleUserLog::GetInstance()->GetWorkFolderNotes()) LOG(INFO) << note;
     LOG(INFO) << " Windows: " << osName << ", version reported to this program " << ReportedWindowsVersion();
+    std::wstring ignored;
+    for (const std::wstring& name : FuntionImpl::IgnoredLocalSwitches()) ignored += L" " + name + L"=1";
+    if (!ignored.empty())
+        LOG(INFO) << " Local settings file ignored in a release build:" << TextCodec::WideToUtf8(ignored);
 
     // 6. Maintenance modes: upload a log archive and end.
     std::wstring commandLine = lpCmdLine ? lpCmdLine : L"";

@@ -13,11 +13,15 @@ Bounds g_override;  // written before g_overridden is set, read after it is seen
 
 Bounds For(bool testBuild) {
     Bounds bounds;
+    bounds.honoursSwitchFiles = testBuild;
     bounds.plainHttpConfigurationQuery = testBuild;
     return bounds;
 }
 
-Bounds ThisBuild() { return g_overridden.load() ? g_override : For(Deployment::kTestBuild); }
+Bounds ThisBuild() {
+    if (!Deployment::kTestBuild) return For(false);  // no seam in a release
+    return g_overridden.load() ? g_override : For(true);
+}
 
 ScopedBounds::ScopedBounds(const Bounds& bounds) {
     g_override = bounds;

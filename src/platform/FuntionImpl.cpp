@@ -1,5 +1,6 @@
 #include "platform/FuntionImpl.h"
 
+#include "base/LocalSwitches.h"
 #include "base/ProcessEnvironment.h"
 
 #include <cwchar>
@@ -16,9 +17,26 @@ bool ReadSettingsSwitch(const std::wstring& iniPath, const wchar_t* key) {
     return GetPrivateProfileIntW(L"Settings", key, 0, iniPath.c_str()) == 1;
 }
 
-bool IsTestEnv() { return ReadSettingsSwitch(GetLocalSettingsPath(), L"TestEnv"); }
-bool IsAutoRun() { return ReadSettingsSwitch(GetLocalSettingsPath(), L"AutoRun"); }
-bool IsCrashTest() { return ReadSettingsSwitch(GetLocalSettingsPath(), L"CrashTest"); }
+namespace {
+const wchar_t* const kLocalSwitchNames[] = {L"TestEnv", L"AutoRun", L"CrashTest"};
+
+bool LocalSwitch(const wchar_t* key) {
+    return LocalSwitches::ThisBuild().honoursSwitchFiles && ReadSettingsSwitch(GetLocalSettingsPath(), key);
+}
+}  // namespace
+
+bool IsTestEnv() { return LocalSwitch(L"TestEnv"); }
+bool IsAutoRun() { return LocalSwitch(L"AutoRun"); }
+bool IsCrashTest() { return LocalSwitch(L"CrashTest"); }
+
+std::vector<std::wstring> IgnoredLocalSwitches() {
+    std::vector<std::wstring> ignored;
+    if (LocalSwitches::ThisBuild().honoursSwitchFiles) return ignored;
+    const std::wstring path = GetLocalSettingsPath();
+    for (const wchar_t* key : kLocalSwitchNames)
+        if (ReadSettingsSwitch(path, key)) ignored.push_back(key);
+    return ignored;
+}
 
 int64_t ParseLeadingInt64(const std::wstring& text) {
     size_t i = 0;

@@ -11,10 +11,14 @@ struct _SYSTEMTIME;  // SYSTEMTIME of <windows.h>, kept out of this header
 namespace FuntionImpl {
 
 // Local settings file "qv_downloader.cfg" beside the running executable, section "Settings".
-// Each switch is read afresh at every call; it is on only when its value is exactly 1.
+// Each switch is read afresh at every call; it is on only when its value is exactly 1. Test
+// builds only: a release build reads no switch (base/LocalSwitches.h) and these answer false.
 bool IsTestEnv();
 bool IsAutoRun();
 bool IsCrashTest();
+// The switches that the file sets to 1 but this build ignores (always empty in a test build), for
+// the log line that says so.
+std::vector<std::wstring> IgnoredLocalSwitches();
 
 // Path of the local settings file: drive and directory of the module file name + "qv_downloader.cfg".
 std::wstring GetLocalSettingsPath();

@@ -23,6 +23,7 @@
 #include "ReportSDK/ReportFormat.h"
 #include "ReportSDK/WebLog.h"
 #include "support/test_support.h"
+#include "base/LocalSwitches.h"
 #include "base/JsonText.h"
 #include "base/TextCodec.h"
 #include "deployment_values.h"
@@ -118,6 +119,15 @@ TEST(ReportSdkInit, TestSwitchFile) {
         EXPECT_EQ(m.TestEnv(), c.second) << c.first;
         std::string address = m.CollectorAddress();
         EXPECT_EQ(address.substr(address.rfind('/')), c.second ? "/collector" : "/collect") << c.first;
+    }
+    // A release build ignores the switch: its events go to the production collector.
+    {
+        SdkFolder r;
+        WriteText(r.dir.File(L"test.wk"), "[Configs]\r\nTestEnv=1\r\n");
+        LocalSwitches::ScopedBounds release(LocalSwitches::For(false));
+        CManagement m(r.exe, r.appData);
+        EXPECT_FALSE(m.TestEnv());
+        EXPECT_EQ(m.CollectorAddress(), "https://" + TextCodec::WideToUtf8(Deployment::COLLECTOR_HOST_PRODUCTION()) + "/collect");
     }
     // The file beside the executable only switches: addresses written in it are not taken.
     SdkFolder f;

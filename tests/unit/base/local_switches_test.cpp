@@ -1,7 +1,7 @@
-// What the files beside setup.exe may change, in a test build and in a release: the
-// configuration query's plain-HTTP test mode and test.wk's collector and GA4 addresses are test
-// build switches only; in a release the query stays on checked HTTPS and the events go to the
-// deployment's endpoints whatever the files say.
+// What the files beside setup.exe may change, in a test build and in a release: the switch file
+// is read by test builds only, the configuration query's plain-HTTP test mode with it; in a release
+// the query stays on checked HTTPS and the events go to the deployment's endpoints whatever the
+// files say.
 #include "support/local_services.h"
 #include "support/services_environment.h"
 
@@ -55,24 +55,29 @@ TEST(LocalSwitches, BoundsOfTestAndReleaseBuilds) {
     EXPECT_TRUE(LocalSwitches::ThisBuild().plainHttpConfigurationQuery);
 }
 
-TEST(LocalSwitches, TheTestModeOfTheConfigurationQueryIsPlainHttpOnlyInATestBuild) {
+TEST(LocalSwitches, TheTestModeOfTheConfigurationQueryIsATestBuildSwitchOnly) {
     LocalSettingsFile settings("[Settings]\r\nTestEnv=1\r\n");
     ASSERT_TRUE(FuntionImpl::IsTestEnv());
     RecordingReport report;
     AnalyticsFormat::Identity id;
     CSingleUserLog analytics(&report, id, nullptr);
+    // A test build takes the test mode: the primary host over plain HTTP. A release ignores the
+    // file: the query goes where it goes without one (here the alternate host), over checked HTTPS.
     const struct {
         bool testBuild;
+        std::string primary, alternate;
         const char* scheme;
         const char* listener;  // as the services recorded the query
-    } cases[] = {{true, "http://", "https-plain"}, {false, "https://", "https"}};
+    } cases[] = {{true, ServicesHost(), "alternate.invalid:1", "http://", "https-plain"},
+                 {false, "primary.invalid:1", ServicesHost(), "https://", "https"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.testBuild ? "test build" : "release");
         ASSERT_TRUE(LocalServices::Reset());
         LocalSwitches::ScopedBounds bounds(LocalSwitches::For(c.testBuild));
+        EXPECT_EQ(FuntionImpl::IsTestEnv(), c.testBuild);
         CConfigure config(486, 1033, 61);
-        config.setQueryTargets({ServicesHost(), "alternate.invalid:1", &analytics});
-        EXPECT_EQ(config.getDownloadInfoXml(true, true), 1) << "test mode asks the primary host";
+        config.setQueryTargets({c.primary, c.alternate, &analytics});
+        EXPECT_EQ(config.getDownloadInfoXml(true, true), 1);
         EXPECT_EQ(config.getQueryUrl().rfind(std::string(c.scheme) + ServicesHost() + "/queryDownloaderV2?", 0), 0u)
             << config.getQueryUrl();
         std::vector<Json::Value> queries = LocalServices::Requests("/queryDownloaderV2");
@@ -80,4 +85,3 @@ TEST(LocalSwitches, TheTestModeOfTheConfigurationQueryIsPlainHttpOnlyInATestBuil
         EXPECT_EQ(queries[0]["listener"].asString(), c.listener);
     }
 }
-

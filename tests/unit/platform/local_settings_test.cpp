@@ -6,6 +6,7 @@
 
 #include <fstream>
 
+#include "base/LocalSwitches.h"
 #include "platform/FuntionImpl.h"
 
 namespace {
@@ -65,6 +66,26 @@ TEST_F(LocalSettingsTest, ChangesTakeEffectWithoutRestart) {
     EXPECT_FALSE(FuntionImpl::IsAutoRun());
     Write("[Settings]\r\nAutoRun=1\r\n");
     EXPECT_TRUE(FuntionImpl::IsAutoRun());
+}
+
+// Whoever can put a file beside the setup (the Downloads folder) would otherwise tick the licence
+// box and install (AutoRun), crash every click (CrashTest) or choose the test hosts (TestEnv) in the
+// elevated setup: a release build reads none of them, and says so for the log.
+TEST_F(LocalSettingsTest, AReleaseBuildIgnoresEverySwitchAndNamesThem) {
+    Write("[Settings]\r\nTestEnv=1\r\nAutoRun=1\r\nCrashTest=1\r\n");
+    {
+        LocalSwitches::ScopedBounds release(LocalSwitches::For(false));
+        EXPECT_FALSE(FuntionImpl::IsTestEnv());
+        EXPECT_FALSE(FuntionImpl::IsAutoRun());
+        EXPECT_FALSE(FuntionImpl::IsCrashTest());
+        EXPECT_EQ(FuntionImpl::IgnoredLocalSwitches(), (std::vector<std::wstring>{L"TestEnv", L"AutoRun", L"CrashTest"}));
+        Write("[Settings]\r\nAutoRun=1\r\nCrashTest=0\r\n");
+        EXPECT_EQ(FuntionImpl::IgnoredLocalSwitches(), std::vector<std::wstring>{L"AutoRun"});
+    }
+    // This test program is a test build: the same file is honoured, and nothing is ignored.
+    EXPECT_TRUE(FuntionImpl::IsAutoRun());
+    EXPECT_FALSE(FuntionImpl::IsCrashTest());
+    EXPECT_TRUE(FuntionImpl::IgnoredLocalSwitches().empty());
 }
 
 TEST(LeadingNumbers, ParseLikeTheConfigurationExpects) {
