@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/FuntionImpl.h"
+#include "platform/LinkFreeFolders.h"
 #include "base/LocalSwitches.h"
 #include "base/TextCodec.h"
 #include "deployment_values.h"
@@ -99,10 +100,14 @@ void CManagement::SetTestEndpoints(const std::string& collectorBase, const std::
 
 std::wstring CManagement::ProductFolder() const {
     std::lock_guard<std::mutex> lock(m_fieldsLock);
+    if (m_productFolderChosen) return m_productFolder;
     return m_appData + L"\\RUZavaDuradeVIV\\" + std::to_wstring(m_fields.mainPid);
 }
 
-std::wstring CManagement::QueueFilePath() const { return ProductFolder() + L"\\backup\\tempga.wk"; }
+std::wstring CManagement::QueueFilePath() const {
+    std::wstring folder = ProductFolder();
+    return folder.empty() ? std::wstring() : folder + L"\\backup\\tempga.wk";
+}
 
 std::wstring CManagement::QueueFilePathFor(int32_t mainPid) const {
     return m_appData + L"\\RUZavaDuradeVIV\\" + std::to_wstring(mainPid) + L"\\backup\\tempga.wk";
@@ -142,20 +147,35 @@ void CManagement::Init(int32_t type, int32_t mainPid, int32_t secondPid, const s
         m_fields.mainPid = mainPid;
     }
     m_log.Close();
-    std::wstring root = m_appData + L"\\RUZavaDuradeVIV";
-    std::wstring productFolder = ProductFolder();
-    CreateDirectoryW(root.c_str(), nullptr);
-    CreateDirectoryW(productFolder.c_str(), nullptr);
-    CreateDirectoryW((productFolder + L"\\backup").c_str(), nullptr);
-    CreateDirectoryW((productFolder + L"\\logs").c_str(), nullptr);
-    SYSTEMTIME today = {};
-    GetLocalTime(&today);
-    wchar_t date[16] = {};
-    swprintf(date, 16, L"%4d%02d%02d", today.wYear, today.wMonth, today.wDay);
-    std::wstring logPath = productFolder + L"\\logs\\" + date + L".log";
-    m_log.Open(logPath);
+    // The folders lie in the user's profile: used only when no folder on their way is a link
+    // (else a sibling family folder; with none, the SDK keeps no files and sends from memory).
+    LinkFreeFolders::Choice choice =
+        LinkFreeFolders::Choose(m_appData, L"RUZavaDuradeVIV", std::to_wstring(mainPid), "SDK folder");
+    std::string detail;
+    for (const wchar_t* sub : {L"backup", L"logs"}) {
+        if (!choice.folder.empty() && !LinkFreeFolders::Secure(choice.folder, sub, &detail)) {
+            choice.notes.push_back(" SDK folder: " + detail);
+            choice.folder.clear();
+        }
+    }
+    const std::wstring productFolder = choice.folder;
+    {
+        std::lock_guard<std::mutex> lock(m_fieldsLock);
+        m_productFolder = productFolder;
+        m_productFolderChosen = true;
+    }
+    std::wstring logPath;
+    if (!productFolder.empty()) {
+        SYSTEMTIME today = {};
+        GetLocalTime(&today);
+        wchar_t date[16] = {};
+        swprintf(date, 16, L"%4d%02d%02d", today.wYear, today.wMonth, today.wDay);
+        logPath = productFolder + L"\\logs\\" + date + L".log";
+        m_log.Open(logPath);
+    }
+    for (const std::string& note : choice.notes) m_log.Write("%s", note.c_str() + 1);
     if (m_testSwitchIgnored) m_log.Write("test.wk ignored in a release build: TestEnv");
-    PruneSdkLogs(productFolder + L"\\logs", logPath);
+    if (!productFolder.empty()) PruneSdkLogs(productFolder + L"\\logs", logPath);
 
     std::string sessionId = NewSessionId();
     std::string uid = TextCodec::WideToUtf8(FuntionImpl::GetSystemVolumeGuid());

@@ -48,8 +48,8 @@ public:
     std::string CrossEndId();
 
     const std::wstring& ExeFolder() const { return m_exeFolder; }
-    std::wstring ProductFolder() const;   // SDK root + "\" + MainPid
-    std::wstring QueueFilePath() const;   // product folder + "\backup\tempga.wk"
+    std::wstring ProductFolder() const;   // SDK root + "\" + MainPid (Init may choose a sibling root, or none)
+    std::wstring QueueFilePath() const;   // product folder + "\backup\tempga.wk"; empty without a folder
     // The queue file a product would use, before Init has fixed the product.
     std::wstring QueueFilePathFor(int32_t mainPid) const;
     std::wstring LogPath() const;
@@ -85,6 +85,8 @@ private:
     std::wstring m_exeFolder;  // ends in a backslash
     std::wstring m_appData;
     std::wstring m_logPath;
+    std::wstring m_productFolder;        // chosen by Init; empty when no safe folder could be had
+    bool m_productFolderChosen = false;  // before Init the folder is the default one
     bool m_testEnv = false;
     bool m_testSwitchIgnored = false;  // test.wk set TestEnv, and this build ignores it
     // Stand-in endpoints of tests (SetTestEndpoints); empty in the setup.

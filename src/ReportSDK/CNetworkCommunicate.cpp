@@ -58,7 +58,9 @@ void CNetworkCommunicate::Start() {
         std::wstring path = m_management.QueueFilePath();
         {
             std::lock_guard<std::mutex> lock(m_queueLock);
-            m_file.reset(new CQueueFile(path, &m_management.Log()));
+            // Without a safe folder for it (see CManagement::Init) nothing is filed: events are
+            // sent from memory only.
+            if (!path.empty()) m_file.reset(new CQueueFile(path, &m_management.Log()));
         }
         m_deliverMutex = CreateMutexW(nullptr, FALSE, DeliverMutexNameFor(path).c_str());
         m_thread = std::thread(&CNetworkCommunicate::ThreadMain, this);
@@ -342,7 +344,7 @@ void CNetworkCommunicate::LetQueueGo() {
 void CNetworkCommunicate::ThreadMain() {
     bool took = TakeQueue();
     if (took) {
-        m_file->RemoveStrayNewFiles();  // no other process folds now
+        if (m_file) m_file->RemoveStrayNewFiles();  // no other process folds now
         FoldAndQueue(true);
     }
     {
@@ -370,7 +372,7 @@ void CNetworkCommunicate::ThreadMain() {
                 SendTask(task, true);
                 --m_inFlight;
                 if (m_recordsSinceFold >= kFoldAfterRecords) FoldAndQueue(false);
-            } else if (m_file->JournalBytes() > 0) {
+            } else if (m_file && m_file->JournalBytes() > 0) {
                 // Nothing to send: fold what was filed and take up what other processes filed.
                 FoldAndQueue(false);
             }

@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "base/TextCodec.h"
+#include "platform/LinkFreeFolders.h"
 
 namespace {
 constexpr size_t kMessageMax = 4096;
@@ -28,7 +29,8 @@ std::string WithWindowsLineEnds(const std::string& text) {
 bool CSdkLog::Open(const std::wstring& path) {
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_file) fclose(m_file);
-    m_file = _wfopen(path.c_str(), L"ab");
+    // The SDK's folder is the user's: a file there reached through a link is not written.
+    m_file = LinkFreeFolders::OpenForAppend(path, false);
     if (!m_file) return false;
     // A new file starts with the UTF-8 byte order mark, as the C runtime's UTF-8 text mode writes it.
     fseek(m_file, 0, SEEK_END);

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "platform/FuntionImpl.h"
+#include "platform/LinkFreeFolders.h"
 #include "base/LanguageTables.h"
 #include "ReportSDK/IWebLogNew.h"
 #include "ReportSDK/WebLog.h"
@@ -87,19 +88,30 @@ int CSingleUserLog::InitLogPath(const std::wstring& baseName) {
     // A work folder is never put on a drive that keeps no access lists: it could not be protected.
     std::vector<FuntionImpl::DriveFacts> drives = FuntionImpl::ReadDriveFacts(true, false);
     RunFolders::KeepDrivesWithAccessLists(drives);
-    if (!RunFolders::Compute(baseName, ProcessEnvironment::EnvironmentValue(L"APPDATA"), now, WindowsDriveRoot(),
-                             drives, values))
-        return m_initResult = 0;
-    FuntionImpl::CreateDirectoryPath(values.logFolder);
+    const std::wstring appData = ProcessEnvironment::EnvironmentValue(L"APPDATA");
+    if (!RunFolders::Compute(baseName, appData, now, WindowsDriveRoot(), drives, values)) return m_initResult = 0;
+    // The log folder lies in the user's profile, which the user controls: it is used only when
+    // no folder on its way is a link (else a sibling family folder, else no log at all).
+    LinkFreeFolders::Choice log = LinkFreeFolders::Choose(appData, L"VUDezivazaru", L"logs\\" + baseName, "Log folder");
+    m_runFolderNotes = log.notes;
+    if (log.folder != values.logFolder) {
+        values.logFolder = log.folder;
+        values.logFilePath = log.folder.empty() ? std::wstring()
+                                                : log.folder + L"\\" + baseName + L"_" + values.startStamp + L".log";
+        if (values.logFilePath.size() > RunFolders::kMaxPathChars) {
+            values.logFolder.clear();
+            values.logFilePath.clear();
+        }
+    }
     // The work folder must be one that no one else controls (RunFolders::ChooseWorkFolder); its
-    // decisions are logged once the log is set up (GetWorkFolderNotes). Empty when none could be had.
+    // decisions are logged once the log is set up (GetRunFolderNotes). Empty when none could be had.
     std::vector<std::wstring> otherRoots;
     for (const FuntionImpl::DriveFacts& drive : drives)
         if (FuntionImpl::IsFixedNonUsb(drive)) otherRoots.push_back(drive.root);
     RunFolders::WorkFolderChoice work =
         RunFolders::ChooseWorkFolder(values.workFolder, otherRoots, RunFolders::WindowsFolderSystem());
     values.workFolder = work.folder;
-    m_workFolderNotes = work.notes;
+    m_runFolderNotes.insert(m_runFolderNotes.end(), work.notes.begin(), work.notes.end());
     m_run = values;
     PruneProgramLogs(baseName);
     return m_initResult = 1;
@@ -125,6 +137,7 @@ std::vector<std::wstring> CSingleUserLog::OldProgramLogs(const std::vector<std::
 }
 
 void CSingleUserLog::PruneProgramLogs(const std::wstring& baseName) {
+    if (m_run.logFolder.empty()) return;
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((m_run.logFolder + L"\\*.log").c_str(), &found);

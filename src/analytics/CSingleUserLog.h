@@ -66,8 +66,8 @@ public:
     std::wstring GetLogFolder() const { return m_run.logFolder; }
     std::wstring GetLogFilePath() const { return m_run.logFilePath; }
     std::wstring GetWorkFolder() const { return m_run.workFolder; }
-    // What InitLogPath decided about the work folder, as log lines (it runs before the log is set up).
-    std::vector<std::string> GetWorkFolderNotes() const { return m_workFolderNotes; }
+    // What InitLogPath decided about the log and work folders, as log lines (it runs before the log is set up).
+    std::vector<std::string> GetRunFolderNotes() const { return m_runFolderNotes; }
 
     // Once, before any event, on the thread that then runs the window and its message loop:
     // keeps the start-up values, decides whether this is the first start of the day, starts the
@@ -155,7 +155,7 @@ private:
     bool m_initCalled = false;
     int m_initResult = 0;
     RunFolderValues m_run;
-    std::vector<std::string> m_workFolderNotes;
+    std::vector<std::string> m_runFolderNotes;
 
     std::mutex m_cacheLock;
     std::string m_productVersion;

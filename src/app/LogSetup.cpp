@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "platform/LinkFreeFolders.h"
+
 namespace {
 
 // The run's log file, opened through its wide path: the logging library opens files by narrow
@@ -32,7 +34,8 @@ protected:
 void OpenRunLogFile(const std::wstring& path) {
     std::lock_guard<std::mutex> lock(g_fileLock);
     if (g_file) fclose(g_file);
-    g_file = path.empty() ? nullptr : _wfopen(path.c_str(), L"a");
+    // The log folder is the user's: a file there reached through a link is not written.
+    g_file = path.empty() ? nullptr : LinkFreeFolders::OpenForAppend(path, true);
 }
 
 }  // namespace

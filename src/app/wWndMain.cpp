@@ -101,7 +101,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     float osNumber = 0;
     std::string osName = FuntionImpl::GetOSVersionName(osNumber);
     LOG(INFO) << SystemLibrary::Describe(dllSearch);
-    for (const std::string& note : CSingleUserLog::GetInstance()->GetWorkFolderNotes()) LOG(INFO) << note;
+    for (const std::string& note : CSingleUserLog::GetInstance()->GetRunFolderNotes()) LOG(INFO) << note;
     LOG(INFO) << " Windows: " << osName << ", version reported to this program " << ReportedWindowsVersion();
     std::wstring ignored;
     for (const std::wstring& name : FuntionImpl::IgnoredLocalSwitches()) ignored += L" " + name + L"=1";

@@ -8,6 +8,7 @@
 
 #include "base/DownloadSettings.h"
 #include "platform/FuntionImpl.h"
+#include "platform/LinkFreeFolders.h"
 
 namespace {
 
@@ -96,7 +97,8 @@ LONG WINAPI UnhandledExceptionHandler(EXCEPTION_POINTERS* exceptionInfo) {
     std::wstring dumpPath = DumpPathNow();
     if (!dumpPath.empty()) {
         SetLastError(0);
-        HANDLE file = CreateFileW(dumpPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // The log folder is the user's: a dump file there reached through a link is not written.
+        HANDLE file = LinkFreeFolders::CreateFileAt(dumpPath, GENERIC_WRITE, 0, CREATE_ALWAYS);
         DWORD createError = GetLastError();
         LOG(INFO) << " Create dmp file: " << (file != INVALID_HANDLE_VALUE ? 1 : 0) << ", " << createError;
         if (file != INVALID_HANDLE_VALUE) {

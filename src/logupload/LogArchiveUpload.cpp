@@ -13,6 +13,7 @@
 #include "deployment_values.h"
 #include "logupload/CZipWriter.h"
 #include "platform/FuntionImpl.h"
+#include "platform/LinkFreeFolders.h"
 #include "platform/RunFolders.h"
 
 namespace LogUpload {
@@ -69,7 +70,7 @@ bool CopyFileInUse(const std::wstring& source, const std::wstring& target) {
     ScopedHandle in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!in) return false;
-    ScopedHandle out(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ScopedHandle out(LinkFreeFolders::CreateFileAt(target, GENERIC_WRITE, 0, CREATE_ALWAYS));
     if (!out) return false;
     std::vector<char> buffer(256 * 1024);
     for (;;) {
@@ -153,7 +154,9 @@ int UploadLogArchive(const std::wstring& logFolder, const std::wstring& name, co
     const std::wstring stamp = RunFolders::StartStampFor(now);
     const std::wstring archivePath = folder + stamp + L".zip";
     CZipWriter zip;
-    if (!Fits(archivePath) || !zip.Create(archivePath)) {
+    // The archive is a new file of the log folder, never one reached through a link.
+    if (!Fits(archivePath) || !ScopedHandle(LinkFreeFolders::CreateFileAt(archivePath, GENERIC_WRITE, 0, CREATE_NEW)) ||
+        !zip.Create(archivePath)) {
         LOG(INFO) << " Log archive: cannot create " << TextCodec::WideToUtf8(archivePath);
         return -1;
     }

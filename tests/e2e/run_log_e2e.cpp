@@ -83,3 +83,38 @@ TEST(RunLogE2e, EachRunWritesItsOwnLogFile) {
     }
     EXPECT_EQ(windowRuns, 2) << "each window run has its own log file";
 }
+
+// The elevated setup writes its log, the report SDK's queue and log, and the day marker into the
+// user's profile, which the user controls. With the log family folder and the SDK's folder
+// replaced by links to another folder, nothing is written where they lead: the setup takes the
+// sibling family folders "-2" and says so in its log.
+TEST(RunLogE2e, FoldersOfTheProfileReplacedByLinksAreNotWrittenThrough) {
+    ASSERT_TRUE(FindWindowsOfClass(kClass).empty()) << "another setup is already running";
+    std::wstring exe = SetupCopy();
+    ASSERT_FALSE(exe.empty());
+
+    test_support::TempDir appData, elsewhere;
+    ASSERT_TRUE(test_support::MakeFolderLink(elsewhere.path(), appData.File(L"VUDezivazaru")));
+    ASSERT_TRUE(test_support::MakeFolderLink(elsewhere.path(), appData.File(L"RUZavaDuradeVIV")));
+    wchar_t oldAppData[1024] = {};
+    DWORD hadAppData = GetEnvironmentVariableW(L"APPDATA", oldAppData, 1024);
+    SetEnvironmentVariableW(L"APPDATA", appData.path().c_str());  // inherited by setup.exe
+    RunOnce(exe);
+    SetEnvironmentVariableW(L"APPDATA", hadAppData ? oldAppData : nullptr);
+
+    std::vector<std::wstring> through = test_support::FilesBelow(elsewhere.path());
+    EXPECT_TRUE(through.empty()) << "written through a link: " << TextCodec::WideToUtf8(through.front());
+
+    const std::wstring logFolder = appData.File(L"VUDezivazaru-2\\logs\\") + kBaseName;
+    std::string text;
+    for (const std::wstring& f : test_support::FilesIn(logFolder))
+        if (f.size() > 4 && f.compare(f.size() - 4, 4, L".log") == 0) text += test_support::ReadFile(logFolder + L"\\" + f);
+    EXPECT_NE(text.find("  Start: skin loaded"), std::string::npos) << "no run log in the sibling family folder";
+    EXPECT_NE(text.find(" Log folder: " + TextCodec::WideToUtf8(appData.File(L"VUDezivazaru")) +
+                        " refused, a junction or link"),
+              std::string::npos)
+        << text;
+    // The report SDK's log and queue went to its own sibling folder.
+    std::vector<std::wstring> sdkFiles = test_support::FilesBelow(appData.File(L"RUZavaDuradeVIV-2"));
+    EXPECT_FALSE(sdkFiles.empty()) << "the report SDK wrote nothing in its sibling family folder";
+}

@@ -96,7 +96,14 @@ private:
                 std::wstring name = fd.cFileName;
                 if (name == L"." || name == L"..") continue;
                 std::wstring full = dir + L"\\" + name;
-                if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) Remove(full); else DeleteFileW(full.c_str());
+                // A link is removed itself, never what it leads to.
+                if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                    if (!RemoveDirectoryW(full.c_str())) DeleteFileW(full.c_str());
+                } else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    Remove(full);
+                } else {
+                    DeleteFileW(full.c_str());
+                }
             } while (FindNextFileW(h, &fd));
             FindClose(h);
         }
@@ -104,5 +111,56 @@ private:
     }
     std::wstring path_;
 };
+
+// The Linux path of a Windows path (Wine's own kernel32 export); empty when there is none.
+inline std::string UnixPath(const std::wstring& path) {
+    using Fn = char*(CDECL*)(LPCWSTR);
+    auto fn = reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unix = fn ? fn(path.c_str()) : nullptr;
+    if (!unix) return std::string();
+    std::string text(unix);
+    HeapFree(GetProcessHeap(), 0, unix);
+    return text;
+}
+
+// Makes link (which must not exist) lead to the folder target, as a junction or a symbolic link a
+// user made would. Wine makes neither through its API, but it shows a Linux symbolic link as a
+// folder with a reparse point and follows it like a junction: so the link is made by Linux's ln.
+inline bool MakeFolderLink(const std::wstring& target, const std::wstring& link) {
+    std::string from = UnixPath(target), to = UnixPath(link);
+    if (from.empty() || to.empty()) return false;
+    std::wstring command = L"ln -s \"" + std::wstring(from.begin(), from.end()) + L"\" \"" +
+                           std::wstring(to.begin(), to.end()) + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(L"Z:\\bin\\ln", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    WaitForSingleObject(pi.hProcess, 30000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    DWORD attributes = GetFileAttributesW(link.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Every file below a folder, links not followed (paths relative to it).
+inline std::vector<std::wstring> FilesBelow(const std::wstring& folder, const std::wstring& prefix = L"") {
+    std::vector<std::wstring> files;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return files;
+    do {
+        std::wstring name = fd.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            files.push_back(prefix + name);
+        } else if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            for (const std::wstring& f : FilesBelow(folder + L"\\" + name, prefix + name + L"\\")) files.push_back(f);
+        }
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return files;
+}
 
 }  // namespace test_support
