@@ -154,9 +154,10 @@ int UploadLogArchive(const std::wstring& logFolder, const std::wstring& name, co
     const std::wstring stamp = RunFolders::StartStampFor(now);
     const std::wstring archivePath = folder + stamp + L".zip";
     CZipWriter zip;
-    // The archive is a new file of the log folder, never one reached through a link.
-    if (!Fits(archivePath) || !ScopedHandle(LinkFreeFolders::CreateFileAt(archivePath, GENERIC_WRITE, 0, CREATE_NEW)) ||
-        !zip.Create(archivePath)) {
+    // The archive is a new file of the log folder, never one reached through a link: made and
+    // checked first, then written by the ZIP writer.
+    bool made = Fits(archivePath) && ScopedHandle(LinkFreeFolders::CreateFileAt(archivePath, GENERIC_WRITE, 0, CREATE_NEW));
+    if (!made || !zip.Create(archivePath)) {
         LOG(INFO) << " Log archive: cannot create " << TextCodec::WideToUtf8(archivePath);
         return -1;
     }

@@ -40,10 +40,12 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
                                               TRUE) == CSTR_EQUAL;
 }
 
-// A folder handle that reads no data, so it stands in nobody's way but a rename or removal.
+// A folder handle that shares everything but deletion: it stands in nobody's way but a rename or
+// removal of the folder. It asks for listing (a data access): a handle with attribute access alone
+// takes part in no sharing check, so it would hold nothing.
 HANDLE OpenFolder(const std::wstring& path) {
-    return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 bool Refuse(std::string* detail, const std::wstring& path, const char* why) {
@@ -127,7 +129,11 @@ Choice Choose(const std::wstring& base, const std::wstring& family, const std::w
 bool HandleIsAt(HANDLE file, const std::wstring& path) {
     size_t slash = path.find_last_of(L'\\');
     if (slash == std::wstring::npos) return false;
-    HANDLE folder = OpenFolder(path.substr(0, slash));
+    // The folder itself must not be a link either (the ones above it are the caller's: Secure).
+    const std::wstring parent = path.substr(0, slash);
+    DWORD attributes = GetFileAttributesW(parent.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    HANDLE folder = OpenFolder(parent);
     if (folder == INVALID_HANDLE_VALUE) return false;
     std::wstring expected = FinalPath(folder);
     CloseHandle(folder);

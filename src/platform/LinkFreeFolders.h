@@ -34,8 +34,9 @@ struct Choice {
 // the notes ("Log folder").
 Choice Choose(const std::wstring& base, const std::wstring& family, const std::wstring& rest, const char* what);
 
-// True when the open handle is the file at path: its final path is path (compared without regard
-// to case, long names), so no link was followed on the way, and it has one name only.
+// True when the open handle is the file at path: its folder is no link, the file's final path is
+// the folder's final path and its name (compared without regard to case), so no link was followed
+// from the folder on, and it has one name only. The folders above are the caller's (Secure).
 bool HandleIsAt(HANDLE file, const std::wstring& path);
 
 // CreateFileW for writing to a file in a secured folder, followed by HandleIsAt: a file reached

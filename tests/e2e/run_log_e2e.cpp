@@ -94,8 +94,8 @@ TEST(RunLogE2e, FoldersOfTheProfileReplacedByLinksAreNotWrittenThrough) {
     ASSERT_FALSE(exe.empty());
 
     test_support::TempDir appData, elsewhere;
-    ASSERT_TRUE(test_support::MakeFolderLink(elsewhere.path(), appData.File(L"VUDezivazaru")));
-    ASSERT_TRUE(test_support::MakeFolderLink(elsewhere.path(), appData.File(L"RUZavaDuradeVIV")));
+    ASSERT_TRUE(test_support::MakeLink(elsewhere.path(), appData.File(L"VUDezivazaru")));
+    ASSERT_TRUE(test_support::MakeLink(elsewhere.path(), appData.File(L"RUZavaDuradeVIV")));
     wchar_t oldAppData[1024] = {};
     DWORD hadAppData = GetEnvironmentVariableW(L"APPDATA", oldAppData, 1024);
     SetEnvironmentVariableW(L"APPDATA", appData.path().c_str());  // inherited by setup.exe

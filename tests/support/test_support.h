@@ -124,10 +124,10 @@ inline std::string UnixPath(const std::wstring& path) {
     return text;
 }
 
-// Makes link (which must not exist) lead to the folder target, as a junction or a symbolic link a
-// user made would. Wine makes neither through its API, but it shows a Linux symbolic link as a
-// folder with a reparse point and follows it like a junction: so the link is made by Linux's ln.
-inline bool MakeFolderLink(const std::wstring& target, const std::wstring& link) {
+// Makes link (which must not exist) lead to target, a folder or a file, as a junction or a symbolic
+// link a user made would. Wine makes neither through its API, but it shows a Linux symbolic link
+// with a reparse point and follows it like a junction: so the link is made by Linux's ln.
+inline bool MakeLink(const std::wstring& target, const std::wstring& link) {
     std::string from = UnixPath(target), to = UnixPath(link);
     if (from.empty() || to.empty()) return false;
     std::wstring command = L"ln -s \"" + std::wstring(from.begin(), from.end()) + L"\" \"" +
@@ -137,11 +137,10 @@ inline bool MakeFolderLink(const std::wstring& target, const std::wstring& link)
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessW(L"Z:\\bin\\ln", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return false;
-    WaitForSingleObject(pi.hProcess, 30000);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    DWORD attributes = GetFileAttributesW(link.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    // Wine does not wait for a Linux program through its process handle: wait for the link.
+    return WaitUntil([&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; }, 30000);
 }
 
 // Every file below a folder, links not followed (paths relative to it).

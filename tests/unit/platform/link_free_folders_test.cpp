@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,7 @@
 namespace {
 
 using test_support::FilesBelow;
-using test_support::MakeFolderLink;
+using test_support::MakeLink;
 using test_support::ReadFile;
 using test_support::TempDir;
 using test_support::WriteText;
@@ -48,7 +49,7 @@ TEST(LinkFreeFolders, MakesTheFoldersAndHoldsThemAgainstRenaming) {
 
 TEST(LinkFreeFolders, RefusesALinkOnTheWayAndWritesNothingWhereItLeads) {
     TempDir base, elsewhere;
-    ASSERT_TRUE(MakeFolderLink(elsewhere.path(), base.File(L"Family"))) << "could not make a link under Wine";
+    ASSERT_TRUE(MakeLink(elsewhere.path(), base.File(L"Family"))) << "could not make a link under Wine";
     const struct {
         const char* what;
         std::wstring relative;
@@ -62,7 +63,7 @@ TEST(LinkFreeFolders, RefusesALinkOnTheWayAndWritesNothingWhereItLeads) {
     // A link deeper down, below real folders.
     TempDir other;
     ASSERT_TRUE(LinkFreeFolders::Secure(other.path(), L"Family\\logs", nullptr));
-    ASSERT_TRUE(MakeFolderLink(elsewhere.path(), other.File(L"Family\\logs\\Product")));
+    ASSERT_TRUE(MakeLink(elsewhere.path(), other.File(L"Family\\logs\\Product")));
     std::string detail;
     EXPECT_FALSE(LinkFreeFolders::Secure(other.path(), L"Family\\logs\\Product", &detail));
     EXPECT_NE(detail.find("Product refused, a junction or link"), std::string::npos) << detail;
@@ -72,8 +73,8 @@ TEST(LinkFreeFolders, RefusesALinkOnTheWayAndWritesNothingWhereItLeads) {
 
 TEST(LinkFreeFolders, ChoosesTheFirstSiblingFamilyWithoutALink) {
     TempDir base, elsewhere;
-    ASSERT_TRUE(MakeFolderLink(elsewhere.path(), base.File(L"Family")));
-    ASSERT_TRUE(MakeFolderLink(elsewhere.path(), base.File(L"Family-2")));
+    ASSERT_TRUE(MakeLink(elsewhere.path(), base.File(L"Family")));
+    ASSERT_TRUE(MakeLink(elsewhere.path(), base.File(L"Family-2")));
     LinkFreeFolders::Choice choice = LinkFreeFolders::Choose(base.path(), L"Family", L"logs\\Product", "Log folder");
     EXPECT_EQ(choice.folder, base.File(L"Family-3\\logs\\Product"));
     EXPECT_TRUE(IsFolder(choice.folder));
@@ -107,39 +108,43 @@ TEST(LinkFreeFolders, NoBaseFolderMeansNoFolderAndNothingAtADriveRoot) {
 TEST(LinkFreeFolders, AFileReachedThroughALinkOrWithASecondNameIsNotOpened) {
     TempDir base, elsewhere;
     const std::wstring victim = elsewhere.File(L"victim.log");
-    WriteText(victim, "keep me");
-
-    // Through a folder link: refused, and the file it leads to keeps its content (no truncation).
-    ASSERT_TRUE(MakeFolderLink(elsewhere.path(), base.File(L"linked")));
-    for (DWORD disposition : {static_cast<DWORD>(CREATE_ALWAYS), static_cast<DWORD>(OPEN_ALWAYS)}) {
-        HANDLE file = LinkFreeFolders::CreateFileAt(base.File(L"linked\\victim.log"), GENERIC_WRITE, 0, disposition);
-        EXPECT_EQ(file, INVALID_HANDLE_VALUE) << disposition;
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    const struct {
+        const char* what;
+        std::function<bool()> plant;  // puts something in place of base\\planted.log
+        std::wstring path;
+    } cases[] = {
+        {"a link to the file", [&] { return MakeLink(victim, base.File(L"planted.log")); }, base.File(L"planted.log")},
+        {"a second name of the file", [&] { return CreateHardLinkW(base.File(L"second.log").c_str(), victim.c_str(), nullptr) != 0; },
+         base.File(L"second.log")},
+        {"a linked folder", [&] { return MakeLink(elsewhere.path(), base.File(L"linked")); }, base.File(L"linked\\victim.log")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteText(victim, "keep me");
+        ASSERT_TRUE(c.plant());
+        for (DWORD disposition : {static_cast<DWORD>(CREATE_ALWAYS), static_cast<DWORD>(OPEN_ALWAYS)}) {
+            HANDLE file = LinkFreeFolders::CreateFileAt(c.path, GENERIC_WRITE, 0, disposition);
+            EXPECT_EQ(file, INVALID_HANDLE_VALUE) << disposition;
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+            if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        }
+        FILE* stream = LinkFreeFolders::OpenForAppend(c.path, true);
+        EXPECT_EQ(stream, nullptr);
+        if (stream) fclose(stream);
+        EXPECT_EQ(ReadFile(victim), "keep me") << "changed through the planted name";
     }
-    EXPECT_EQ(ReadFile(victim), "keep me");
-    EXPECT_EQ(LinkFreeFolders::OpenForAppend(base.File(L"linked\\victim.log"), true), nullptr);
-
-    // A second name of another file (a hard link): refused too.
-    ASSERT_TRUE(CreateHardLinkW(base.File(L"second.log").c_str(), victim.c_str(), nullptr));
-    HANDLE file = LinkFreeFolders::CreateFileAt(base.File(L"second.log"), GENERIC_WRITE, 0, CREATE_ALWAYS);
-    EXPECT_EQ(file, INVALID_HANDLE_VALUE);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    EXPECT_EQ(ReadFile(victim), "keep me");
 
     // A plain file: made, emptied for CREATE_ALWAYS, appended to by OpenForAppend.
     WriteText(base.File(L"plain.log"), "old");
-    file = LinkFreeFolders::CreateFileAt(base.File(L"plain.log"), GENERIC_WRITE, 0, CREATE_ALWAYS);
+    HANDLE file = LinkFreeFolders::CreateFileAt(base.File(L"plain.log"), GENERIC_WRITE, 0, CREATE_ALWAYS);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     CloseHandle(file);
     EXPECT_EQ(ReadFile(base.File(L"plain.log")), "");
-    FILE* stream = LinkFreeFolders::OpenForAppend(base.File(L"plain.log"), false);
-    ASSERT_NE(stream, nullptr);
-    fputs("a", stream);
-    fclose(stream);
-    stream = LinkFreeFolders::OpenForAppend(base.File(L"plain.log"), false);
-    ASSERT_NE(stream, nullptr);
-    fputs("b", stream);
-    fclose(stream);
+    for (const char* part : {"a", "b"}) {
+        FILE* stream = LinkFreeFolders::OpenForAppend(base.File(L"plain.log"), false);
+        ASSERT_NE(stream, nullptr);
+        fputs(part, stream);
+        fclose(stream);
+    }
     EXPECT_EQ(ReadFile(base.File(L"plain.log")), "ab");
 }
