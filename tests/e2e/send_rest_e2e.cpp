@@ -120,15 +120,15 @@ TEST(SendRestE2E, DeliversTheLeftoversAndEnds) {
 
     // Ending the report object starts the protected copy each time, also when there is no object
     // any more; without a protected copy it starts nothing.
-    ProtectedSelfCopy::Copy copy;
-    ASSERT_TRUE(copy.HoldSource(exe));
+    ProtectedSelfCopy::Copy selfCopy;
+    ASSERT_TRUE(selfCopy.HoldSource(exe));
     std::vector<std::string> notes;
     const std::wstring work = folder.dir.File(L"work");
     CreateDirectoryW(work.c_str(), nullptr);
-    ASSERT_TRUE(copy.Make(work, RunFolders::WindowsFolderSystem(), true, notes)) << notes.back();
+    ASSERT_TRUE(selfCopy.Make(work, RunFolders::WindowsFolderSystem(), true, notes)) << notes.back();
     GetReportObj();
-    EXPECT_TRUE(WebLog::EndReportObj(copy));
-    EXPECT_TRUE(WebLog::EndReportObj(copy));
+    EXPECT_TRUE(WebLog::EndReportObj(selfCopy));
+    EXPECT_TRUE(WebLog::EndReportObj(selfCopy));
     ProtectedSelfCopy::Copy none;
     EXPECT_FALSE(WebLog::EndReportObj(none));
     EXPECT_TRUE(WaitUntil([&] { return CountOf(test_support::ReadFile(earlier.LogPath()), "] Send rest logs, wait end\r\n") == 3; },
