@@ -9,7 +9,8 @@
 #include "ReportSDK/CQueueFile.h"
 #include "ReportSDK/CNetworkCommunicate.h"
 #include "ReportSDK/ReportFormat.h"
-#include "base/ProcessEnvironment.h"
+#include "base/CommandLine.h"
+#include "platform/ProtectedSelfCopy.h"
 
 namespace {
 
@@ -33,12 +34,13 @@ int32_t WebLog::Init(int32_t type, int32_t mainPid, int32_t secondPid, const cha
     CManagement& m = CManagement::Instance();
     CNetworkCommunicate& n = CNetworkCommunicate::Instance();
     Start(m, n, type, mainPid, secondPid, Text(email), Text(phone), Text(product), Text(productVersion), Text(userId));
-    if (IsSendRestCommandLine(GetCommandLineW())) RunSendRest(m, n, CNetworkCommunicate::SendRestLimits());
+    if (IsSendRestCommandLine(CommandLine::ArgumentsText(GetCommandLineW())))
+        RunSendRest(m, n, CNetworkCommunicate::SendRestLimits());
     return 0;
 }
 
-bool WebLog::IsSendRestCommandLine(const std::wstring& commandLine) {
-    return commandLine.find(L"-sendrestlogs") != std::wstring::npos;
+bool WebLog::IsSendRestCommandLine(const std::wstring& arguments) {
+    return CommandLine::HasArgument(arguments, L"-sendrestlogs");
 }
 
 bool WebLog::SendRest(CManagement& m, CNetworkCommunicate& n, const CNetworkCommunicate::SendRestLimits& limits) {
@@ -94,7 +96,7 @@ int32_t WebLog::ReportGa4(const char* query, bool bWait) {
 
 WebLog::~WebLog() {}
 
-bool WebLog::EndReportObj(const std::wstring& exePath) {
+bool WebLog::EndReportObj(const ProtectedSelfCopy::Copy& copy) {
     {
         std::lock_guard<std::mutex> lock(g_objectLock);
         // Requests in flight are given up and no later offer waits for a delivery: nothing holds
@@ -106,9 +108,16 @@ bool WebLog::EndReportObj(const std::wstring& exePath) {
             g_object = nullptr;
         }
     }
-    if (exePath.empty() || GetFileAttributesW(exePath.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
-    HINSTANCE r = ShellExecuteW(nullptr, L"open", exePath.c_str(), L"-sendrestlogs", nullptr, SW_HIDE);
-    return reinterpret_cast<INT_PTR>(r) > 32;
+    // Only the protected copy of the setup is started, and only when it is still the same bytes.
+    // Without one, nothing is started and nothing is delivered in this process either: it has
+    // already given up its requests and must not linger after its window has gone, and every
+    // event stays in the queue file, which the next start of the setup delivers.
+    DWORD error = 0;
+    ProtectedSelfCopy::StartResult result = copy.Start(L"-sendrestlogs", SW_HIDE, &error);
+    if (result == ProtectedSelfCopy::StartResult::Started) return true;
+    CManagement::Instance().Log().Write("Send rest logs, no copy started: %s (%lu); the queue stays filed",
+                                        ProtectedSelfCopy::ResultText(result), static_cast<unsigned long>(error));
+    return false;
 }
 
 extern "C" IWebLogNew* GetReportObj() {
@@ -117,4 +126,4 @@ extern "C" IWebLogNew* GetReportObj() {
     return g_object;
 }
 
-extern "C" void DestroyReportObj() { WebLog::EndReportObj(ProcessEnvironment::ModulePath()); }
+extern "C" void DestroyReportObj() { WebLog::EndReportObj(ProtectedSelfCopy::OfThisProcess()); }

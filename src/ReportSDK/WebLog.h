@@ -7,6 +7,7 @@
 #include "ReportSDK/IWebLogNew.h"
 
 class CManagement;
+namespace ProtectedSelfCopy { class Copy; }
 
 class WebLog : public IWebLogNew {
 public:
@@ -29,8 +30,9 @@ public:
     static int32_t ReportEventWith(CManagement& m, CNetworkCommunicate& n, const std::string& body, bool bWait);
     static int32_t ReportGa4With(CManagement& m, CNetworkCommunicate& n, const std::string& query, bool bWait);
 
-    // Whether a command line asks for the send-rest mode.
-    static bool IsSendRestCommandLine(const std::wstring& commandLine);
+    // Whether the arguments of a command line (the text after the program name) ask for the
+    // send-rest mode: "-sendrestlogs" as a whole argument, never a part of one.
+    static bool IsSendRestCommandLine(const std::wstring& arguments);
     // The send-rest mode of a started SDK: takes the queue over (or leaves it to the process that
     // delivers it), delivers it within the limits, lets it go. True when everything was delivered.
     static bool SendRest(CManagement& m, CNetworkCommunicate& n, const CNetworkCommunicate::SendRestLimits& limits);
@@ -42,7 +44,7 @@ public:
     // flight are given up and offers no longer wait for deliveries. DestroyReportObj does it too.
     static void AbortDeliveries();
 
-    // Ends the report object: deletes it if there is one, then starts exePath hidden with
-    // "-sendrestlogs" when that file exists. True when a copy was started.
-    static bool EndReportObj(const std::wstring& exePath);
+    // Ends the report object: deletes it if there is one, then starts the protected copy of the
+    // setup hidden with "-sendrestlogs" when it is still the same bytes. True when it was started.
+    static bool EndReportObj(const ProtectedSelfCopy::Copy& copy);
 };

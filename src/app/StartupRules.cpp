@@ -1,8 +1,10 @@
 #include "app/StartupRules.h"
 
 #include <cwchar>
+#include <vector>
 
 #include "DuiLib/Core/UIMarkup.h"
+#include "base/CommandLine.h"
 #include "platform/FuntionImpl.h"
 
 void ApplyStartupKey(StartupValues& values, const std::wstring& key, const std::wstring& text) {
@@ -47,23 +49,28 @@ std::wstring BaseNameFromUrl(const std::wstring& url) {
 }
 
 MaintenanceCommand ParseMaintenanceCommand(const std::wstring& commandLine) {
+    // The switches count only as whole arguments, so neither a word that contains one nor the
+    // text of another argument turns a start into a maintenance run. The log file name is the
+    // rest of the command line after the switch and one blank, as the restarts write it.
     MaintenanceCommand command;
-    size_t dmp = commandLine.find(L"-dmp ");
-    if (dmp != std::wstring::npos) {
+    const std::vector<CommandLine::Argument> arguments = CommandLine::Split(commandLine);
+    for (const CommandLine::Argument& argument : arguments) {
+        // "-dmp" only with the blank after it.
+        if (argument.text != L"-dmp" || argument.end >= commandLine.size() || commandLine[argument.end] != L' ') continue;
         command.mode = MaintenanceMode::CrashDump;
-        command.logFileName = commandLine.substr(dmp + 5);
+        command.logFileName = commandLine.substr(argument.end + 1);
         command.catalogue = L"CrashDmp";
         command.wantDumps = true;
         return command;
     }
-    size_t close = commandLine.find(L"-close");
-    if (close != std::wstring::npos) {
-        // The close tag is the seven characters after the leading minus ("close" and two digits);
-        // the log file name follows the tag and one blank.
+    for (const CommandLine::Argument& argument : arguments) {
+        // "-close" and the two characters of its tag ("close" and the close position's digits).
+        if (argument.text.compare(0, 6, L"-close") != 0 || argument.text.size() > 8) continue;
         command.mode = MaintenanceMode::Close;
-        command.catalogue = commandLine.size() > 1 ? commandLine.substr(1, 7) : std::wstring();
-        command.logFileName = close + 9 <= commandLine.size() ? commandLine.substr(close + 9) : std::wstring();
+        command.catalogue = argument.text.substr(1);
+        command.logFileName = argument.end + 1 <= commandLine.size() ? commandLine.substr(argument.end + 1) : std::wstring();
         command.wantDumps = false;
+        return command;
     }
     return command;
 }

@@ -35,7 +35,10 @@ struct MaintenanceCommand {
     std::wstring catalogue;  // "CrashDmp" or the close tag
     bool wantDumps = false;
 };
-// "-dmp " anywhere wins over "-close"; see the process entry for what each does.
+// The maintenance switches of the command line's arguments (the text after the program name):
+// "-dmp" followed by a blank, or "-close" with its two-character tag, each only as a whole
+// argument; "-dmp " wins over "-close". The log file name is the rest of the text after the
+// switch and one blank. See the process entry for what each does.
 MaintenanceCommand ParseMaintenanceCommand(const std::wstring& commandLine);
 
 // True exactly for the installer ids 277 and 278.

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include <string>
+#include <vector>
 
 #include "app/LogSetup.h"
 #include "app/SafeDllLoading.h"
@@ -21,6 +22,10 @@
 #include "DuiLib/Core/UIMarkup.h"
 #include "platform/FuntionImpl.h"
 #include "platform/FuntionImpl_Firewall.h"
+#include "platform/ProtectedSelfCopy.h"
+#include "platform/RunFolders.h"
+#include "base/ProcessEnvironment.h"
+#include "deployment_values.h"
 #include "ReportSDK/WebLog.h"
 #include "base/TextCodec.h"
 
@@ -74,6 +79,9 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     // 0. Before anything else loads: DLLs come from the system folder only.
     const SystemLibrary::SearchRestriction dllSearch = SafeDllLoading::Start();
     SafeDllLoading::PreloadDelayedDlls();
+    // The running setup.exe is held open from here until its protected copy is made: while held
+    // it cannot be changed, deleted or renamed, so the copy is of the file that was started.
+    ProtectedSelfCopy::OfThisProcess().HoldSource(ProcessEnvironment::ModulePath());
 
     // 1. Crash handling first.
     CrashHandler::Install();
@@ -161,6 +169,15 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     CrashHandler::SetInstanceMutexSlot(&g_instanceMutex);
     CrashHandler::SetProductNumber(values.downloaderId);
 
+    // Every later start of this setup by itself (report delivery, log uploads, the automated
+    // restart) starts a copy in a folder only administrators can write, never the file in the
+    // folder it was downloaded to.
+    std::vector<std::string> copyNotes;
+    ProtectedSelfCopy::Copy& selfCopy = ProtectedSelfCopy::OfThisProcess();
+    selfCopy.Make(CSingleUserLog::GetInstance()->GetWorkFolder(), RunFolders::WindowsFolderSystem(),
+                  Deployment::kTestBuild, copyNotes);
+    for (const std::string& note : copyNotes) LOG(INFO) << note;
+
     // 9. Analytics.
     CSingleUserLog::GetInstance()->InitReport(values.downloaderId, values.siteId, TextCodec::WideToUtf8(values.softwareVersion),
                                TextCodec::WideToUtf8(values.softwareName), TextCodec::WideToUtf8(values.startupUrl),
@@ -179,11 +196,14 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
 
     // 12. The firewall exception, on a thread of its own: the firewall's COM objects take about a
     // second to answer, and the window need not wait for them. The thread initialises COM itself
-    // and is joined before the process ends.
-    std::wstring modulePath(257, L'\0');
-    modulePath.resize(GetModuleFileNameW(nullptr, &modulePath[0], 256));
-    std::thread firewall([modulePath] {
-        if (FuntionImpl::AddFirewallException(modulePath) != 0) LOG(INFO) << " Firewall exception failed";
+    // and is joined before the process ends. The entry names the protected copy, never the file
+    // in the download folder, which a standard user could replace with any program; the copy's
+    // path depends only on its bytes, so runs of the same setup share one entry.
+    const std::wstring firewallPath = selfCopy.Path();
+    if (firewallPath.empty()) LOG(INFO) << " Firewall exception skipped: no protected copy";
+    std::thread firewall([firewallPath] {
+        if (!firewallPath.empty() && FuntionImpl::AddFirewallException(firewallPath) != 0)
+            LOG(INFO) << " Firewall exception failed";
     });
 
     // 13. The installer window and the message loop.

@@ -2,13 +2,13 @@
 
 #include <dbghelp.h>
 #include <easylogging++.h>
-#include <shellapi.h>
 
 #include <cwchar>
 
 #include "base/DownloadSettings.h"
 #include "platform/FuntionImpl.h"
 #include "platform/LinkFreeFolders.h"
+#include "platform/ProtectedSelfCopy.h"
 
 namespace {
 
@@ -65,15 +65,15 @@ std::wstring DumpPathNow() {
 }
 
 void StartCrashReportCopy() {
-    if (!g_exePathOk) {
-        LOG(INFO) << " Crash report copy skipped: executable path unusable";
-        return;
-    }
     if (!g_restartFits) {
         LOG(INFO) << " Crash report copy skipped: log file name too long";
         return;
     }
-    ShellExecuteW(nullptr, L"open", g_exePath, g_restartParameters.c_str(), nullptr, SW_HIDE);
+    // The protected copy of the setup, never the file in the download folder.
+    DWORD error = 0;
+    ProtectedSelfCopy::StartResult started = ProtectedSelfCopy::OfThisProcess().Start(g_restartParameters, SW_HIDE, &error);
+    if (started != ProtectedSelfCopy::StartResult::Started)
+        LOG(INFO) << " Crash report copy not started: " << ProtectedSelfCopy::ResultText(started) << ", " << error;
 }
 
 }  // namespace

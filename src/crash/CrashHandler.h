@@ -3,7 +3,7 @@
 // mutex so the user can start the setup again at once, writes a minidump beside the run's log
 // (or under a dated name in the temporary folder when there is no log), and, when the download
 // configuration asks for crash reports, starts a hidden "-dmp" copy of the setup that uploads the
-// log and the dump. It depends on nothing above the platform layer (no analytics, no window), so
+// log and the dump (the process's protected copy, ProtectedSelfCopy: nothing when there is none). It depends on nothing above the platform layer (no analytics, no window), so
 // it still works when those are broken.
 //
 // Everything the filter needs is handed over at start-up, on the main thread, before any other
@@ -32,7 +32,7 @@ constexpr size_t kMaxTempDumpPathChars = 255;
 constexpr size_t kMaxPathChars = MAX_PATH - 1;
 
 // Installs UnhandledExceptionHandler as the process's unhandled-exception filter and notes the
-// executable's path and file version, which the filter needs. First step of the process.
+// executable's file version, which the filter needs for the dated dump name. First step of the process.
 void Install();
 
 // The run's log file (empty when start-up found no base name): the dump goes beside it as

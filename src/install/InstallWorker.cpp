@@ -407,11 +407,13 @@ void InstallWorker::Finish() {
         LOG(INFO) << " Force Exit 4";
         m_window.ReleaseInstanceMutex();
         LOG(INFO) << " Force Exit 5";
-        std::wstring self = m_options.setupPath.empty() ? RunningExecutable() : m_options.setupPath;
         LOG(INFO) << " Force Exit 6";
-        INT_PTR shell = ShellOpen(self, L"", SW_HIDE);
-        DWORD error = GetLastError();
-        LOG(INFO) << " Force Exit 7 error code = " << shell << ", " << error;
+        // The protected copy of the setup, never the file in the download folder.
+        DWORD error = 0;
+        ProtectedSelfCopy::StartResult started = m_options.startSelf ? m_options.startSelf(L"", SW_HIDE, &error)
+                                                 : ProtectedSelfCopy::OfThisProcess().Start(L"", SW_HIDE, &error);
+        LOG(INFO) << " Force Exit 7 error code = " << static_cast<int>(started) << ", " << error << " ("
+                  << ProtectedSelfCopy::ResultText(started) << ")";
         m_window.CloseWindow();
         LOG(INFO) << " Force Exit 8";
     }

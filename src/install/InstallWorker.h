@@ -11,6 +11,7 @@
 
 #include "install/InstallWindow.h"
 #include "install/PackageCheck.h"
+#include "platform/ProtectedSelfCopy.h"
 
 class CConfigure;
 class CSingleUserLog;
@@ -19,12 +20,14 @@ class InstallWorker {
 public:
     // Opens a document or starts a program through the shell ("open"); the shell's result.
     using ShellOpenFn = INT_PTR (*)(const std::wstring& file, const std::wstring& parameters, int show);
+    using StartSelfFn = ProtectedSelfCopy::StartResult (*)(const std::wstring& parameters, int show, DWORD* error);
 
     struct Options {
         CSingleUserLog* analytics = nullptr;  // null: the process's analytics object
         std::string exceptionEndpoint;        // empty: the exception-report service of the deployment
         ShellOpenFn shellOpen = nullptr;      // null: ShellExecuteW
-        std::wstring setupPath;               // empty: the running executable (automated restart)
+        std::wstring setupPath;               // empty: the running executable (its name is in the installer's command line)
+        StartSelfFn startSelf = nullptr;      // null: the process's protected copy (automated restart)
         DWORD autoRunPauseMs = 2000;          // automated mode: pause before the restart
     };
 

@@ -15,14 +15,14 @@ HANDLE Start(const std::wstring& installerPath, const std::wstring& commandLine,
     // The system may write into the command line buffer: a copy of 1024 characters.
     std::vector<wchar_t> line(1024, L'\0');
     commandLine.copy(line.data(), std::min<size_t>(commandLine.size(), line.size() - 1));
-    SECURITY_ATTRIBUTES processAttributes = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    SECURITY_ATTRIBUTES threadAttributes = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
     CreateProcessFn create = g_createProcess ? g_createProcess : &CreateProcessW;
-    if (!create(installerPath.c_str(), line.data(), &processAttributes, &threadAttributes, TRUE,
-                CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup, &info)) {
+    // The installer inherits no handle of the setup (files, the package lock, pipes), and its
+    // process and thread handles are not inheritable by what it starts.
+    if (!create(installerPath.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr,
+                nullptr, &startup, &info)) {
         error = GetLastError();
         if (error == 0) error = ERROR_GEN_FAILURE;
         return nullptr;

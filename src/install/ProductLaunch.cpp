@@ -37,7 +37,8 @@ int StartTargetMainExe(const std::wstring& command, int adminFlag, CSingleUserLo
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info = {};
-        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_DEFAULT_ERROR_MODE, nullptr,
+        // The product inherits no handle of the setup.
+        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr,
                             folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
             DWORD error = GetLastError();
             char text[64];

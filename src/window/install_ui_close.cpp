@@ -4,13 +4,12 @@
 // window's threads at the end of the process.
 #include "window/install_ui_mainwnd.h"
 
-#include <shellapi.h>
-
 #include <easylogging++.h>
 
 #include "DuiLib/Control/UIButton.h"
 #include "DuiLib/Layout/UIContainer.h"
 #include "base/TextCodec.h"
+#include "platform/ProtectedSelfCopy.h"
 #include "window/InstallFlowRules.h"
 #include "window/MessageBoxKinds.h"
 
@@ -82,9 +81,11 @@ LRESULT InstallUIMainWnd::OnClose(UINT, WPARAM, LPARAM, BOOL& handled) {
         std::wstring stem = dot == std::wstring::npos ? fileName : fileName.substr(0, dot);
         std::wstring extension = dot == std::wstring::npos ? std::wstring() : fileName.substr(dot);
         std::wstring parameters = L" -" + TextCodec::Utf8ToWide(position.reason) + L" " + stem + extension;
-        wchar_t module[MAX_PATH] = {};
-        GetModuleFileNameW(nullptr, module, MAX_PATH);
-        ShellExecuteW(nullptr, L"open", module, parameters.c_str(), nullptr, SW_HIDE);
+        // The protected copy of the setup, never the file in the download folder.
+        DWORD error = 0;
+        ProtectedSelfCopy::StartResult started = ProtectedSelfCopy::OfThisProcess().Start(parameters, SW_HIDE, &error);
+        if (started != ProtectedSelfCopy::StartResult::Started)
+            LOG(INFO) << " Close report copy not started: " << ProtectedSelfCopy::ResultText(started) << ", " << error;
     }
     sendCloseEvents();
     // Closed while the package was still coming: nothing is installing, the process need not

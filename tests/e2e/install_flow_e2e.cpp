@@ -568,15 +568,20 @@ TEST_F(InstallFlowE2E, AutomatedModeInstallsThenStartsItselfAgain) {
     const std::string log = Log();
     size_t restart = log.find(" Force Exit 7 error code = ");
     ASSERT_NE(restart, std::string::npos);
-    EXPECT_GT(std::atoi(log.c_str() + restart + 27), 32) << "ShellExecute succeeded";
-    // The second run is the same program from the same folder, and it asks for the download
-    // configuration again; analytics are refused throughout the automated mode.
+    EXPECT_EQ(log.compare(restart + 27, 13, "0, 0 (started"), 0) << log.substr(restart, 80);
+    // The second run is the same program, started from its protected copy (never from the
+    // download folder), and it asks for the download configuration again; analytics are
+    // refused throughout the automated mode (the copy has the switch file beside it).
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, secondPid);
     ASSERT_NE(process, nullptr);
     wchar_t image[MAX_PATH] = {};
     DWORD size = MAX_PATH;
     QueryFullProcessImageNameW(process, 0, image, &size);
-    EXPECT_EQ(lstrcmpiW(image, exe_.c_str()), 0) << N(image);
+    const std::wstring secondImage = image;
+    EXPECT_NE(lstrcmpiW(image, exe_.c_str()), 0) << N(image);
+    EXPECT_NE(secondImage.find(L"\\setup-"), std::wstring::npos) << N(image);
+    EXPECT_EQ(secondImage.substr(secondImage.find_last_of(L'\\') + 1), L"setup.exe");
+    EXPECT_EQ(test_support::ReadFile(secondImage), test_support::ReadFile(exe_));
     EXPECT_TRUE(WaitUntil([] { return LocalServices::Requests("/queryDownloaderV2").size() >= 2; }, 30000));
     EXPECT_TRUE(WaitUntil([&] {
         const std::string all = Log();

@@ -16,6 +16,8 @@
 #include "ReportSDK/CQueueFile.h"
 #include "ReportSDK/ReportFormat.h"
 #include "ReportSDK/WebLog.h"
+#include "platform/ProtectedSelfCopy.h"
+#include "platform/RunFolders.h"
 #include "base/TextCodec.h"
 #include "support/local_services.h"
 #include "support/setup_process.h"
@@ -116,11 +118,19 @@ TEST(SendRestE2E, DeliversTheLeftoversAndEnds) {
     EXPECT_NE(log.find("] Read history: 4/4\r\n"), std::string::npos) << log;
     EXPECT_EQ(CountOf(log, "] Send rest logs, wait end\r\n"), 1) << log;
 
-    // Ending the report object starts a copy each time, also when there is no object any more.
+    // Ending the report object starts the protected copy each time, also when there is no object
+    // any more; without a protected copy it starts nothing.
+    ProtectedSelfCopy::Copy selfCopy;
+    ASSERT_TRUE(selfCopy.HoldSource(exe));
+    std::vector<std::string> notes;
+    const std::wstring work = folder.dir.File(L"work");
+    CreateDirectoryW(work.c_str(), nullptr);
+    ASSERT_TRUE(selfCopy.Make(work, RunFolders::WindowsFolderSystem(), true, notes)) << notes.back();
     GetReportObj();
-    EXPECT_TRUE(WebLog::EndReportObj(exe));
-    EXPECT_TRUE(WebLog::EndReportObj(exe));
-    EXPECT_FALSE(WebLog::EndReportObj(folder.dir.File(L"missing.exe")));
+    EXPECT_TRUE(WebLog::EndReportObj(selfCopy));
+    EXPECT_TRUE(WebLog::EndReportObj(selfCopy));
+    ProtectedSelfCopy::Copy none;
+    EXPECT_FALSE(WebLog::EndReportObj(none));
     EXPECT_TRUE(WaitUntil([&] { return CountOf(test_support::ReadFile(earlier.LogPath()), "] Send rest logs, wait end\r\n") == 3; },
                           60000))
         << test_support::ReadFile(earlier.LogPath());

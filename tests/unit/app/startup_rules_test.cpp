@@ -93,9 +93,13 @@ TEST(MaintenanceCommandLine, ChoosesTheModeAndItsArguments) {
         {L"-dmp C:\\logs\\run.log", MaintenanceMode::CrashDump, L"C:\\logs\\run.log", L"CrashDmp", true},
         {L"-close05 C:\\logs\\run.log", MaintenanceMode::Close, L"C:\\logs\\run.log", L"close05", false},
         // Without its blank "-dmp" is not the crash mode; the close mode then applies.
-        // The tag is always taken at index 1 of the command line, as the close handler writes it.
-        {L"-dmp-close05 C:\\a.log", MaintenanceMode::Close, L"C:\\a.log", L"dmp-clo", false},
         {L"-close05 -dmpX", MaintenanceMode::Close, L"-dmpX", L"close05", false},
+        // A switch counts only as a whole argument: inside a word it is no switch at all.
+        {L"-dmp-close05 C:\\a.log", MaintenanceMode::None, L"", L"", false},
+        {L"x-close05 C:\\a.log", MaintenanceMode::None, L"", L"", false},
+        {L"C:\\dl\\setup-dmp 1.exe", MaintenanceMode::None, L"", L"", false},
+        {L"-close05x C:\\a.log", MaintenanceMode::None, L"", L"", false},
+        {L"/S -close03 C:\\a.log", MaintenanceMode::Close, L"C:\\a.log", L"close03", false},
         // Both present: the crash mode wins and takes everything after "-dmp ".
         {L"-close05 x.log -dmp y.log", MaintenanceMode::CrashDump, L"y.log", L"CrashDmp", true},
         {L"-dmp y.log -close05 x.log", MaintenanceMode::CrashDump, L"y.log -close05 x.log", L"CrashDmp", true},

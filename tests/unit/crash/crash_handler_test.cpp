@@ -119,6 +119,9 @@ protected:
         SetEnvironmentVariableW(L"ORBALA_PROBE_LOG_FOLDER", logs_.path().c_str());
         SetEnvironmentVariableW(L"ORBALA_PROBE_UPLOAD_URL",
                                 TextCodec::Utf8ToWide(LocalServices::BaseUrl(true) + "/v1/productLogUpload").c_str());
+        // The probe's protected copy, which the handler starts.
+        CreateDirectoryW(copies_.c_str(), nullptr);
+        SetEnvironmentVariableW(L"ORBALA_PROBE_COPY_FOLDER", copies_.c_str());
         for (const wchar_t* name : {L"TMP", L"TEMP"}) {
             wchar_t value[MAX_PATH] = {};
             savedTemp_.push_back(GetEnvironmentVariableW(name, value, MAX_PATH) ? value : L"");
@@ -173,6 +176,7 @@ protected:
     test_support::TempDir logs_;
     test_support::TempDir work_;
     std::wstring temp_ = work_.File(L"temp");
+    std::wstring copies_ = work_.File(L"copies");
     std::wstring mutexName_;
     std::wstring loggerFile_;
     int runs_ = 0;
@@ -241,6 +245,19 @@ TEST_F(CrashHandlerTest, NoCrashReportCopyUnlessTheConfigurationAsksForOne) {
     }
     // A copy would have recorded itself well within this time (it takes about a second).
     Sleep(4000);
+    EXPECT_EQ(ReadFile(Record()), "");
+}
+
+// The copy the handler starts is the protected one, never the program by its own path: a probe
+// that made no protected copy starts nothing, and says so in its log.
+TEST_F(CrashHandlerTest, NoProtectedCopyNoCrashReportCopy) {
+    SetEnvironmentVariableW(L"ORBALA_PROBE_COPY_FOLDER", nullptr);
+    ProbeResult run = RunProbe(LogPath(), 2, true, 486, 1);
+    EXPECT_EQ(run.exitCode, kAccessViolation);
+    EXPECT_TRUE(ReadDump(ReadFile(LogPath() + L".dmp")).wellFormed);
+    std::string log = LoggedText();
+    EXPECT_EQ(Count(log, " Crash report copy not started: no protected copy, 0\n"), 1) << log;
+    Sleep(4000);  // a copy would have recorded itself well within this time
     EXPECT_EQ(ReadFile(Record()), "");
 }
 

@@ -8,6 +8,10 @@
 //     "thread=<id>" for each worker and, after the handler has run, "mutex_free=0|1": whether
 //     a new start could create the mutex.
 //
+//     With ORBALA_PROBE_COPY_FOLDER set, the probe first makes its protected copy in that folder
+//     (as the setup makes its own in the work folder): the handler starts that copy, and without
+//     one it starts nothing.
+//
 //   crash_probe -dmp NAME   (how the handler starts the crash-report copy)
 //     Appends "args=<text after the program name>" and "show=<wShowWindow>" to the file named by
 //     ORBALA_PROBE_RECORD, then, as the setup's maintenance run does, uploads the log archive of
@@ -26,6 +30,8 @@
 #include "base/TextCodec.h"
 #include "crash/CrashHandler.h"
 #include "logupload/LogArchiveUpload.h"
+#include "platform/ProtectedSelfCopy.h"
+#include "platform/RunFolders.h"
 
 namespace {
 
@@ -103,8 +109,15 @@ int wmain(int argc, wchar_t** argv) {
     }
     CrashHandler::Install();
     SetUnhandledExceptionFilter(ProbeFilter);
+    std::wstring copyFolder = ProcessEnvironment::EnvironmentValue(L"ORBALA_PROBE_COPY_FOLDER");
+    std::vector<std::string> copyNotes;
+    if (!copyFolder.empty()) {
+        ProtectedSelfCopy::OfThisProcess().HoldSource(ProcessEnvironment::ModulePath());
+        ProtectedSelfCopy::OfThisProcess().Make(copyFolder, RunFolders::WindowsFolderSystem(), true, copyNotes);
+    }
 
     ConfigureProgramLog(argv[2]);
+    for (const std::string& note : copyNotes) Append(argv[8], "copy_note=" + note);
     CrashHandler::SetLogFilePath(argv[3] == std::wstring(L"-") ? std::wstring() : argv[3]);
     GetDownloadSettings().Downloader_config = _wtoi(argv[4]);
     if (argv[5] != std::wstring(L"-")) {

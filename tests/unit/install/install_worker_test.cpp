@@ -93,6 +93,13 @@ INT_PTR RecordingShellOpen(const std::wstring& file, const std::wstring& paramet
     g_shellCalls.push_back({file, parameters, show});
     return 42;
 }
+// Starts of the setup's protected copy (the automated restart).
+std::vector<ShellCall> g_selfStarts;
+ProtectedSelfCopy::StartResult RecordingStartSelf(const std::wstring& parameters, int show, DWORD* error) {
+    g_selfStarts.push_back({L"", parameters, show});
+    *error = 0;
+    return ProtectedSelfCopy::StartResult::Started;
+}
 
 // What the process start saw of the package while the worker held it.
 struct LockSeen {
@@ -129,6 +136,7 @@ protected:
         DeleteFileW(FuntionImpl::GetLocalSettingsPath().c_str());
         install_fixtures::DeleteUninstallKey();
         g_shellCalls.clear();
+        g_selfStarts.clear();
         g_lockSeen = LockSeen();
         dir.reset(new test_support::TempDir());
         work = dir->File(L"work");
@@ -194,6 +202,7 @@ protected:
         options.analytics = analytics.get();
         options.exceptionEndpoint = LocalServices::BaseUrl(true) + "/api/exception/send";
         options.shellOpen = &RecordingShellOpen;
+        options.startSelf = &RecordingStartSelf;
         options.setupPath = L"C:\\Downloads\\OrbalaLumeno_setup.exe";
         options.autoRunPauseMs = 10;
         InstallWorker worker(*w, *c, options);
@@ -600,11 +609,12 @@ TEST_F(InstallWorkerTest, AutomatedModeStartsTheProgramAgainAndCloses) {
         if (l.rfind(" Force Exit ", 0) == 0) order.push_back(l.substr(0, 13));
     EXPECT_EQ(order, (std::vector<std::string>{" Force Exit 1", " Force Exit 2", " Force Exit 3", " Force Exit 4",
                                                " Force Exit 5", " Force Exit 6", " Force Exit 7", " Force Exit 8"}));
-    EXPECT_TRUE(log.contains(" Force Exit 7 error code = 42, ")) << log.dump();
-    ASSERT_EQ(g_shellCalls.size(), 1u);
-    EXPECT_EQ(g_shellCalls[0].file, L"C:\\Downloads\\OrbalaLumeno_setup.exe");
-    EXPECT_EQ(g_shellCalls[0].parameters, L"");
-    EXPECT_EQ(g_shellCalls[0].show, SW_HIDE);
+    EXPECT_TRUE(log.contains(" Force Exit 7 error code = 0, 0 (started)")) << log.dump();
+    // The restart is a start of the protected copy, never of the setup by its path.
+    EXPECT_TRUE(g_shellCalls.empty());
+    ASSERT_EQ(g_selfStarts.size(), 1u);
+    EXPECT_EQ(g_selfStarts[0].parameters, L"");
+    EXPECT_EQ(g_selfStarts[0].show, SW_HIDE);
     EXPECT_EQ(w->mutexReleases, 1);
     EXPECT_EQ(w->closes, 1);
     EXPECT_EQ(w->startClicks, 1);

@@ -20,7 +20,8 @@ struct Captured {
     std::wstring application, commandLine;
     BOOL inherit = FALSE;
     DWORD flags = 0;
-    bool attributesInherit = false;
+    bool inheritableHandles = false;  // process or thread handle made inheritable
+    bool startupSized = false;
     int calls = 0;
 } g_captured;
 DWORD g_failWith = 0;
@@ -33,8 +34,8 @@ BOOL WINAPI RecordingCreateProcess(LPCWSTR app, LPWSTR line, LPSECURITY_ATTRIBUT
     g_captured.commandLine = line ? line : L"";
     g_captured.inherit = inherit;
     g_captured.flags = flags;
-    g_captured.attributesInherit = pa && ta && pa->bInheritHandle && ta->bInheritHandle && !pa->lpSecurityDescriptor &&
-                                   pa->nLength == sizeof(SECURITY_ATTRIBUTES) && si->cb == sizeof(STARTUPINFOW);
+    g_captured.inheritableHandles = (pa && pa->bInheritHandle) || (ta && ta->bInheritHandle);
+    g_captured.startupSized = si->cb == sizeof(STARTUPINFOW);
     if (g_failWith) {
         SetLastError(g_failWith);
         return FALSE;
@@ -117,9 +118,11 @@ TEST_F(InstallerRunTest, ExitCodesTimeOutAndStartFailures) {
         ASSERT_EQ(process != nullptr, c.started);
         EXPECT_EQ(g_captured.application, installer);
         EXPECT_EQ(g_captured.commandLine, line);
-        EXPECT_TRUE(g_captured.inherit);
+        // The installer inherits none of the setup's handles.
+        EXPECT_FALSE(g_captured.inherit);
         EXPECT_EQ(g_captured.flags, DWORD(CREATE_DEFAULT_ERROR_MODE));
-        EXPECT_TRUE(g_captured.attributesInherit);
+        EXPECT_FALSE(g_captured.inheritableHandles);
+        EXPECT_TRUE(g_captured.startupSized);
         if (!c.started) {
             EXPECT_EQ(error, c.failStart);
             continue;
