@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "deployment_values.h"
+#include "base/TrustedAuthority.h"
 #include "easylogging++.h"
 
 namespace TlsPolicy {
@@ -14,7 +14,7 @@ Settings SettingsFor(const char* authorityPem) {
 }
 
 const Settings& Current() {
-    static const Settings settings = SettingsFor(Deployment::kTrustTestAuthority ? Deployment::kTestAuthorityPem : nullptr);
+    static const Settings settings = SettingsFor(TrustedAuthority::Pem());
     return settings;
 }
 

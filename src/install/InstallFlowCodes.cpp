@@ -23,6 +23,9 @@ VerificationFailure ForVerification(bool digestGood, bool signatureGood) {
     if (digestGood && signatureGood) return f;
     f.failed = true;
     f.stopsInstall = !signatureGood;
+    // A digest that differs from the service's means another file than the one it named (an
+    // older version signed by the same publisher, say): never installed.
+    f.downloadsAgain = !digestGood && signatureGood;
     if (!digestGood && signatureGood) {
         f.code = "DL013";
         f.kind = FlowError::ExceptionKind::Md5CheckFail;

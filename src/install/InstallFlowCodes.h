@@ -17,9 +17,11 @@ struct VerificationFailure {
     std::string code;                // "DL013", "DL014" or "DL015"
     FlowError::ExceptionKind kind = FlowError::ExceptionKind::Md5CheckFail;
     bool stopsInstall = false;       // the signature did not verify
+    bool downloadsAgain = false;     // the package is not the one the service named: refused,
+                                     // deleted and fetched again like a failed download
 };
-// DL013: digest bad, signature good (the install goes on); DL014: digest good, signature bad;
-// DL015: both bad.
+// DL013: digest bad, signature good (the package is refused and downloaded again); DL014:
+// digest good, signature bad; DL015: both bad (both stop the install).
 VerificationFailure ForVerification(bool digestGood, bool signatureGood);
 
 }  // namespace InstallFlowCodes

@@ -12,7 +12,8 @@
 
 // Messages the worker posts to the window (lParam 0).
 enum InstallMessage : UINT {
-    kMsgDownloadFailed = WM_USER + 1920,        // 2944: wParam = EnumErrorCode, 14 = no usable address
+    kMsgDownloadFailed = WM_USER + 1920,        // 2944: wParam = EnumErrorCode, 14 = no usable address,
+                                                //       16 = every download had another digest
     kMsgNothingToInstall = WM_USER + 1921,      // 2945: the package is not a program
     kMsgVerifyStarted = WM_USER + 1922,         // 2946
     kMsgInstallerStarted = WM_USER + 1923,      // 2947
@@ -22,6 +23,9 @@ enum InstallMessage : UINT {
 };
 // wParam of 2944 when no usable download address was found.
 constexpr WPARAM kNoUsableAddress = 14;
+// wParam of 2944 (and the "DownErrorCode" label "error_16") when the last download attempt
+// brought a package whose MD5 differs from the one the configuration service gave.
+constexpr WPARAM kDigestMismatch = 16;
 
 // The window's values and flags shared with the worker. The values are set before the worker
 // starts; each flag has one writer (the worker), the window only reads it.

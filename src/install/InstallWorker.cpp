@@ -44,6 +44,9 @@ std::string TwoDecimals(const char* format, double value) {
     return text;
 }
 
+// The count logged as " The Retry Frequency is: " after a failed attempt.
+int RetryFrequency(int attempt) { return attempt == kAttempts ? kAttempts - 1 : attempt - 1; }
+
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 INT_PTR ShellExecuteOpen(const std::wstring& file, const std::wstring& parameters, int show) {
@@ -147,9 +150,8 @@ int InstallWorker::Run() {
     LoadConfiguration();
     if (ChooseAddress() == Step::Stop) return -1;
     DecideResume();
-    int downloaded = Download();
-    if (downloaded != 0) return downloaded;
-    if (Verify() == Step::Stop) return -1;
+    int fetched = FetchVerifiedPackage();
+    if (fetched != 0) return fetched;
     if (Install() != 0) return -1;
     Finish();
     return 0;
@@ -209,12 +211,33 @@ void InstallWorker::DecideResume() {
     }
 }
 
+// Download and verification. A package whose digest is not the service's is a failed download:
+// it was deleted, and the next attempt fetches it from scratch, within the 12 attempts.
+int InstallWorker::FetchVerifiedPackage() {
+    for (;;) {
+        int downloaded = Download();
+        if (downloaded != 0) return downloaded;
+        Step verified = Verify();
+        if (verified == Step::Continue) return 0;
+        if (verified == Step::Stop) return -1;
+        LOG(INFO) << " The Retry Frequency is: " << RetryFrequency(m_attemptsUsed);
+        if (m_attemptsUsed >= kAttempts) {
+            Event("Other", "DownErrorCode", "error_" + Decimal(kDigestMismatch));
+            m_window.Post(kMsgDownloadFailed, kDigestMismatch);
+            return -1;
+        }
+    }
+}
+
 int InstallWorker::Download() {
     m_addressLabel = DownloadAddress::AddressLabel(m_address);
+    // A download after a refused package is a round of its own, announced and timed again.
+    DWORD roundStart = m_attemptsUsed == 0 ? m_addressChosen : GetTickCount();
     Event("Download", "3.Downloading...", FirstOrRetry());
     StepEvent(2, "Downloading", "Downloading");
     int result = 0;
-    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    while (m_attemptsUsed < kAttempts) {
+        int attempt = ++m_attemptsUsed;
         char label[300];
         snprintf(label, sizeof label, "%s-%d", m_addressLabel.c_str(), attempt);
         FunnelPair("Download", "Use download address", "Use download address Type", label);
@@ -233,10 +256,10 @@ int InstallWorker::Download() {
         else
             RaiseFlowError(InstallFlowCodes::ForDownloadResult(result));
         // No pause between attempts: each one resumes from the task file.
-        LOG(INFO) << " The Retry Frequency is: " << (attempt == kAttempts ? kAttempts - 1 : attempt - 1);
+        LOG(INFO) << " The Retry Frequency is: " << RetryFrequency(attempt);
     }
 
-    DWORD downloadMs = GetTickCount() - m_addressChosen;
+    DWORD downloadMs = GetTickCount() - roundStart;
     std::string seconds = Decimal(downloadMs / 1000);
     StepEvent(3, "Downloading", "DownFinsh");
     Event("Other", "MDownloadTime", seconds);
@@ -296,6 +319,14 @@ InstallWorker::Step InstallWorker::Verify() {
         m_state.verificationDone = 1;
         m_window.Post(kMsgVerifyFailed, 0);
         return Step::Stop;
+    }
+    if (failure.downloadsAgain) {
+        // Not the file the service named (its digest came with the configuration): refused like a
+        // failed download, deleted with its task file and stamp, never installed.
+        LOG(INFO) << " Package refused: its MD5 is not the configuration's; downloading it again";
+        m_lock.Release();
+        ClearAppData(m_paths);
+        return Step::DownloadAgain;
     }
     return Step::Continue;
 }

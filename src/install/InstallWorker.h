@@ -61,10 +61,11 @@ public:
     static std::string SpeedText(int64_t packageSize, DWORD elapsedMs);
 
 private:
-    enum class Step { Continue, Stop };
+    enum class Step { Continue, Stop, DownloadAgain };
     void LoadConfiguration();
     Step ChooseAddress();
     void DecideResume();
+    int FetchVerifiedPackage();
     int Download();
     Step Verify();
     int Install();
@@ -90,6 +91,7 @@ private:
     std::wstring m_address;
     std::string m_addressLabel;
     PackagePaths m_paths;
+    int m_attemptsUsed = 0;      // download attempts so far, of the 12 (a refused package used one)
     // Held from before the digest until the installer has started.
     PackageLock m_lock;
 };

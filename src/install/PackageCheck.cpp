@@ -44,26 +44,25 @@ std::string SignatureStatusText(LONG status, DWORD lastError, const std::wstring
 
 namespace {
 
-// Subject name (simple display form) of the first signer's certificate, from the state that a
-// verifying WinVerifyTrust call left open.
-std::wstring SignerName(HANDLE state) {
+// The first signer's certificate, from the state that a verifying WinVerifyTrust call left open
+// (owned by that state).
+PCCERT_CONTEXT SignerCertificate(HANDLE state) {
     CRYPT_PROVIDER_DATA* data = WTHelperProvDataFromStateData(state);
     CRYPT_PROVIDER_SGNR* signer = data ? WTHelperGetProvSignerFromChain(data, 0, FALSE, 0) : nullptr;
     CRYPT_PROVIDER_CERT* cert = signer ? WTHelperGetProvCertFromChain(signer, 0) : nullptr;
-    if (!cert || !cert->pCert) return std::wstring();
-    wchar_t name[512] = {};
-    DWORD n = CertGetNameStringW(cert->pCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, 512);
-    return n > 1 ? std::wstring(name) : std::wstring();
+    return cert ? cert->pCert : nullptr;
 }
 
 }  // namespace
 
 bool VerifyEmbeddedSignature(const std::wstring& path, HANDLE file) {
-    return VerifyEmbeddedSignatureBy(path, Deployment::PRODUCT_PUBLISHER(), file);
+    return VerifyEmbeddedSignatureBy(path, Deployment::PRODUCT_PUBLISHER(), Deployment::PRODUCT_PUBLISHER_ORGANIZATION(),
+                                     file);
 }
 
-bool VerifyEmbeddedSignatureBy(const std::wstring& path, const std::wstring& publisher, HANDLE file) {
-    return JudgeEmbeddedSignature(path, publisher, CheckEmbeddedSignature(path, file));
+bool VerifyEmbeddedSignatureBy(const std::wstring& path, const std::wstring& publisher,
+                               const std::wstring& organization, HANDLE file) {
+    return JudgeEmbeddedSignature(path, publisher, organization, CheckEmbeddedSignature(path, file));
 }
 
 SignatureCheck CheckEmbeddedSignature(const std::wstring& path, HANDLE file) {
@@ -72,9 +71,7 @@ SignatureCheck CheckEmbeddedSignature(const std::wstring& path, HANDLE file) {
     fileInfo.pcwszFilePath = path.c_str();
     fileInfo.hFile = file == INVALID_HANDLE_VALUE ? nullptr : file;
 
-    // The whole chain is verified up to a trusted root: a signature anyone can make with a
-    // certificate of their own does not pass (the hash-only check would let it). No user
-    // interface and no revocation check: the setup runs unattended and may be offline.
+    // No user interface and no revocation check: the setup runs unattended and may be offline.
     WINTRUST_DATA data = {};
     data.cbStruct = sizeof data;
     data.dwUIChoice = WTD_UI_NONE;
@@ -88,22 +85,39 @@ SignatureCheck CheckEmbeddedSignature(const std::wstring& path, HANDLE file) {
     SignatureCheck check;
     check.status = WinVerifyTrust(nullptr, &action, &data);
     check.lastError = GetLastError();
-    if (check.status == ERROR_SUCCESS) check.signer = SignerName(data.hWVTStateData);
+    if (check.status == ERROR_SUCCESS) {
+        // WinVerifyTrust checked the signature; whether the signer's chain ends at an authority
+        // this build trusts is judged here (Wine's check does not walk to a trusted root).
+        PCCERT_CONTEXT signer = SignerCertificate(data.hWVTStateData);
+        if (signer) check.subject = SignerTrust::ReadSubject(signer->pCertInfo->Subject);
+        check.chain = SignerTrust::VerifyChain(signer);
+    }
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     WinVerifyTrust(nullptr, &action, &data);
     return check;
 }
 
-bool JudgeEmbeddedSignature(const std::wstring& path, const std::wstring& publisher, const SignatureCheck& check) {
+bool JudgeEmbeddedSignature(const std::wstring& path, const std::wstring& publisher, const std::wstring& organization,
+                            const SignatureCheck& check) {
     LOG(INFO) << " VerifyEmbeddedSignature result is " << check.status << ", "
               << SignatureStatusText(check.status, check.lastError, path);
     if (check.status != ERROR_SUCCESS) return false;
-    // A trusted chain is not enough: the signer must be the product's publisher. (Wine does
-    // not check that a chain ends at a trusted root, so under Wine this test is the one that
-    // turns away a signature made with a certificate of one's own.)
-    if (check.signer != publisher) {
-        LOG(INFO) << " VerifyEmbeddedSignature signer is \"" << TextCodec::WideToUtf8(check.signer)
-                  << "\", not the publisher \"" << TextCodec::WideToUtf8(publisher) << "\"";
+    // A signature anyone can make with a certificate of their own does not pass: the chain must
+    // end at an authority this build trusts ...
+    if (check.chain.error != S_OK) {
+        char code[16];
+        snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(check.chain.error));
+        LOG(INFO) << " VerifyEmbeddedSignature signer chain refused: " << code << "; trusted: " << check.chain.how;
+        return false;
+    }
+    // ... and a trusted chain is not enough: the signer must be the product's publisher, by both
+    // names, compared whole.
+    SignerTrust::SubjectNames expected;
+    expected.commonName = publisher;
+    expected.organization = organization;
+    if (!SignerTrust::IsPublisher(check.subject, publisher, organization)) {
+        LOG(INFO) << " VerifyEmbeddedSignature signer is " << SignerTrust::Describe(check.subject)
+                  << ", not the publisher " << SignerTrust::Describe(expected);
         return false;
     }
     return true;
@@ -137,6 +151,7 @@ PackageVerdict VerifyHeldPackage(const std::wstring& path, const PackageLock& lo
     verdict.digestGood = !compareDigest || CDownLoadImpl::checkDigest(path, digest, md5, md5Extra, record);
     LOG(INFO) << " after md5 ";
     verdict.signatureGood =
-        lock.held() && FuntionImpl::JudgeEmbeddedSignature(path, Deployment::PRODUCT_PUBLISHER(), signature);
+        lock.held() && FuntionImpl::JudgeEmbeddedSignature(path, Deployment::PRODUCT_PUBLISHER(),
+                                                           Deployment::PRODUCT_PUBLISHER_ORGANIZATION(), signature);
     return verdict;
 }

@@ -5,31 +5,39 @@
 
 #include <string>
 
+#include "install/SignerTrust.h"
+
 namespace FuntionImpl {
 
 // Log text for a status of WinVerifyTrust (the last error decides between "not signed" and
 // "unknown error" for TRUST_E_NOSIGNATURE).
 std::string SignatureStatusText(LONG status, DWORD lastError, const std::wstring& path);
 
-// True when the file's embedded signature verifies through a trusted chain and its signer's
-// subject name equals the product's publisher (deployment value PRODUCT_PUBLISHER). Logs
-// " VerifyEmbeddedSignature result is <status>, <text>", and a line of its own for a signer
-// that is not the publisher. file: an open handle of the same file to verify (the package
-// lock's), or INVALID_HANDLE_VALUE to let the check open the path itself.
+// True when the file's embedded signature verifies (WinVerifyTrust), the signer's chain ends at
+// an authority this build trusts (SignerTrust), and the signer's subject carries exactly the
+// product's publisher: common name PRODUCT_PUBLISHER and organisation
+// PRODUCT_PUBLISHER_ORGANIZATION (deployment values). Logs
+// " VerifyEmbeddedSignature result is <status>, <text>", and a line of its own for a chain that
+// is refused or a signer that is not the publisher. file: an open handle of the same file to
+// verify (the package lock's), or INVALID_HANDLE_VALUE to let the check open the path itself.
 bool VerifyEmbeddedSignature(const std::wstring& path, HANDLE file = INVALID_HANDLE_VALUE);
-// The same against a given publisher name.
-bool VerifyEmbeddedSignatureBy(const std::wstring& path, const std::wstring& publisher, HANDLE file);
+// The same against a given publisher.
+bool VerifyEmbeddedSignatureBy(const std::wstring& path, const std::wstring& publisher,
+                               const std::wstring& organization, HANDLE file);
 
 // The two halves of the check, so the signature can be checked while something else runs and
-// be logged afterwards in its place: the result of WinVerifyTrust and the signer's name ...
+// be logged afterwards in its place: the result of WinVerifyTrust and what the signer is ...
 struct SignatureCheck {
     LONG status = 0;
     DWORD lastError = 0;
-    std::wstring signer;  // subject name of the first signer (when the status is 0)
+    // Of the first signer, when the status is 0:
+    SignerTrust::SubjectNames subject;
+    SignerTrust::ChainVerdict chain;
 };
 SignatureCheck CheckEmbeddedSignature(const std::wstring& path, HANDLE file);
 // ... and the verdict for a publisher, with its log lines.
-bool JudgeEmbeddedSignature(const std::wstring& path, const std::wstring& publisher, const SignatureCheck& check);
+bool JudgeEmbeddedSignature(const std::wstring& path, const std::wstring& publisher, const std::wstring& organization,
+                            const SignatureCheck& check);
 
 }  // namespace FuntionImpl
 

@@ -236,6 +236,53 @@ TEST_F(InstallFlowE2E, BadSignatureShowsTheBoxAndClearsThePackage) {
     EXPECT_TRUE(install_fixtures::Launches(InstallFolder()).empty());
 }
 
+// Signatures that pass Windows' own check on a machine that trusts both test authorities, but
+// not this build's: the publisher's exact names on a self-made certificate and through the second
+// authority. The same refusal as an unsigned package: its box, nothing installed.
+TEST_F(InstallFlowE2E, PublishersNameWithoutTheBuildsAuthorityIsRefused) {
+    for (const wchar_t* variant : {L"selfsigned", L"otherca"}) {
+        SCOPED_TRACE(N(variant));
+        TearDown();
+        SetUp();
+        Serve(variant);
+        Start();
+        ClickInstall();
+        ASSERT_TRUE(WaitForLog(" ShowMsgBox: " + std::to_string(MsgMD5Fail), 120000)) << Log();
+        const std::string log = Log();
+        EXPECT_NE(log.find(" VerifyEmbeddedSignature "), std::string::npos);
+        EXPECT_EQ(log.find(" [Start Install CmdLine]: "), std::string::npos) << log;
+        ASSERT_TRUE(AnswerBox(MsgMD5Fail, L"btn_yes"));
+        ASSERT_TRUE(WaitForLog(" Enter fail page ", 10000)) << Log();
+        EXPECT_TRUE(WaitUntil([&] { return WorkPackages().empty(); }, 10000)) << "the package is cleared";
+        EXPECT_TRUE(install_fixtures::Launches(InstallFolder()).empty());
+        std::wstring language;
+        EXPECT_FALSE(install_fixtures::ReadUninstallValue(L"Inno Setup: Language", language));
+    }
+}
+
+// The service's reply names another digest than the served package's (a package of the same
+// publisher): every attempt is refused, then the download failure's box and page; nothing runs.
+TEST_F(InstallFlowE2E, PackageWithAnotherDigestThanTheReplysIsNeverInstalled) {
+    Serve(L"", ", \"Md5\": \"0123456789abcdef0123456789abcdef\"");
+    Start();
+    ClickInstall();
+    ASSERT_TRUE(WaitForLog(" ShowMsgBox: " + std::to_string(MsgUrlFail), 240000)) << Log();
+    const std::string log = Log();
+    size_t refusals = 0;
+    for (size_t at = log.find(" Package refused: its MD5 is not the configuration's"); at != std::string::npos;
+         at = log.find(" Package refused: its MD5 is not the configuration's", at + 1))
+        ++refusals;
+    EXPECT_EQ(refusals, 12u) << log;
+    EXPECT_EQ(log.find(" [Start Install CmdLine]: "), std::string::npos) << log;
+    ASSERT_TRUE(AnswerBox(MsgUrlFail, L"btn_yes"));
+    ASSERT_TRUE(WaitForLog(" Enter fail page ", 10000)) << Log();
+    EXPECT_TRUE(WorkPackages().empty()) << "the refused package is deleted";
+    EXPECT_EQ(LocalServices::Requests("/api/exception/send").size(), 12u);
+    EXPECT_TRUE(install_fixtures::Launches(InstallFolder()).empty());
+    std::wstring language;
+    EXPECT_FALSE(install_fixtures::ReadUninstallValue(L"Inno Setup: Language", language));
+}
+
 TEST_F(InstallFlowE2E, ProductAlreadyRunningIsRefused) {
     Serve(L"");
     // The product's program runs (from the fixtures' folder).

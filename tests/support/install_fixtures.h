@@ -40,23 +40,22 @@ inline std::vector<unsigned char> ReadBytes(const std::wstring& path) {
     return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// Adds the build's throwaway signing authority to the machine's trusted roots (the test
-// prefix's only), so signatures made through it verify. True when it is trusted.
+// Adds the authorities of the test packages to the machine's trusted roots (the test prefix's
+// only): the build's test authority, which signed the publisher's packages, so that Windows' own
+// check passes them, and the second authority, so that only the setup's own judgement (a test
+// build trusts its test authority alone) can refuse what it signed. True when both are trusted.
 inline bool TrustTestAuthority() {
-    std::vector<unsigned char> der = ReadBytes(PackagesDir() + L"\\ca\\ca.der");
-    if (der.empty()) return false;
     HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
     if (!root) return false;
-    BOOL ok = CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), DWORD(der.size()),
-                                               CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    bool trusted = true;
+    for (const wchar_t* name : {L"ca.der", L"second-ca.der"}) {
+        std::vector<unsigned char> der = ReadBytes(PackagesDir() + L"\\ca\\" + name);
+        trusted = trusted && !der.empty() &&
+                  CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), DWORD(der.size()),
+                                                   CERT_STORE_ADD_REPLACE_EXISTING, nullptr) != FALSE;
+    }
     CertCloseStore(root, 0);
-    return ok != FALSE;
-}
-
-// Wine's signature check does not judge whether a chain ends at a trusted root (it passes a
-// certificate that signed itself); only Windows can show that a self-made signature fails.
-inline bool ChecksChainTrust() {
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr;
+    return trusted;
 }
 
 inline bool CopyPackage(const std::wstring& variant, const std::wstring& to) {

@@ -22,12 +22,12 @@ TEST(InstallFlowCodes, Verification) {
         bool digest, signature, failed;
         const char* code;
         ExceptionKind kind;
-        bool stops;
+        bool stops, downloadsAgain;
     } cases[] = {
-        {true, true, false, "", ExceptionKind::Md5CheckFail, false},
-        {false, true, true, "DL013", ExceptionKind::Md5CheckFail, false},
-        {true, false, true, "DL014", ExceptionKind::HashCheckFail, true},
-        {false, false, true, "DL015", ExceptionKind::Md5HashCheckFail, true},
+        {true, true, false, "", ExceptionKind::Md5CheckFail, false, false},
+        {false, true, true, "DL013", ExceptionKind::Md5CheckFail, false, true},
+        {true, false, true, "DL014", ExceptionKind::HashCheckFail, true, false},
+        {false, false, true, "DL015", ExceptionKind::Md5HashCheckFail, true, false},
     };
     for (const Case& c : cases) {
         InstallFlowCodes::VerificationFailure f = InstallFlowCodes::ForVerification(c.digest, c.signature);
@@ -37,6 +37,7 @@ TEST(InstallFlowCodes, Verification) {
             EXPECT_EQ(f.kind, c.kind) << c.code;
         }
         EXPECT_EQ(f.stopsInstall, c.stops) << c.code;
+        EXPECT_EQ(f.downloadsAgain, c.downloadsAgain) << c.code;
     }
 }
 

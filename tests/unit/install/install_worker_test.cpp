@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <thread>
 #include <map>
 #include <mutex>
@@ -50,8 +51,11 @@ public:
         return true;
     }
     void Post(UINT message, WPARAM wParam) override {
-        std::lock_guard<std::mutex> lock(m);
-        posted.push_back({message, wParam});
+        {
+            std::lock_guard<std::mutex> lock(m);
+            posted.push_back({message, wParam});
+        }
+        if (onPost) onPost(message);
     }
     void StartRunningAnimation() override { ++animations; }
     void StopRunningAnimation() override { --animations; }
@@ -71,6 +75,7 @@ public:
     }
 
     InstallWindowState state;
+    std::function<void(UINT)> onPost;  // called on the worker's thread after each post
     std::map<std::wstring, std::wstring> labels;
     int32_t language = 0;
     bool workerStarted = false;
@@ -183,12 +188,13 @@ protected:
     // keeps the content length it learnt for each address), and makes it the configuration's
     // address; the record's digest becomes the package's MD5.
     void Serve(const std::wstring& variant, const std::wstring& name = kServedName) {
-        static int served = 0;
-        std::string folder = "v" + std::to_string(++served);
+        static int count = 0;
+        std::string folder = "v" + std::to_string(++count);
         std::wstring local = Wide(LocalServices::Root()) + L"\\" + Wide(folder);
         CreateDirectoryW(local.c_str(), nullptr);
-        ASSERT_TRUE(install_fixtures::CopyPackage(variant, local + L"\\" + name));
-        c->m_md5 = Wide(CDownLoadImpl::FileMd5(local + L"\\" + name));
+        served = local + L"\\" + name;
+        ASSERT_TRUE(install_fixtures::CopyPackage(variant, served));
+        c->m_md5 = Wide(CDownLoadImpl::FileMd5(served));
         url = LocalServices::DownloadUrl(false, folder + "/" + install_fixtures::Utf8(name));
         SetAddress(url);
     }
@@ -277,6 +283,7 @@ protected:
     std::unique_ptr<test_support::TempDir> dir;
     std::wstring work, logs, app;
     std::string url;  // the address of the package served last
+    std::wstring served;  // its file in the services' folder
     std::unique_ptr<FakeWindow> w;
     std::unique_ptr<CConfigure> c;
     std::unique_ptr<RecordingReport> report;
@@ -362,19 +369,56 @@ TEST_F(InstallWorkerTest, SuccessWaitsUntilTheProgressBarHasReachedItsEnd) {
     EXPECT_EQ(w->Posted(), (Messages{{2946, 0}, {2947, 0}, {2949, 0}}));
 }
 
-TEST_F(InstallWorkerTest, WrongDigestWithAGoodSignatureIsReportedAndInstalls) {
+TEST_F(InstallWorkerTest, WrongDigestIsAFailedDownloadNeverInstalled) {
+    // The service named another file (its digest) than the one served, signed by the same
+    // publisher: every attempt downloads it from scratch and refuses it, then the failure page.
     c->m_md5 = L"00000000000000000000000000000000";
-    w->state.needStartFlag = 0;
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(w->Posted(), (Messages{{2946, 0}, {2947, 0}, {2949, 0}}));
-    EXPECT_EQ(FlowErrors(), std::vector<std::string>{"DL013"});
+    LogCapture log;
+    EXPECT_EQ(Run(), -1);
+    Messages expected(12, {2946, 0});
+    expected.push_back({2944, kDigestMismatch});
+    EXPECT_EQ(w->Posted(), expected);
+    EXPECT_EQ(FlowErrors(), std::vector<std::string>(12, "DL013"));
     std::vector<Json::Value> reports = ExceptionReports();
-    ASSERT_EQ(reports.size(), 1u);
+    ASSERT_EQ(reports.size(), 12u);
     EXPECT_EQ(reports[0]["method"].asString(), "POST");
     EXPECT_EQ(reports[0]["body"].asString(),
               std::string("pid=486&type=2&exception_code=MD5_Check_Fail_Cfg1&other=") + kQueryUrl + "," + url);
+    EXPECT_EQ(log.countExact(" Package refused: its MD5 is not the configuration's; downloading it again"), 12)
+        << log.dump();
+    // Each attempt fetched the whole file anew: it was deleted with its task file in between.
+    EXPECT_EQ(log.countExact(" Tasks info, round end, current = 12, total = 12, result = 1"), 1) << log.dump();
+    int cleared = 0;
+    for (const auto& line : log.lines()) cleared += line.rfind(" Clear cache: 1, ", 0) == 0;
+    EXPECT_EQ(cleared, 12) << log.dump();
+    for (int k = 0; k <= 11; ++k)
+        EXPECT_EQ(log.countExact(" The Retry Frequency is: " + std::to_string(k)), 1) << k << log.dump();
+    EXPECT_EQ(LabelOf("DownErrorCode"), "error_16");
+    EXPECT_EQ(LabelOf("5.ProgramInstall"), "<none>");
+    EXPECT_FALSE(Exists(app));
+    EXPECT_FALSE(Exists(Local()));
+    EXPECT_FALSE(Exists(Local(L".xml")));
+    EXPECT_FALSE(Exists(Local(L".db")));
+    EXPECT_EQ(w->startClicks, 0);
+}
+
+TEST_F(InstallWorkerTest, RefusedPackageThenTheRightOneInstalls) {
+    // The first download brings another file than the service named (same publisher, same size,
+    // other bytes); by the next attempt the server has the right one.
+    std::wstring right = served + L".right";
+    ASSERT_TRUE(MoveFileExW(served.c_str(), right.c_str(), MOVEFILE_REPLACE_EXISTING));
+    ASSERT_TRUE(install_fixtures::CopyPackage(L"deep", served));
+    ASSERT_EQ(install_fixtures::ReadBytes(served).size(), install_fixtures::ReadBytes(right).size());
+    w->onPost = [right, this](UINT message) {
+        if (message == kMsgVerifyStarted) MoveFileExW(right.c_str(), served.c_str(), MOVEFILE_REPLACE_EXISTING);
+    };
+    LogCapture log;
+    EXPECT_EQ(Run(), 0) << log.dump();
+    EXPECT_EQ(w->Posted(), (Messages{{2946, 0}, {2946, 0}, {2947, 0}, {2949, 0}}));
+    EXPECT_EQ(FlowErrors(), std::vector<std::string>{"DL013"});
+    EXPECT_EQ(ExceptionReports().size(), 1u);
+    EXPECT_TRUE(log.contains(" Tasks info, round end, current = 2, total = 12, result = 1")) << log.dump();
     EXPECT_TRUE(Exists(app + L"\\" + ProcessName()));
-    EXPECT_EQ(w->startClicks, 0);  // NeedStart_flag 0
 }
 
 TEST_F(InstallWorkerTest, SignatureFailuresStopBeforeTheInstaller) {
@@ -386,12 +430,13 @@ TEST_F(InstallWorkerTest, SignatureFailuresStopBeforeTheInstaller) {
     } cases[] = {
         {L"unsigned", true, "DL014", "Hash_Check_Fail_Cfg1"},
         {L"otherpub", true, "DL014", "Hash_Check_Fail_Cfg1"},
+        {L"otherorg", true, "DL014", "Hash_Check_Fail_Cfg1"},
         {L"selfsigned", true, "DL014", "Hash_Check_Fail_Cfg1"},
+        {L"otherca", true, "DL014", "Hash_Check_Fail_Cfg1"},
         {L"tampered", true, "DL014", "Hash_Check_Fail_Cfg1"},
         {L"unsigned", false, "DL015", "MD5_Hash_Check_Fail_Cfg1"},
     };
     for (const Case& k : cases) {
-        if (std::wstring(k.variant) == L"selfsigned" && !install_fixtures::ChecksChainTrust()) continue;
         SCOPED_TRACE(install_fixtures::Utf8(k.variant) + (k.goodDigest ? "" : " with a wrong digest"));
         TearDown();
         SetUp();
