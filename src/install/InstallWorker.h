@@ -39,6 +39,8 @@ public:
     // The package's local files in the work folder: "<base>_<version>.exe" (".apk" when the
     // skin's Extra_download_url does not end in ".exe"), its task file (+ ".xml") and its
     // digest stamp (+ ".db"). base: that label's text after its last "/" up to its last ".".
+    // All three empty when base or version is no plain name (base/PlainName) or the package would
+    // not lie in the work folder.
     struct PackagePaths {
         std::wstring installer;
         std::wstring taskFile;
@@ -61,7 +63,7 @@ private:
     enum class Step { Continue, Stop };
     void LoadConfiguration();
     Step ChooseAddress();
-    void DecideResume();
+    Step DecideResume();
     int Download();
     Step Verify();
     int Install();
