@@ -17,6 +17,7 @@
 #include "platform/FuntionImpl.h"
 #include "base/TextCodec.h"
 #include "base/LocalSwitches.h"
+#include "base/PlainName.h"
 #include "deployment_values.h"
 
 CConfigure::CConfigure(int32_t downloaderId, int32_t languageId, int32_t siteId)
@@ -298,6 +299,36 @@ std::wstring WithoutLineBreaks(std::wstring text) {
     return out;
 }
 
+// The reply's values that become file names (the package, the installer's log, the product's
+// program), registry key names (the uninstall and request-counter keys) or part of the installer's
+// command line. Each must be a plain name; the program's name and the product's name are required.
+struct NameField {
+    const char* element;
+    bool required;
+};
+const NameField kNameFields[] = {{"Software_name", true}, {"Software_version", false}, {"Process_name", true}};
+
+// The text of a name element as the parse stores it.
+std::wstring NameValue(const tinyxml2::XMLElement* e) {
+    std::wstring text = ElementText(e);
+    return strcmp(e->Name(), "Process_name") == 0 ? WithoutLineBreaks(text) : text;
+}
+
+// Checks every name element of the reply before anything is stored; logs the first that breaks
+// the rule. A reply with one is no usable reply: the record is left as it was.
+bool NamesArePlain(const tinyxml2::XMLElement* root) {
+    for (const tinyxml2::XMLElement* e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
+        for (const NameField& field : kNameFields) {
+            if (strcmp(e->Name(), field.element) != 0) continue;
+            if (const char* problem = PlainName::Problem(NameValue(e), field.required)) {
+                LOG(INFO) << " GetCbsInfo reply refused: " << field.element << " is no plain name (" << problem << ")";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int CConfigure::parseReplyLocked() {
@@ -307,7 +338,7 @@ int CConfigure::parseReplyLocked() {
         return 0;
     }
     const tinyxml2::XMLElement* root = doc.FirstChildElement();
-    if (!root) {
+    if (!root || !NamesArePlain(root)) {
         m_loadState = kNotLoaded;
         return 0;
     }
@@ -336,15 +367,15 @@ int CConfigure::parseReplyLocked() {
             int64_t value = 0;
             if (e->QueryInt64Text(&value) == tinyxml2::XML_SUCCESS) m_fileSize = value;
         } else if (name == "Software_name") {
-            m_softwareName = ElementText(e).substr(0, 259);
-        } else if (name == "Software_version") m_softwareVersion = ElementText(e);
+            m_softwareName = NameValue(e);  // within the plain names' bound, so never cut
+        } else if (name == "Software_version") m_softwareVersion = NameValue(e);
         else if (name == "Install_url") m_installUrl = ElementText(e);
         else if (name == "Banner_url") m_bannerUrl = ElementText(e);
         else if (name == "Licensefile_url") m_licenseFileUrl = ElementText(e);
         else if (name == "Md5") m_md5 = ElementText(e);
         else if (name == "Cnet_download_url") m_cnetDownloadUrl = ElementText(e);
         else if (name == "Md5_extra") m_md5Extra = ElementText(e);
-        else if (name == "Process_name") m_processName = WithoutLineBreaks(ElementText(e));
+        else if (name == "Process_name") m_processName = NameValue(e);
         else if (name == "Download_url") m_downloadUrl = WithoutLineBreaks(ElementText(e));
         else if (name == "Extra_download_url") m_extraDownloadUrl = WithoutLineBreaks(ElementText(e));
         else if (name == "TimeoutCfg") {

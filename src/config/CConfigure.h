@@ -33,7 +33,9 @@ public:
     // then discarded). sync only names the caller in the log and the timing event.
     int getDownloadInfoXml(bool sync, bool alternate);
     // Parses the stored reply into the record and the download settings. 1 on success; 0 (and
-    // load state 1) when there is no reply, it is not XML or it has no root element.
+    // load state 1, nothing stored) when there is no reply, it is not XML, it has no root element,
+    // or a value that becomes a file, key or command-line name (Software_name, Software_version,
+    // Process_name) is no plain name (base/PlainName): logged as " GetCbsInfo reply refused: ".
     int readDownloadInfoFromXml();
     // The same, for the early thread: when stop is set at the moment the parse would begin, the
     // record is left alone and the result is -1. The test and the parse happen under the load

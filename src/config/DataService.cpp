@@ -2,7 +2,6 @@
 #include "config/DataService.h"
 
 #include <windows.h>
-#include <urlmon.h>
 
 #include <curl/curl.h>
 #include <easylogging++.h>
@@ -12,11 +11,14 @@
 #include "analytics/CSingleUserLog.h"
 #include "analytics/FlowError.h"
 #include "base/JsonText.h"
+#include "base/OutboundUrl.h"
+#include "base/ScopedHandle.h"
 #include "base/TextCodec.h"
 #include "config/CConfigure.h"
 #include "download/DownLoadImpl.h"
 #include "net/CLibcurlTool.h"
 #include "platform/FuntionImpl.h"
+#include "deployment_values.h"
 
 namespace DataService {
 
@@ -61,8 +63,23 @@ const Json::Value& Elements(const Json::Value& root) {
 
 CSingleUserLog* Analytics(CSingleUserLog* given) { return given ? given : CSingleUserLog::GetInstance(); }
 
-long UrlDownload(const std::wstring& url, const std::wstring& file) {
-    return static_cast<long>(URLDownloadToFileW(nullptr, url.c_str(), file.c_str(), 0, nullptr));
+// The first way to fetch a picture: one GET through the transfer layer, so the TLS policy checks
+// the server as on every other request, then the body written to the file. 0 on success, else the
+// transfer's result or -1 when the file could not be written.
+long CurlDownload(const std::wstring& url, const std::wstring& file, bool plainHttpAllowed) {
+    std::string body;
+    CURLcode code;
+    {
+        CLibcurlTool tool(curl_easy_init());
+        code = tool.httpGet(TextCodec::WideToUtf8(url), body, plainHttpAllowed ? "http,https" : "https");
+    }
+    if (code != CURLE_OK) return static_cast<long>(code);
+    ScopedHandle out(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out) return -1;
+    DWORD written = 0;
+    if (!WriteFile(out.get(), body.data(), static_cast<DWORD>(body.size()), &written, nullptr) || written != body.size())
+        return -1;
+    return 0;
 }
 
 std::string Shortened(const std::string& text) { return text.substr(0, FlowError::kLoggedResponseBytes); }
@@ -184,7 +201,7 @@ bool FetchBanners(const BannerJob& job, BannerMap& banners) {
         return false;
     }
 
-    auto firstWay = job.firstWay ? job.firstWay : &UrlDownload;
+    const bool plainHttpAllowed = Deployment::kTestBuild && !job.httpsOnly;
     const size_t n = entries.size();
     size_t stored = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -194,6 +211,11 @@ bool FetchBanners(const BannerJob& job, BannerMap& banners) {
 
         BannerRecord record;
         record.bannerUrl = TextCodec::Utf8ToWide(entry.bannerUrl);
+        // The picture is decoded in the elevated process: only from an address the build allows.
+        if (!OutboundUrl::Allowed(record.bannerUrl, plainHttpAllowed)) {
+            LOG(INFO) << " Get Cbs Ban refused: " << OutboundUrl::ForLog(record.bannerUrl);
+            continue;
+        }
         record.jumpUrl = TextCodec::Utf8ToWide(entry.jumpUrl);
         record.prompt = TextCodec::Utf8ToWide(entry.prompt);
         record.localFile = BannerFilePath(job.workFolder, entry.sort, entry.bannerUrl);
@@ -202,7 +224,8 @@ bool FetchBanners(const BannerJob& job, BannerMap& banners) {
         const DWORD start = GetTickCount();
         for (int attempt = 1; attempt <= 3; ++attempt) {
             LOG(INFO) << " Get Cbs Ban4: " << i << "/" << n << ", " << attempt << "/3";
-            const long first = firstWay(record.bannerUrl, record.localFile);
+            const long first = job.firstWay ? job.firstWay(record.bannerUrl, record.localFile)
+                                            : CurlDownload(record.bannerUrl, record.localFile, plainHttpAllowed);
             LOG(INFO) << " Get Cbs Ban5_1: " << first;
             if (first == 0 && IsLoadableImage(record.localFile)) {
                 ++stored;

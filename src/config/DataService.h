@@ -71,12 +71,19 @@ struct BannerJob {
     int32_t language = 0;
     std::wstring workFolder;
     CSingleUserLog* analytics = nullptr;  // null: the process's analytics object
-    // The first way to fetch a picture; null: URLDownloadToFileW. 0 is success.
+    // The first way to fetch a picture; null: a plain GET of the transfer layer (under the TLS
+    // policy, at most 5 seconds and 4 MiB) written to the file. 0 is success.
     long (*firstWay)(const std::wstring& url, const std::wstring& file) = nullptr;
+    // Test seam: judge the picture addresses as a release build does (https: only) also in a test
+    // build.
+    bool httpsOnly = false;
 };
 // Fetches the banner list and every picture it names (two ways, 3 attempts each) into the work
 // folder; every stored picture is a record of banners. True when the list was not empty and every
-// picture was stored: the carousel may then show them (the caller tells the window).
+// picture was stored: the carousel may then show them (the caller tells the window). A picture
+// address that base/OutboundUrl refuses (in a release build anything but https:) is not fetched
+// (" Get Cbs Ban refused: " and the address) and counts as missing; the first way keeps to https:
+// also after redirects in a release build.
 bool FetchBanners(const BannerJob& job, BannerMap& banners);
 
 // Fetches the links and stores each language's with CConfigure::setLanguageLinks; a field given

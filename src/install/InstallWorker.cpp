@@ -11,11 +11,14 @@
 
 #include "analytics/CSingleUserLog.h"
 #include "analytics/FlowError.h"
+#include "base/OutboundUrl.h"
+#include "base/PlainName.h"
 #include "base/TextCodec.h"
 #include "config/CConfigure.h"
 #include "deployment_values.h"
 #include "download/DownLoadImpl.h"
 #include "download/DownloadAddress.h"
+#include "download/DownloadResult.h"
 #include "install/InstallFlowCodes.h"
 #include "install/InstallerCommand.h"
 #include "install/InstallerRun.h"
@@ -79,7 +82,14 @@ InstallWorker::PackagePaths InstallWorker::PathsFor(const std::wstring& workFold
     if (dot != std::wstring::npos) name = name.substr(0, dot);
     PackagePaths paths;
     paths.isProgram = FuntionImpl::EndsWithExe(extraDownloadLabel);
-    paths.installer = workFolder + L"\\" + name + L"_" + version + (paths.isProgram ? L".exe" : L".apk");
+    // The files are written, run and deleted with administrator rights: the name's parts must be
+    // plain names and the result must stay in the work folder, or there are no paths at all.
+    const std::wstring installer =
+        workFolder + L"\\" + name + L"_" + version + (paths.isProgram ? L".exe" : L".apk");
+    if (!PlainName::IsPlain(name, true) || !PlainName::IsPlain(version, false) ||
+        !PlainName::IsInsideFolder(workFolder, installer))
+        return paths;
+    paths.installer = installer;
     paths.taskFile = paths.installer + L".xml";
     paths.stamp = paths.installer + L".db";
     return paths;
@@ -149,7 +159,7 @@ int InstallWorker::Run() {
     m_start = GetTickCount();
     LoadConfiguration();
     if (ChooseAddress() == Step::Stop) return -1;
-    DecideResume();
+    if (DecideResume() == Step::Stop) return -1;
     int fetched = FetchVerifiedPackage();
     if (fetched != 0) return fetched;
     if (Install() != 0) return -1;
@@ -186,10 +196,18 @@ InstallWorker::Step InstallWorker::ChooseAddress() {
     return Step::Continue;
 }
 
-void InstallWorker::DecideResume() {
+InstallWorker::Step InstallWorker::DecideResume() {
     std::wstring extraLabel;
     m_window.SkinLabel(L"Extra_download_url", extraLabel);
     m_paths = PathsFor(m_state.workFolder, extraLabel, m_config.m_softwareVersion);
+    if (m_paths.installer.empty()) {
+        // Told like a package file that cannot be opened: the failure page with "Try again".
+        LOG(INFO) << " Package path refused: " << TextCodec::WideToUtf8(m_state.workFolder) << ", "
+                  << OutboundUrl::ForLog(extraLabel) << ", " << OutboundUrl::ForLog(m_config.m_softwareVersion);
+        RaiseFlowError(InstallFlowCodes::ForDownloadResult(ErrOpenFile));
+        m_window.Post(kMsgDownloadFailed, ErrOpenFile);
+        return Step::Stop;
+    }
     if (FILE* stamp = _wfopen(m_paths.stamp.c_str(), L"rb")) {
         char line[260] = {};
         if (!fgets(line, sizeof line, stamp)) line[0] = '\0';
@@ -209,6 +227,7 @@ void InstallWorker::DecideResume() {
         LOG(INFO) << " Configure Load From File, clearAppData Before Download! ";
         ClearAppData(m_paths);
     }
+    return Step::Continue;
 }
 
 // Download and verification. A package whose digest is not the service's is a failed download:
@@ -415,7 +434,11 @@ void InstallWorker::Finish() {
     if (language >= 0 && language < 21 && m_window.SkinLabel(kProductUrlLabels[language], productUrl) &&
         !productUrl.empty()) {
         LOG(INFO) << " Open Url: " << TextCodec::WideToUtf8(productUrl);
-        ShellOpen(productUrl, L"", SW_SHOWNORMAL);
+        // Only a web page: the shell would run a file, a share or a program just as well.
+        if (OutboundUrl::AllowedInThisBuild(productUrl))
+            ShellOpen(productUrl, L"", SW_SHOWNORMAL);
+        else
+            LOG(INFO) << " Url refused: " << OutboundUrl::ForLog(productUrl);
     }
 
     m_window.SaveProductLanguage();

@@ -42,6 +42,8 @@ public:
     // The package's local files in the work folder: "<base>_<version>.exe" (".apk" when the
     // skin's Extra_download_url does not end in ".exe"), its task file (+ ".xml") and its
     // digest stamp (+ ".db"). base: that label's text after its last "/" up to its last ".".
+    // All three empty when base or version is no plain name (base/PlainName) or the package would
+    // not lie in the work folder.
     struct PackagePaths {
         std::wstring installer;
         std::wstring taskFile;
@@ -64,7 +66,7 @@ private:
     enum class Step { Continue, Stop, DownloadAgain };
     void LoadConfiguration();
     Step ChooseAddress();
-    void DecideResume();
+    Step DecideResume();
     int FetchVerifiedPackage();
     int Download();
     Step Verify();

@@ -9,13 +9,16 @@
 #include <vector>
 
 #include "analytics/CSingleUserLog.h"
+#include "base/PlainName.h"
+#include "base/TextCodec.h"
 
 namespace {
 
-bool IsFile(const std::wstring& path) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+// A file of its own: no folder, and no link or junction that would lead somewhere else.
+bool IsPlainFile(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
 }
+bool IsPlainFile(const std::wstring& path) { return IsPlainFile(GetFileAttributesW(path.c_str())); }
 
 int LaunchFailed(CSingleUserLog* analytics, DWORD error) {
     analytics->AddUserLogEvent("Other", "StartWindowError", std::to_string(error), false);
@@ -74,11 +77,14 @@ std::wstring FindFileInSubfolders(const std::wstring& folder, const std::wstring
     if (find == INVALID_HANDLE_VALUE) return std::wstring();
     std::wstring found;
     do {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        // A junction or a link to a folder is passed over: it may lead anywhere on the machine,
+        // also into a folder a standard user fills, and what is found is started elevated.
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
         std::wstring name = entry.cFileName;
         if (name == L"." || name == L"..") continue;
         std::wstring sub = folder + name + L"\\";
-        if (IsFile(sub + fileName)) {
+        if (IsPlainFile(sub + fileName)) {
             found = sub + fileName;
         } else {
             found = FindFileInSubfolders(sub, fileName);
@@ -98,9 +104,24 @@ std::wstring MainExePath(const std::wstring& installDirectory, const std::wstrin
     size_t last = installDirectory.find_last_not_of(L' ');
     std::wstring folder = first == std::wstring::npos ? std::wstring() : installDirectory.substr(first, last - first + 1);
     if (folder.empty() || processName.empty()) return std::wstring();
+    // The program is started with the installer's rights: only a plain file name, and only a
+    // path that stays in the install folder.
+    if (const char* problem = PlainName::Problem(processName, true)) {
+        LOG(INFO) << " Product path refused: the program name is no plain name (" << problem << ")";
+        return std::wstring();
+    }
     std::wstring direct = folder + L"\\" + processName;
-    if (IsFile(direct)) return direct;
-    return FuntionImpl::FindFileInSubfolders(folder + L"\\", processName);
+    if (!PlainName::IsInsideFolder(folder, direct)) {
+        LOG(INFO) << " Product path refused: " << TextCodec::WideToUtf8(direct);
+        return std::wstring();
+    }
+    if (IsPlainFile(direct)) return direct;
+    std::wstring found = FuntionImpl::FindFileInSubfolders(folder + L"\\", processName);
+    if (!found.empty() && !PlainName::IsInsideFolder(folder, found)) {
+        LOG(INFO) << " Product path refused: " << TextCodec::WideToUtf8(found);
+        return std::wstring();
+    }
+    return found;
 }
 
 }  // namespace ProductLaunch

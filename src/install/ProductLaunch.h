@@ -15,7 +15,8 @@ int StartTargetMainExe(const std::wstring& command, int adminFlag, CSingleUserLo
 
 // Depth-first search below folder (which ends in a backslash): for each subfolder in the order
 // the file system lists them, the file directly in it, else the same search inside it. The
-// first path found, or empty.
+// first path found, or empty. Junctions and links (reparse points) are passed over, as folders
+// and as the file: the search never leaves the folder.
 std::wstring FindFileInSubfolders(const std::wstring& folder, const std::wstring& fileName);
 
 }  // namespace FuntionImpl
@@ -24,7 +25,8 @@ namespace ProductLaunch {
 
 // The installed main program: <install directory without surrounding blanks>\<process name>
 // when that file exists, else the first match of the subfolder search; empty when nothing is
-// found or when the configuration is not loaded.
+// found, when the configuration is not loaded, or when the process name is no plain name
+// (base/PlainName) or the path would leave the install directory (logged " Product path refused: ").
 std::wstring MainExePath(const std::wstring& installDirectory, const std::wstring& processName, bool configurationLoaded);
 
 }  // namespace ProductLaunch

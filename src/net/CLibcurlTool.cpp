@@ -179,7 +179,7 @@ CURLcode CLibcurlTool::httpGet(const std::string& url, char* headerBuffer, long&
     return res;
 }
 
-CURLcode CLibcurlTool::httpGet(const std::string& url, std::string& body) {
+CURLcode CLibcurlTool::httpGet(const std::string& url, std::string& body, const char* protocols) {
     if (!m_pCurl) {
         LOG(INFO) << " curl easy init fail !!!";
         return CURLE_FAILED_INIT;
@@ -198,6 +198,10 @@ CURLcode CLibcurlTool::httpGet(const std::string& url, std::string& body) {
     curl_easy_setopt(m_pCurl, CURLOPT_WRITEDATA, &receivedText);
     CURLcode res = TlsPolicy::Apply(m_pCurl);
     if (res != CURLE_OK) return res;
+    if (protocols) {
+        curl_easy_setopt(m_pCurl, CURLOPT_PROTOCOLS_STR, protocols);
+        curl_easy_setopt(m_pCurl, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
+    }
     res = curl_easy_perform(m_pCurl);
     TlsPolicy::LogIfRefused(m_pCurl, res);
     // Only a completed request replaces the caller's text: a time-out or a broken connection

@@ -45,8 +45,9 @@ public:
     // gets the status of the last response, result (when given) what libcurl parsed of it.
     CURLcode httpGet(const std::string& url, char* headerBuffer, long& responseCode, ProbeResult* result = nullptr);
     // Plain GET of at most 5 seconds; on success the received body replaces body, otherwise
-    // body is left as it was.
-    CURLcode httpGet(const std::string& url, std::string& body);
+    // body is left as it was. protocols (libcurl's list, e.g. "https") narrows the schemes the
+    // request and its redirects may use; null: those of the TLS policy (http and https).
+    CURLcode httpGet(const std::string& url, std::string& body, const char* protocols = nullptr);
     // POST of postBody on a handle of its own; the reply is appended to response.
     int HttpPost(const std::string& url, const std::string& postBody, std::string& response);
     // Ranged GET of fromPos..toPos (inclusive) into the target's output, at its

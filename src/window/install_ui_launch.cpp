@@ -30,6 +30,7 @@ void InstallUIMainWnd::OnFinishStartClick() {
     std::wstring extra;
     SkinLabel(L"Extra_download_url", extra);
     InstallWorker::PackagePaths paths = InstallWorker::PathsFor(m_install.workFolder, extra, m_configure->softwareVersion());
+    if (paths.installer.empty()) return;  // no package path in the work folder: nothing to show
     std::wstring parameters = L"/select, " + paths.installer;
     ShellExecuteW(nullptr, L"open", L"explorer.exe", parameters.c_str(), nullptr, SW_SHOWNORMAL);
 }

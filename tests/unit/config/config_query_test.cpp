@@ -180,7 +180,7 @@ TEST(ConfigQueryReply, ElementRules) {
     c.m_installTimeout = 600;
     c.m_languageId = 1033;
     c.m_remotePaths = {L"https://www.example.com/earlier.exe"};
-    const std::string longName(300, 'N');
+    const std::string longName(64, 'N');  // the longest plain name, kept whole
     StoreReply(c, "<Reply>"  // the root's name does not matter
                   "<Downloader_id>487</Downloader_id><Software_id>9</Software_id><Site_id>notanumber</Site_id>"
                   "<Language_id>2052</Language_id><InstallTimeout>5</InstallTimeout><Unknown>x</Unknown>"
@@ -203,7 +203,7 @@ TEST(ConfigQueryReply, ElementRules) {
     EXPECT_EQ(c.m_siteId, 61);           // not a number: unchanged
     EXPECT_EQ(c.m_languageId, 1033);     // never read from the reply
     EXPECT_EQ(c.m_installTimeout, 600);  // never read from the reply
-    EXPECT_EQ(c.m_softwareName, std::wstring(259, L'N'));
+    EXPECT_EQ(c.m_softwareName, std::wstring(64, L'N'));
     EXPECT_EQ(c.m_softwareVersion, L"2.0 \x03B2");  // the reply's text is UTF-8
     EXPECT_EQ(c.m_processName, L"Lumeno.exe");
     EXPECT_EQ(c.m_downloadUrl, L"https://www.example.com/a.exe");
@@ -243,6 +243,90 @@ TEST(ConfigQueryReply, UnusableRepliesLeaveTheRecordUnloaded) {
     none.m_loadState = 2;
     EXPECT_EQ(none.readDownloadInfoFromXml(), 0);
     EXPECT_EQ(none.m_loadState, 1);
+}
+
+TEST(ConfigQueryReply, NamesThatAreNoPlainNamesRefuseTheWholeReply) {
+    // Each of these values becomes a file, key or command-line name of the elevated setup. One
+    // that breaks the rule makes the reply unusable, like one that does not parse: nothing of it
+    // is stored (also not the elements before it) and the worker falls back to the skin.
+    struct Case {
+        const char* element;
+        std::string text;
+        const char* problem;
+    } cases[] = {
+        {"Software_version", "1\\..\\..\\..\\users\\Public\\escaped", "a path separator or drive"},
+        {"Software_version", "1/../x", "a path separator or drive"},
+        {"Software_version", "..", "\"..\""},
+        {"Software_version", "1.0\r\n###ffff", "a control character"},
+        {"Process_name", "..\\..\\..\\users\\Public\\marker.exe", "a path separator or drive"},
+        {"Process_name", "C:\\Windows\\System32\\cmd.exe", "a path separator or drive"},
+        {"Process_name", "", "empty"},
+        {"Process_name", "\r\n", "empty"},  // line breaks are dropped first, as the Part says
+        {"Process_name", "NUL.exe", "a device name"},
+        {"Process_name", "Lumeno.exe.", "a trailing dot or blank"},
+        {"Software_name", "Orbala\" /DIR=\"C:\\Users\\Public\\x", "a double quote"},
+        {"Software_name", "Orbala\\Run", "a path separator or drive"},
+        {"Software_name", "", "empty"},
+        {"Software_name", std::string(65, 'N'), "longer than 64 characters"},
+        {"Software_name", "Orbala\tLumeno", "a control character"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(std::string(k.element) + " = " + k.text);
+        GetDownloadSettings() = DownloadSettings();
+        CConfigure c(486, 1033, 61);
+        c.m_loadState = 2;  // as a record loaded earlier
+        c.m_softwareName = L"File name";
+        c.m_softwareVersion = L"1.0.0.0";
+        c.m_processName = L"File.exe";
+        StoreReply(c, Reply("<Slice_num>8</Slice_num><Software_id>9</Software_id>"
+                            "<Download_url>https://www.example.com/a.exe</Download_url>"
+                            "<" + std::string(k.element) + ">" + k.text + "</" + k.element + ">"
+                            "<Md5>0123</Md5>"));
+        LogCapture log;
+        EXPECT_EQ(c.readDownloadInfoFromXml(), 0);
+        EXPECT_EQ(c.m_loadState, 1);
+        EXPECT_EQ(log.countExact(std::string(" GetCbsInfo reply refused: ") + k.element + " is no plain name (" +
+                                 k.problem + ")"), 1) << log.dump();
+        EXPECT_EQ(c.m_softwareName, L"File name");
+        EXPECT_EQ(c.m_softwareVersion, L"1.0.0.0");
+        EXPECT_EQ(c.m_processName, L"File.exe");
+        EXPECT_EQ(c.m_softwareId, 0);
+        EXPECT_EQ(c.m_md5, L"");
+        EXPECT_TRUE(c.m_remotePaths.empty());
+        EXPECT_EQ(GetDownloadSettings().Slice_num, 0);
+    }
+    // What the rule lets through: an empty version, line breaks the Part drops, blanks inside.
+    CConfigure c(486, 1033, 61);
+    StoreReply(c, Reply("<Software_version></Software_version><Process_name>Lumeno.exe\r\n</Process_name>"
+                        "<Software_name>Orbala Lumeno</Software_name>"));
+    EXPECT_EQ(c.readDownloadInfoFromXml(), 1);
+    EXPECT_EQ(c.m_softwareVersion, L"");
+    EXPECT_EQ(c.m_processName, L"Lumeno.exe");
+    EXPECT_EQ(c.m_softwareName, L"Orbala Lumeno");
+}
+
+TEST_F(QueryTest, ReplyWithAPathForANameFallsBackToTheSkin) {
+    // Through the services' reply and the install worker's order: the reply is refused, the skin's
+    // configuration labels are used, as for a reply that cannot be read.
+    ASSERT_EQ(LocalServices::Control("POST", "/__control/config",
+                                     R"({"Software_version": "1\\..\\..\\..\\users\\Public\\escaped"})"),
+              200);
+    DuiLib::CMarkup markup;
+    ASSERT_TRUE(markup.Load("<VerticalLayout><Label name=\"Software_version\" text=\"1.0.0.0\"/>"
+                            "<Label name=\"Process_name\" text=\"Lumeno.exe\"/>"
+                            "<Label name=\"Download_url\" text=\"https://www.example.com/skin.exe\"/></VerticalLayout>"));
+    DuiLib::CDialogBuilder builder;
+    DuiLib::CPaintManagerUI skin;
+    skin.AttachRoot(builder.Create(markup));
+    LogCapture log;
+    ConfigurationLoad::LoadAtInstallTime(config, 0, &skin);
+    EXPECT_EQ(LocalServices::Requests("/queryDownloaderV2").size(), 1u);  // the reply came
+    EXPECT_TRUE(log.contains(" GetCbsInfo reply refused: Software_version is no plain name (a path separator or drive)"))
+        << log.dump();
+    EXPECT_EQ(config.m_loadState, 2);
+    EXPECT_EQ(config.m_source, 2);
+    EXPECT_EQ(config.m_softwareVersion, L"1.0.0.0");
+    EXPECT_EQ(config.m_remotePaths, std::vector<std::wstring>{L"https://www.example.com/skin.exe"});
 }
 
 TEST_F(QueryTest, QueryStoresTheReplyAndAsksOnlyOnce) {

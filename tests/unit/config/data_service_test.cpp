@@ -235,6 +235,61 @@ TEST_F(DataServiceTest, SecondWayStoresWhatTheFirstCouldNot) {
     EXPECT_TRUE(DataService::IsLoadableImage(dir_.File(L"2.png")));
 }
 
+int LinesStartingWith(const LogCapture& log, const std::string& start) {
+    int n = 0;
+    for (const auto& l : log.lines()) n += l.rfind(start, 0) == 0;
+    return n;
+}
+
+std::vector<std::wstring> g_firstWayUrls;
+long RecordingFirstWay(const std::wstring& url, const std::wstring&) {
+    g_firstWayUrls.push_back(url);
+    return E_FAIL;
+}
+
+TEST_F(DataServiceTest, PicturesOnlyFromAddressesTheBuildAllows) {
+    // The pictures are decoded in the elevated process: a file, a share or another scheme is never
+    // fetched, by either way.
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/api/v1/banners","body":[
+        {"banner_url":"file:///C:/windows/win.ini","sort":1},
+        {"banner_url":"\\\\127.0.0.1\\share\\2.png","sort":2},
+        {"banner_url":"ftp://127.0.0.1/3.png","sort":3},
+        {"banner_url":"C:\\Users\\Public\\4.png","sort":4}]})"));
+    g_firstWayUrls.clear();
+    DataService::BannerJob job = Job();
+    job.firstWay = &RecordingFirstWay;
+    DataService::BannerMap banners;
+    {
+        LogCapture log;
+        EXPECT_FALSE(DataService::FetchBanners(job, banners));
+        EXPECT_EQ(LinesStartingWith(log, " Get Cbs Ban refused: "), 4) << log.dump();
+        EXPECT_TRUE(log.contains(" Get Cbs Ban refused: file:///C:/windows/win.ini")) << log.dump();
+    }
+    EXPECT_TRUE(banners.empty());
+    EXPECT_TRUE(g_firstWayUrls.empty());
+    EXPECT_TRUE(test_support::FilesIn(dir_.path()).empty());
+
+    // As a release judges them: the services' own list names http: pictures, none is fetched;
+    // the same pictures over https: are fetched (the first way, through the TLS policy).
+    ASSERT_TRUE(LocalServices::Reset());
+    job = Job();
+    job.httpsOnly = true;
+    {
+        LogCapture log;
+        EXPECT_FALSE(DataService::FetchBanners(job, banners));
+        EXPECT_EQ(LinesStartingWith(log, " Get Cbs Ban refused: http://"), 5) << log.dump();
+    }
+    EXPECT_TRUE(banners.empty());
+    EXPECT_TRUE(LocalServices::Requests("/banners/").empty());
+    const std::string https = LocalServices::BaseUrl(true);
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/api/v1/banners","body":[{"banner_url":")" + https +
+                                        R"(/banners/1.png","sort":1}]})"));
+    LogCapture log;
+    EXPECT_TRUE(DataService::FetchBanners(job, banners)) << log.dump();
+    EXPECT_TRUE(log.contains(" Get Cbs Ban 1 Success 1")) << log.dump();
+    EXPECT_TRUE(DataService::IsLoadableImage(dir_.File(L"1.png")));
+}
+
 TEST_F(DataServiceTest, PictureThatIsNoImageIsDeletedAndNothingIsReady) {
     // Banner 3 answers with text every time: both ways fetch it, neither may keep it.
     ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/banners/3.png","body":"<html>gone</html>","content_type":"text/html"})"));

@@ -10,12 +10,19 @@
 #include <map>
 #include <mutex>
 
+#include <json/json.h>
+
+#include "DuiLib/Core/UIDlgBuilder.h"
+#include "DuiLib/Core/UIManager.h"
+#include "DuiLib/Core/UIMarkup.h"
 #include "analytics/CSingleUserLog.h"
 #include "config/CConfigure.h"
+#include "config/ConfigurationLoad.h"
 #include "deployment_values.h"
 #include "download/DownLoadImpl.h"
 #include "install/InstallWorker.h"
 #include "install/InstallerRun.h"
+#include "install/ProductLaunch.h"
 #include "support/install_fixtures.h"
 #include "support/local_services.h"
 #include "support/log_capture.h"
@@ -43,7 +50,10 @@ public:
     InstallWindowState& InstallState() override { return state; }
     int32_t UiLanguage() override { return language; }
     void SetWorkerStarted() override { workerStarted = true; }
-    void LoadDownloadInfo() override { ++loads; }
+    void LoadDownloadInfo() override {
+        ++loads;
+        if (onLoad) onLoad();
+    }
     bool SkinLabel(const std::wstring& name, std::wstring& text) override {
         auto it = labels.find(name);
         if (it == labels.end()) return false;
@@ -76,6 +86,7 @@ public:
 
     InstallWindowState state;
     std::function<void(UINT)> onPost;  // called on the worker's thread after each post
+    std::function<void()> onLoad;  // what loading the configuration does (nothing: the record is preset)
     std::map<std::wstring, std::wstring> labels;
     int32_t language = 0;
     bool workerStarted = false;
@@ -664,4 +675,86 @@ TEST_F(InstallWorkerTest, AutomatedModeStartsTheProgramAgainAndCloses) {
     EXPECT_EQ(w->closes, 1);
     EXPECT_EQ(w->startClicks, 1);
     EXPECT_FALSE(Exists(Local(L".xml")));
+}
+
+TEST_F(InstallWorkerTest, ReplyFieldsThatNamePathsAreRefusedAndNothingLeavesTheFolders) {
+    // The configuration service's reply names a path, or adds switches, where a name belongs. The
+    // elevated worker must write, run and start nothing outside its work and install folders: the
+    // reply is refused with a log line, the skin's values are used (as for a reply that cannot be
+    // read), and the product page from the skin, a file here, is not opened either.
+    struct Case {
+        const char* field;
+        std::function<std::string(const std::wstring& outside)> value;
+    } cases[] = {
+        {"Software_version", [](const std::wstring&) { return std::string("1\\..\\..\\outside\\escaped"); }},
+        {"Process_name", [](const std::wstring&) { return std::string("..\\outside\\marker.exe"); }},
+        {"Software_name",
+         [](const std::wstring& outside) { return "x\" /DIR=\"" + install_fixtures::Utf8(outside) + "\\injected"; }},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.field);
+        TearDown();
+        SetUp();
+        const std::wstring outside = dir->File(L"outside");
+        ASSERT_TRUE(CreateDirectoryW(outside.c_str(), nullptr));
+        // A program a standard user planted where the path leads.
+        ASSERT_TRUE(CopyFileW(install_fixtures::ProductProgram().c_str(), (outside + L"\\marker.exe").c_str(), FALSE));
+
+        Json::Value reply;
+        reply["Download_url"] = reply["Extra_download_url"] = url;
+        reply["Md5"] = install_fixtures::Utf8(c->m_md5);
+        reply[k.field] = k.value(outside);
+        ASSERT_EQ(LocalServices::Control("POST", "/__control/config", Json::writeString(Json::StreamWriterBuilder(), reply)), 200);
+        const std::string host = LocalServices::BaseUrl(true).substr(LocalServices::BaseUrl(true).find("//") + 2);
+        c->setQueryTargets({host, host, analytics.get()});
+        c->m_loadState = CConfigure::kNotLoaded;
+        c->m_source = CConfigure::kSourceNothing;
+
+        // The skin's configuration labels, the fall-back.
+        const std::string skinXml =
+            "<VerticalLayout><Label name=\"Software_name\" text=\"Orbala Lumeno\"/>"
+            "<Label name=\"Software_version\" text=\"1.0.0.0\"/>"
+            "<Label name=\"Process_name\" text=\"" + install_fixtures::Utf8(ProcessName()) + "\"/>"
+            "<Label name=\"Download_url\" text=\"" + url + "\"/><Label name=\"Extra_download_url\" text=\"" + url + "\"/>"
+            "<Label name=\"InstallTimeout\" text=\"60\"/></VerticalLayout>";
+        DuiLib::CMarkup markup;
+        ASSERT_TRUE(markup.Load(skinXml.c_str()));
+        DuiLib::CDialogBuilder builder;
+        DuiLib::CPaintManagerUI skin;
+        skin.AttachRoot(builder.Create(markup));
+        CConfigure* record = c.get();
+        w->onLoad = [record, &skin] { ConfigurationLoad::LoadAtInstallTime(*record, 0, &skin); };
+        w->labels[L"product_url_english"] = L"file:///" + outside + L"\\marker.exe";
+
+        LogCapture log;
+        EXPECT_EQ(Run(), 0) << log.dump();
+        EXPECT_TRUE(log.contains(std::string(" GetCbsInfo reply refused: ") + k.field + " is no plain name")) << log.dump();
+        EXPECT_EQ(c->m_source, int32_t(CConfigure::kSourceFile));
+        EXPECT_TRUE(log.contains(" [Download File Path]: " + install_fixtures::Utf8(Local()))) << log.dump();
+        // One /DIR, the install folder; the installer's log in the log folder under the skin's name.
+        std::string line;
+        for (const auto& l : log.lines())
+            if (l.rfind(" [Start Install CmdLine]: ", 0) == 0) line = l;
+        EXPECT_EQ(line.find("/DIR="), line.rfind("/DIR=")) << line;
+        EXPECT_NE(line.find("/DIR=\"" + install_fixtures::Utf8(app) + "\" "), std::string::npos) << line;
+        EXPECT_NE(line.find("/LOG=\"" + install_fixtures::Utf8(logs) + "\\Orbala Lumeno_Setup_"), std::string::npos) << line;
+        EXPECT_TRUE(g_shellCalls.empty());
+        EXPECT_TRUE(log.contains(" Url refused: file:///")) << log.dump();
+
+        // The product is started from the install folder, as the window starts it.
+        const std::wstring program = ProductLaunch::MainExePath(app, c->m_processName, c->loadState() == CConfigure::kLoaded);
+        EXPECT_EQ(program, app + L"\\" + ProcessName());
+        EXPECT_EQ(FuntionImpl::StartTargetMainExe(L"\"" + program + L"\"", 1, analytics.get()), 0);
+        EXPECT_EQ(install_fixtures::WaitForLaunches(app, 1).size(), 1u);
+        // Nothing was written into the outside folder (files or folders) and nothing ran from it.
+        std::vector<std::wstring> entries;
+        WIN32_FIND_DATAW found;
+        HANDLE find = FindFirstFileW((outside + L"\\*").c_str(), &found);
+        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found))
+            if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) entries.push_back(found.cFileName);
+        if (find != INVALID_HANDLE_VALUE) FindClose(find);
+        EXPECT_EQ(entries, std::vector<std::wstring>{L"marker.exe"});
+        EXPECT_TRUE(install_fixtures::Launches(outside).empty());
+        install_fixtures::EndProcessesNamed({L"marker.exe"});
+    }
 }

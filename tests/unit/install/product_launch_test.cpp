@@ -3,6 +3,9 @@
 
 #include <shlobj.h>
 
+#include <string>
+#include <vector>
+
 #include "analytics/CSingleUserLog.h"
 #include "install/ProductLaunch.h"
 #include "support/install_fixtures.h"
@@ -36,7 +39,59 @@ protected:
     std::unique_ptr<CSingleUserLog> analytics;
 };
 
+// A symbolic link at link to target, made by the host's ln (Wine has no call that makes one,
+// and shows a host link as a reparse point, as Windows shows a junction). False when it could
+// not be made.
+bool MakeHostLink(const std::wstring& target, const std::wstring& link) {
+    using UnixName = char* (CDECL*)(LPCWSTR);
+    auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!unixName) return false;
+    // The link does not exist yet: its folder's host name, then its own name.
+    const size_t slash = link.find_last_of(L'\\');
+    char* from = unixName(target.c_str());
+    char* to = unixName(link.substr(0, slash).c_str());
+    if (!from || !to) return false;
+    std::string leaf;
+    for (wchar_t c : link.substr(slash + 1)) leaf.push_back(static_cast<char>(c));
+    // The arguments are split by Windows' rules: double quotes.
+    std::string line = std::string("Z:\\bin\\ln -s \"") + from + "\" \"" + to + "/" + leaf + "\"";
+    HeapFree(GetProcessHeap(), 0, from);
+    HeapFree(GetProcessHeap(), 0, to);
+    std::vector<char> buffer(line.begin(), line.end());
+    buffer.push_back('\0');
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    // Wine does not wait for a host program: wait for its effect.
+    for (int i = 0; i < 200 && GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(25);
+    return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 }  // namespace
+
+TEST_F(ProductLaunchTest, SubfolderSearchFollowsNoLinks) {
+    // A standard user who can write the install folder (chosen by the user) links a subfolder to a
+    // folder of theirs: what is found there would start with the installer's rights. (Wine shows a
+    // host link to a folder as a reparse point, but follows one to a file as a plain file, so the
+    // refusal of a linked program file is not shown here.)
+    std::wstring app = dir.File(L"Orbala Lumeno");
+    std::wstring outside = dir.File(L"outside");
+    ASSERT_TRUE(PlaceProduct(outside));
+    MakeFolder(app);
+    if (!MakeHostLink(outside, app + L"\\linked"))
+        GTEST_SKIP() << "no symbolic link could be made with the host's ln under this Wine";
+    ASSERT_NE(GetFileAttributesW((app + L"\\linked").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u)
+        << "Wine no longer shows a host link as a reparse point";
+    EXPECT_EQ(FuntionImpl::FindFileInSubfolders(app + L"\\", ProcessName()), L"");
+    EXPECT_EQ(ProductLaunch::MainExePath(app, ProcessName(), true), L"");
+    // The program of a real subfolder is found, whatever the order of the listing.
+    ASSERT_TRUE(PlaceProduct(app + L"\\real"));
+    EXPECT_EQ(ProductLaunch::MainExePath(app, ProcessName(), true), app + L"\\real\\" + ProcessName());
+}
 
 TEST_F(ProductLaunchTest, MainProgramInTheFolderOrTheFirstListedSubfolder) {
     std::wstring app = dir.File(L"Orbala Lumeno");
@@ -54,6 +109,30 @@ TEST_F(ProductLaunchTest, MainProgramInTheFolderOrTheFirstListedSubfolder) {
     EXPECT_EQ(ProductLaunch::MainExePath(L" " + app + L"  ", ProcessName(), true), app + L"\\" + ProcessName());
     // Not before the configuration is loaded.
     EXPECT_EQ(ProductLaunch::MainExePath(app, ProcessName(), false), L"");
+}
+
+TEST_F(ProductLaunchTest, ProgramOnlyFromItsExactPathInTheInstallFolder) {
+    // The program is started with the installer's rights: a name that leads out of the install
+    // folder finds nothing, even where a program waits at the end of the path.
+    std::wstring app = dir.File(L"Orbala Lumeno");
+    std::wstring outside = dir.File(L"outside");
+    ASSERT_TRUE(PlaceProduct(app));
+    ASSERT_TRUE(PlaceProduct(outside));
+    ASSERT_TRUE(CopyFileW(install_fixtures::ProductProgram().c_str(), (outside + L"\\marker.exe").c_str(), FALSE));
+    const std::wstring names[] = {
+        L"..\\outside\\marker.exe",
+        L"..\\outside\\" + ProcessName(),
+        L"sub\\..\\..\\outside\\marker.exe",
+        L"../outside/marker.exe",
+        outside + L"\\marker.exe",
+        L"marker.exe\"",
+    };
+    for (const std::wstring& name : names) {
+        LogCapture log;
+        EXPECT_EQ(ProductLaunch::MainExePath(app, name, true), L"") << install_fixtures::Utf8(name);
+        EXPECT_TRUE(log.contains(" Product path refused: ")) << log.dump();
+    }
+    EXPECT_EQ(ProductLaunch::MainExePath(app, ProcessName(), true), app + L"\\" + ProcessName());
 }
 
 TEST_F(ProductLaunchTest, WithTheInstallersRightsInItsOwnFolder) {

@@ -425,6 +425,21 @@ TEST_F(MainWindowTest, NewLicenceRowOpensPrivacyAndLicencePages) {
     EXPECT_TRUE(log.contains(" Open License Url: https://example.com/licence"));
 }
 
+TEST_F(MainWindowTest, LinksThatAreNoWebPagesAreRefused) {
+    // The links come from the data service's reply: a file, a share or a program must never
+    // reach the shell of the elevated setup.
+    LogCapture log;
+    Open({{"NewLicenseFlag", "1"}, {"LicenseUrl", "\\\\127.0.0.1\\share\\terms.exe"},
+          {"PrivacyUrl", "file:///C:/Windows/System32/calc.exe"}});
+    ASSERT_TRUE(ClickLink(Hwnd(), L"license_link_new", 0));
+    Pump(300);
+    ASSERT_TRUE(ClickLink(Hwnd(), L"license_link_new", 1));
+    Pump(300);
+    EXPECT_TRUE(g_opened.empty());
+    EXPECT_TRUE(log.contains(" Url refused: file:///C:/Windows/System32/calc.exe")) << log.dump();
+    EXPECT_TRUE(log.contains(" Url refused: \\\\127.0.0.1\\share\\terms.exe")) << log.dump();
+}
+
 TEST_F(MainWindowTest, AdviceLinkOpensTheDownloadWithThePackageSuffix) {
     LogCapture log;
     Open();
