@@ -119,6 +119,22 @@ protected:
         Sleep(1500);  // the window shows and the early configuration query runs
     }
     void ClickInstall() { setup_driver::ClickAt(window_, installBtn_); }
+    // The window thread has come back to its message loop: a message sent now is answered only
+    // there (or in a box's loop, so call it once the boxes are closed).
+    bool WindowThreadCaughtUp() {
+        DWORD_PTR result = 0;
+        return SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &result) != 0;
+    }
+    SIZE WindowSize() {
+        RECT r{};
+        GetWindowRect(window_, &r);
+        return SIZE{r.right - r.left, r.bottom - r.top};
+    }
+    // Closes the window as the taskbar does and waits for the setup to end: its log is then whole.
+    bool CloseAndWaitForExit() {
+        PostMessageW(window_, WM_CLOSE, 0, 0);
+        return setup_->WaitForExit(60000);
+    }
 
     std::string Log() {
         // The program's log files of every run (the setup's and its hidden copies').
@@ -212,13 +228,32 @@ TEST_F(InstallFlowE2E, InstallsStartsTheProductAndRecordsTheLanguage) {
 
 TEST_F(InstallFlowE2E, ServiceDownInstallsFromTheSkinsConfiguration) {
     Serve(L"");
+    // The reply the service would give leads nowhere: were it used, the download would fail.
+    ASSERT_EQ(LocalServices::Control("POST", "/__control/config",
+                                     R"({"Download_url": "${HTTP}/download/absent.exe", )"
+                                     R"("Extra_download_url": "${HTTPS}/download/absent.exe"})"),
+              200);
     ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/queryDownloaderV2","status":503})"));
     Start();
     ClickInstall();
     ASSERT_TRUE(WaitForLog(" LaunchProduct: ", 120000)) << Log();
     EXPECT_EQ(install_fixtures::WaitForLaunches(InstallFolder(), 1, 30000).size(), 1u);
     ASSERT_TRUE(setup_->WaitForExit(60000));
-    EXPECT_EQ(Log().find(" Enter fail page "), std::string::npos);
+    const std::string log = Log();
+    EXPECT_EQ(log.find(" Enter fail page "), std::string::npos);
+    // The fault fired: the service answered every configuration query through the 503 rule ...
+    const std::vector<Json::Value> queries = LocalServices::Requests("/queryDownloaderV2");
+    ASSERT_FALSE(queries.empty());
+    for (const Json::Value& q : queries) {
+        bool faulted = false;
+        for (const Json::Value& f : q["faults"]) faulted = faulted || f.asString() == "status";
+        EXPECT_TRUE(faulted) << q.toStyledString();
+    }
+    // ... and the setup took the skin's configuration, whose package address is the one fetched.
+    EXPECT_NE(log.find(" Configure Load From File! "), std::string::npos) << log;
+    EXPECT_EQ(log.find(" Configure Load From XML! "), std::string::npos) << log;
+    EXPECT_TRUE(LocalServices::Requests("/download/absent.exe").empty());
+    EXPECT_FALSE(LocalServices::Requests("/download/" + kPackage).empty());
 }
 
 TEST_F(InstallFlowE2E, BadSignatureShowsTheBoxAndClearsThePackage) {
@@ -242,11 +277,22 @@ TEST_F(InstallFlowE2E, ProductAlreadyRunningIsRefused) {
     SetupProcess product;
     ASSERT_TRUE(product.Start(install_fixtures::ProductProgram()));
     Start();
+    const SIZE settingPage = WindowSize();
     ClickInstall();
     ASSERT_TRUE(WaitForLog(" ShowMsgBox: " + std::to_string(MsgAppExist), 20000)) << Log();
     ASSERT_TRUE(AnswerBox(MsgAppExist, L"btn_yes"));
     EXPECT_TRUE(WaitForLog("app is running", 5000));
-    EXPECT_EQ(Log().find(" install Finished"), std::string::npos);
+    // The click has been handled to its end: an install that went on would have turned the
+    // window to its running page (its size) before the window thread came back.
+    ASSERT_TRUE(WindowThreadCaughtUp());
+    const SIZE now = WindowSize();
+    EXPECT_TRUE(now.cx == settingPage.cx && now.cy == settingPage.cy) << now.cx << "x" << now.cy;
+    // Once the setup has ended its log is whole: no worker ran, nothing was fetched or installed.
+    ASSERT_TRUE(CloseAndWaitForExit()) << Log();
+    const std::string log = Log();
+    EXPECT_EQ(log.find(" Speed-Test Totally Take "), std::string::npos) << log;
+    EXPECT_EQ(log.find(" install Finished"), std::string::npos) << log;
+    EXPECT_TRUE(LocalServices::Requests("/download/" + kPackage).empty());
     product.Kill();
 }
 
@@ -618,6 +664,7 @@ TEST_F(InstallFlowE2E, InstallFolderOnADriveTooSmallShowsTheNoSpaceBox) {
     Start();
     // The user opens the settings and types a folder on the small drive.
     ASSERT_TRUE(TypeInstallFolder(window_, drive.Root() + L"Orbala", "small-drive"));
+    const SIZE settingPage = WindowSize();
     ClickInstall();
     ASSERT_TRUE(WaitForLog(" ShowMsgBox: " + std::to_string(MsgNoEnoughSpace), 20000)) << Log();
     Sleep(500);
@@ -630,8 +677,13 @@ TEST_F(InstallFlowE2E, InstallFolderOnADriveTooSmallShowsTheNoSpaceBox) {
     ASSERT_NE(second, std::string::npos) << log;
     EXPECT_EQ(log.find(" PC space not enough1: "), std::string::npos) << log;
     ASSERT_TRUE(AnswerBox(MsgNoEnoughSpace, L"btn_yes"));
-    // The window stays on its setting page and nothing was fetched or started.
-    EXPECT_EQ(log.find(" Enter fail page "), std::string::npos);
+    // The window stays on its setting page and nothing was fetched or started: looked at once
+    // the window thread has handled the click to its end (a running page would have its size).
+    ASSERT_TRUE(WindowThreadCaughtUp());
+    const SIZE now = WindowSize();
+    EXPECT_TRUE(now.cx == settingPage.cx && now.cy == settingPage.cy) << now.cx << "x" << now.cy;
+    EXPECT_EQ(Log().find(" Enter fail page "), std::string::npos);
+    EXPECT_EQ(Log().find(" Speed-Test Totally Take "), std::string::npos);
     EXPECT_TRUE(LocalServices::Requests("/download/" + kPackage).empty());
     EXPECT_TRUE(WaitUntil([&] { return SentEvent("FlowError", "DL008"); }, 15000));
     std::string noSpace;
