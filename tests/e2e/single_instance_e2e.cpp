@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <thread>
 
 #include "support/setup_process.h"
 #include "support/test_support.h"
@@ -24,6 +25,53 @@ bool HasWindowOf(DWORD pid) {
     for (const auto& w : FindWindowsOfClass(kClass))
         if (w.second == pid) return true;
     return false;
+}
+
+HWND WindowOfProcess(DWORD pid) {
+    for (const auto& w : FindWindowsOfClass(kClass))
+        if (w.second == pid) return w.first;
+    return nullptr;
+}
+
+// A visible top-level window of the test's own, on a thread that answers its messages (another
+// process activating its window sends this one its deactivation), to stand in front of the setup.
+class CoveringWindow {
+public:
+    CoveringWindow() {
+        thread_ = std::thread([this] {
+            WNDCLASSW wc{};
+            wc.lpfnWndProc = DefWindowProcW;
+            wc.hInstance = GetModuleHandleW(nullptr);
+            wc.lpszClassName = L"single_instance_e2e_cover";
+            RegisterClassW(&wc);
+            hwnd_ = CreateWindowExW(0, wc.lpszClassName, L"cover", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 800, 700,
+                                    nullptr, nullptr, wc.hInstance, nullptr);
+            SetForegroundWindow(hwnd_);
+            SetEvent(ready_);
+            MSG msg;
+            while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+        });
+        WaitForSingleObject(ready_, 10000);
+    }
+    ~CoveringWindow() {
+        if (hwnd_) PostMessageW(hwnd_, WM_QUIT, 0, 0);
+        thread_.join();
+        CloseHandle(ready_);
+    }
+    HWND hwnd() const { return hwnd_; }
+
+private:
+    HANDLE ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HWND hwnd_ = nullptr;
+    std::thread thread_;
+};
+
+// Place of a top-level window in the z-order, 0 the topmost; -1 when it is not found.
+int ZOrderOf(HWND hwnd) {
+    int place = 0;
+    for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT), ++place)
+        if (w == hwnd) return place;
+    return -1;
 }
 
 void CloseWindowsAndExpectCleanExit(SetupProcess& process) {
@@ -54,13 +102,27 @@ TEST(SingleInstance, SecondStartIsRefusedWhileTheFirstRuns) {
                           kStartLimitMs))
         << "the window logs its configuration";
 
+    // The first window is hidden and another window stands in front of it.
+    HWND window = WindowOfProcess(first.Pid());
+    ASSERT_NE(window, nullptr);
+    ShowWindow(window, SW_HIDE);
+    ASSERT_FALSE(IsWindowVisible(window));
+    CoveringWindow cover;
+    ASSERT_NE(cover.hwnd(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return ZOrderOf(cover.hwnd()) >= 0 && ZOrderOf(cover.hwnd()) < ZOrderOf(window); }, 5000))
+        << ZOrderOf(cover.hwnd()) << " " << ZOrderOf(window);
+
     SetupProcess second;
     ASSERT_TRUE(second.Start(exe));
     ASSERT_TRUE(second.WaitForExit(kStartLimitMs)) << "the second start must end by itself";
     EXPECT_EQ(second.ExitCode(), 0u);
-    EXPECT_NE(second.Output().find(" Already running"), std::string::npos) << second.Output();
+    EXPECT_NE(second.Output().find(" Already running: showing the open window"), std::string::npos) << second.Output();
     EXPECT_EQ(FindWindowsOfClass(kClass).size(), 1u);
     EXPECT_TRUE(first.IsRunning());
+    // The second start showed the first window again and brought it in front of the other one.
+    EXPECT_TRUE(IsWindowVisible(window));
+    EXPECT_LT(ZOrderOf(window), ZOrderOf(cover.hwnd())) << "the first window stays behind";
+    EXPECT_EQ(GetForegroundWindow(), window);
 
     CloseWindowsAndExpectCleanExit(first);
     HANDLE released = OpenMutexW(SYNCHRONIZE, FALSE, kMutex);
