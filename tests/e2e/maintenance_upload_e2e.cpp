@@ -177,13 +177,14 @@ TEST(MaintenanceUploadE2e, ACrashedSetupSendsItsLogAndDump) {
     HWND window = nullptr;
     ASSERT_TRUE(WaitUntil([&] { return (window = setup_driver::WindowOf(kClass, setup.Pid())) != nullptr; }, 60000))
         << setup.Output();
-    // The run's log, once the configuration reply has been read (the handler reads its setting).
+    // The run's log, once the configuration reply has been read (the handler reads its setting;
+    // the reply's last field, TimeoutCfg, is logged as it is read).
     std::wstring runLog;
     ASSERT_TRUE(WaitUntil(
         [&] {
             for (const std::wstring& file : test_support::FilesIn(folder))
                 if (file.size() > 4 && file.compare(file.size() - 4, 4, L".log") == 0 &&
-                    test_support::ReadFile(folder + L"\\" + file).find(" [Downloader config]: 2") != std::string::npos)
+                    test_support::ReadFile(folder + L"\\" + file).find(" GetCbsInfo TimeoutCfg is: ") != std::string::npos)
                     runLog = file;
             return !runLog.empty();
         },
