@@ -66,14 +66,6 @@ private:
     std::thread thread_;
 };
 
-// Place of a top-level window in the z-order, 0 the topmost; -1 when it is not found.
-int ZOrderOf(HWND hwnd) {
-    int place = 0;
-    for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT), ++place)
-        if (w == hwnd) return place;
-    return -1;
-}
-
 void CloseWindowsAndExpectCleanExit(SetupProcess& process) {
     for (const auto& w : FindWindowsOfClass(kClass))
         if (w.second == process.Pid()) PostMessageW(w.first, WM_CLOSE, 0, 0);
@@ -102,15 +94,12 @@ TEST(SingleInstance, SecondStartIsRefusedWhileTheFirstRuns) {
                           kStartLimitMs))
         << "the window logs its configuration";
 
-    // The first window is hidden and another window stands in front of it.
+    // Another window is in front of the first one and has the foreground.
     HWND window = WindowOfProcess(first.Pid());
     ASSERT_NE(window, nullptr);
-    ShowWindow(window, SW_HIDE);
-    ASSERT_FALSE(IsWindowVisible(window));
     CoveringWindow cover;
     ASSERT_NE(cover.hwnd(), nullptr);
-    ASSERT_TRUE(WaitUntil([&] { return ZOrderOf(cover.hwnd()) >= 0 && ZOrderOf(cover.hwnd()) < ZOrderOf(window); }, 5000))
-        << ZOrderOf(cover.hwnd()) << " " << ZOrderOf(window);
+    ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == cover.hwnd(); }, 5000));
 
     SetupProcess second;
     ASSERT_TRUE(second.Start(exe));
@@ -119,10 +108,10 @@ TEST(SingleInstance, SecondStartIsRefusedWhileTheFirstRuns) {
     EXPECT_NE(second.Output().find(" Already running: showing the open window"), std::string::npos) << second.Output();
     EXPECT_EQ(FindWindowsOfClass(kClass).size(), 1u);
     EXPECT_TRUE(first.IsRunning());
-    // The second start showed the first window again and brought it in front of the other one.
+    // The second start brought the first window forward. (A window hidden by the test came back
+    // visible under Wine without the second start's help, so visibility tells nothing here.)
     EXPECT_TRUE(IsWindowVisible(window));
-    EXPECT_LT(ZOrderOf(window), ZOrderOf(cover.hwnd())) << "the first window stays behind";
-    EXPECT_EQ(GetForegroundWindow(), window);
+    EXPECT_EQ(GetForegroundWindow(), window) << "the first window stays behind";
 
     CloseWindowsAndExpectCleanExit(first);
     HANDLE released = OpenMutexW(SYNCHRONIZE, FALSE, kMutex);
