@@ -100,7 +100,9 @@ TEST(MaintenanceUploadE2e, CloseAndCrashRunsPackTheNamedLogAndEnd) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.catalogue) + (c.refused ? ", refused" : ", accepted"));
         ASSERT_TRUE(LocalServices::Reset());
-        if (c.refused) ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/v1/productLogUpload","status":500})"));
+        if (c.refused) {
+            ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/v1/productLogUpload","status":500})"));
+        }
         std::vector<std::wstring> before = test_support::FilesIn(folder);
         SetupProcess setup;
         ASSERT_TRUE(setup.Start(exe, std::wstring(c.arguments) + kLogName));
@@ -129,7 +131,9 @@ TEST(MaintenanceUploadE2e, CloseAndCrashRunsPackTheNamedLogAndEnd) {
         EXPECT_EQ(zip_reader::Names(received), c.entries);
         ASSERT_FALSE(received.empty());
         EXPECT_EQ(received[0].second, "the closed run's log\r\n");
-        if (received.size() > 1) EXPECT_EQ(received[1].second, "its dump");
+        if (received.size() > 1) {
+            EXPECT_EQ(received[1].second, "its dump");
+        }
 
         const bool copyLeft = GetFileAttributesW((folder + L"\\" + kLogName + L"_copy.log").c_str()) != INVALID_FILE_ATTRIBUTES;
         if (!c.refused) {
