@@ -16,19 +16,6 @@ namespace FlowError {
 
 void Raise(const std::string& code) { CSingleUserLog::GetInstance()->AddUserLogEvent("Other", "FlowError", code, false); }
 
-std::string CodeForDownloadResult(int32_t result) {
-    static const struct {
-        int32_t result;
-        const char* code;
-    } kCodes[] = {
-        {1, ""},       {6, "DL012"},  {7, "DL027"},  {8, "DL028"},  {9, "DL010"},
-        {10, "DL011"}, {11, "DL029"}, {12, "DL030"}, {13, "DL022"}, {15, "DL031"},
-    };
-    for (const auto& entry : kCodes)
-        if (entry.result == result) return entry.code;
-    return "DL017";
-}
-
 std::string ExceptionReportBody(ExceptionKind kind, int32_t downloaderId, int32_t configSource,
                                 const std::string& queryUrl, const std::string& downloadAddress) {
     char body[2048];

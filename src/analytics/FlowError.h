@@ -11,12 +11,6 @@ namespace FlowError {
 // Reports a flow error code as the analytics event "Other" / "FlowError" with the code as label.
 void Raise(const std::string& code);
 
-// The flow error code of a download attempt's result (an EnumErrorCode value): "" for 1 (done),
-// "DL012" for 6 (no size), "DL027" for 7 (output file), "DL028" for 8 (no worker), "DL010" for 9
-// (no network), "DL011" for 10 (no progress), "DL029" for 11 (CDN failures), "DL030" for 12
-// (short), "DL022" for 13 (redirects), "DL031" for 15 (under 1 MiB), "DL017" for any other.
-std::string CodeForDownloadResult(int32_t result);
-
 // What of a service's answer goes into the log: at most this many bytes.
 constexpr size_t kLoggedResponseBytes = 1024;
 

@@ -119,6 +119,17 @@ protected:
         Sleep(1500);  // the window shows and the early configuration query runs
     }
     void ClickInstall() { setup_driver::ClickAt(window_, installBtn_); }
+    // The window thread has come back to its message loop: a message sent now is answered only
+    // there (or in a box's loop, so call it once the boxes are closed).
+    bool WindowThreadCaughtUp() {
+        DWORD_PTR result = 0;
+        return SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &result) != 0;
+    }
+    // Closes the window as the taskbar does and waits for the setup to end: its log is then whole.
+    bool CloseAndWaitForExit() {
+        PostMessageW(window_, WM_CLOSE, 0, 0);
+        return setup_->WaitForExit(60000);
+    }
 
     std::string Log() {
         // The program's log files of every run (the setup's and its hidden copies').
@@ -212,13 +223,32 @@ TEST_F(InstallFlowE2E, InstallsStartsTheProductAndRecordsTheLanguage) {
 
 TEST_F(InstallFlowE2E, ServiceDownInstallsFromTheSkinsConfiguration) {
     Serve(L"");
+    // The reply the service would give leads nowhere: were it used, the download would fail.
+    ASSERT_EQ(LocalServices::Control("POST", "/__control/config",
+                                     R"({"Download_url": "${HTTP}/download/absent.exe", )"
+                                     R"("Extra_download_url": "${HTTPS}/download/absent.exe"})"),
+              200);
     ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/queryDownloaderV2","status":503})"));
     Start();
     ClickInstall();
     ASSERT_TRUE(WaitForLog(" LaunchProduct: ", 120000)) << Log();
     EXPECT_EQ(install_fixtures::WaitForLaunches(InstallFolder(), 1, 30000).size(), 1u);
     ASSERT_TRUE(setup_->WaitForExit(60000));
-    EXPECT_EQ(Log().find(" Enter fail page "), std::string::npos);
+    const std::string log = Log();
+    EXPECT_EQ(log.find(" Enter fail page "), std::string::npos);
+    // The fault fired: the service answered every configuration query through the 503 rule ...
+    const std::vector<Json::Value> queries = LocalServices::Requests("/queryDownloaderV2");
+    ASSERT_FALSE(queries.empty());
+    for (const Json::Value& q : queries) {
+        bool faulted = false;
+        for (const Json::Value& f : q["faults"]) faulted = faulted || f.asString() == "status";
+        EXPECT_TRUE(faulted) << q.toStyledString();
+    }
+    // ... and the setup took the skin's configuration, whose package address is the one fetched.
+    EXPECT_NE(log.find(" Configure Load From File! "), std::string::npos) << log;
+    EXPECT_EQ(log.find(" Configure Load From XML! "), std::string::npos) << log;
+    EXPECT_TRUE(LocalServices::Requests("/download/absent.exe").empty());
+    EXPECT_FALSE(LocalServices::Requests("/download/" + kPackage).empty());
 }
 
 TEST_F(InstallFlowE2E, BadSignatureShowsTheBoxAndClearsThePackage) {
@@ -293,7 +323,15 @@ TEST_F(InstallFlowE2E, ProductAlreadyRunningIsRefused) {
     ASSERT_TRUE(WaitForLog(" ShowMsgBox: " + std::to_string(MsgAppExist), 20000)) << Log();
     ASSERT_TRUE(AnswerBox(MsgAppExist, L"btn_yes"));
     EXPECT_TRUE(WaitForLog("app is running", 5000));
-    EXPECT_EQ(Log().find(" install Finished"), std::string::npos);
+    // The click has been handled to its end (an install that went on would have started its
+    // worker by then); once the setup has ended its log is whole: no worker ran, nothing was
+    // fetched or installed.
+    ASSERT_TRUE(WindowThreadCaughtUp());
+    ASSERT_TRUE(CloseAndWaitForExit()) << Log();
+    const std::string log = Log();
+    EXPECT_EQ(log.find(" Speed-Test Totally Take "), std::string::npos) << log;
+    EXPECT_EQ(log.find(" install Finished"), std::string::npos) << log;
+    EXPECT_TRUE(LocalServices::Requests("/download/" + kPackage).empty());
     product.Kill();
 }
 
@@ -682,9 +720,9 @@ TEST_F(InstallFlowE2E, InstallFolderOnADriveTooSmallShowsTheNoSpaceBox) {
     ASSERT_NE(second, std::string::npos) << log;
     EXPECT_EQ(log.find(" PC space not enough1: "), std::string::npos) << log;
     ASSERT_TRUE(AnswerBox(MsgNoEnoughSpace, L"btn_yes"));
-    // The window stays on its setting page and nothing was fetched or started.
-    EXPECT_EQ(log.find(" Enter fail page "), std::string::npos);
-    EXPECT_TRUE(LocalServices::Requests("/download/" + kPackage).empty());
+    // The window thread has handled the click to its end (an install that went on would have
+    // started its worker by then).
+    ASSERT_TRUE(WindowThreadCaughtUp());
     EXPECT_TRUE(WaitUntil([&] { return SentEvent("FlowError", "DL008"); }, 15000));
     std::string noSpace;
     for (const auto& e : Ga4Events())
@@ -692,6 +730,13 @@ TEST_F(InstallFlowE2E, InstallFolderOnADriveTooSmallShowsTheNoSpaceBox) {
     EXPECT_EQ(noSpace.rfind("install_", 0), 0u) << noSpace;
     EXPECT_GT(std::strtoull(noSpace.c_str() + 8, nullptr, 10), smallFree) << "the larger drive's free bytes";
     EXPECT_TRUE(setup_->IsRunning());
+    // The window stayed on its setting page: once the setup has ended, its whole log shows no
+    // worker and no failure page, and nothing was fetched.
+    ASSERT_TRUE(CloseAndWaitForExit()) << Log();
+    const std::string whole = Log();
+    EXPECT_EQ(whole.find(" Enter fail page "), std::string::npos) << whole;
+    EXPECT_EQ(whole.find(" Speed-Test Totally Take "), std::string::npos) << whole;
+    EXPECT_TRUE(LocalServices::Requests("/download/" + kPackage).empty());
 }
 
 TEST_F(InstallFlowE2E, InstallFolderOnADriveTooSmallMovesToTheLargestDrive) {

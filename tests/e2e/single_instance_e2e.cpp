@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <thread>
 
 #include "support/setup_process.h"
 #include "support/test_support.h"
@@ -25,6 +26,45 @@ bool HasWindowOf(DWORD pid) {
         if (w.second == pid) return true;
     return false;
 }
+
+HWND WindowOfProcess(DWORD pid) {
+    for (const auto& w : FindWindowsOfClass(kClass))
+        if (w.second == pid) return w.first;
+    return nullptr;
+}
+
+// A visible top-level window of the test's own, on a thread that answers its messages (another
+// process activating its window sends this one its deactivation), to stand in front of the setup.
+class CoveringWindow {
+public:
+    CoveringWindow() {
+        thread_ = std::thread([this] {
+            WNDCLASSW wc{};
+            wc.lpfnWndProc = DefWindowProcW;
+            wc.hInstance = GetModuleHandleW(nullptr);
+            wc.lpszClassName = L"single_instance_e2e_cover";
+            RegisterClassW(&wc);
+            hwnd_ = CreateWindowExW(0, wc.lpszClassName, L"cover", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 800, 700,
+                                    nullptr, nullptr, wc.hInstance, nullptr);
+            SetForegroundWindow(hwnd_);
+            SetEvent(ready_);
+            MSG msg;
+            while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+        });
+        WaitForSingleObject(ready_, 10000);
+    }
+    ~CoveringWindow() {
+        if (hwnd_) PostMessageW(hwnd_, WM_QUIT, 0, 0);
+        thread_.join();
+        CloseHandle(ready_);
+    }
+    HWND hwnd() const { return hwnd_; }
+
+private:
+    HANDLE ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HWND hwnd_ = nullptr;
+    std::thread thread_;
+};
 
 void CloseWindowsAndExpectCleanExit(SetupProcess& process) {
     for (const auto& w : FindWindowsOfClass(kClass))
@@ -54,13 +94,24 @@ TEST(SingleInstance, SecondStartIsRefusedWhileTheFirstRuns) {
                           kStartLimitMs))
         << "the window logs its configuration";
 
+    // Another window is in front of the first one and has the foreground.
+    HWND window = WindowOfProcess(first.Pid());
+    ASSERT_NE(window, nullptr);
+    CoveringWindow cover;
+    ASSERT_NE(cover.hwnd(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == cover.hwnd(); }, 5000));
+
     SetupProcess second;
     ASSERT_TRUE(second.Start(exe));
     ASSERT_TRUE(second.WaitForExit(kStartLimitMs)) << "the second start must end by itself";
     EXPECT_EQ(second.ExitCode(), 0u);
-    EXPECT_NE(second.Output().find(" Already running"), std::string::npos) << second.Output();
+    EXPECT_NE(second.Output().find(" Already running: showing the open window"), std::string::npos) << second.Output();
     EXPECT_EQ(FindWindowsOfClass(kClass).size(), 1u);
     EXPECT_TRUE(first.IsRunning());
+    // The second start brought the first window forward. (A window hidden by the test came back
+    // visible under Wine without the second start's help, so visibility tells nothing here.)
+    EXPECT_TRUE(IsWindowVisible(window));
+    EXPECT_EQ(GetForegroundWindow(), window) << "the first window stays behind";
 
     CloseWindowsAndExpectCleanExit(first);
     HANDLE released = OpenMutexW(SYNCHRONIZE, FALSE, kMutex);

@@ -9,7 +9,7 @@ SetupProcess::~SetupProcess() {
     if (outRead_) CloseHandle(outRead_);
 }
 
-bool SetupProcess::Start(const std::wstring& exe, const std::wstring& arguments) {
+bool SetupProcess::Start(const std::wstring& exe, const std::wstring& arguments, HANDLE job) {
     SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
     HANDLE outWrite = nullptr;
     if (!CreatePipe(&outRead_, &outWrite, &sa, 1 << 20)) return false;
@@ -22,8 +22,16 @@ bool SetupProcess::Start(const std::wstring& exe, const std::wstring& arguments)
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     std::wstring folder = exe.substr(0, exe.find_last_of(L'\\'));
-    BOOL ok = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &si, &pi_);
+    BOOL ok = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, job ? CREATE_SUSPENDED : 0, nullptr,
+                             folder.c_str(), &si, &pi_);
     CloseHandle(outWrite);
+    if (ok && job) {
+        if (!AssignProcessToJobObject(job, pi_.hProcess)) {
+            TerminateProcess(pi_.hProcess, 1);
+            return false;
+        }
+        ResumeThread(pi_.hThread);
+    }
     return ok != FALSE;
 }
 

@@ -16,7 +16,9 @@ public:
     SetupProcess& operator=(const SetupProcess&) = delete;
 
     // Starts `exe` with the given command line (after the program name). False on failure.
-    bool Start(const std::wstring& exe, const std::wstring& arguments = L"");
+    // With a job, the process runs in it from its first instruction, and so do the processes it
+    // starts: the job's accounting then counts every process the run started.
+    bool Start(const std::wstring& exe, const std::wstring& arguments = L"", HANDLE job = nullptr);
     // Waits for the process to end; false on time-out. The exit code is then ExitCode().
     bool WaitForExit(DWORD milliseconds);
     bool IsRunning() const;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "DuiLib/Core/UIRender.h"
+#include "deployment_values.h"
 
 namespace DuiLib {
 namespace {
@@ -60,8 +61,9 @@ CPaintManagerUI* CPaintManagerUI::FromWindow(HWND hwnd) {
 }
 
 int CPaintManagerUI::GetSystemScale() {
-    // DUILIB_SCALE (100 to 200) forces a scale, for looking at layouts at another scale.
-    const char* forced = std::getenv("DUILIB_SCALE");
+    // DUILIB_SCALE (100 to 200) forces a scale, for looking at layouts at another scale: a
+    // development aid of test builds; a release takes the scale from the display alone.
+    const char* forced = Deployment::kTestBuild ? std::getenv("DUILIB_SCALE") : nullptr;
     int percent = 100;
     if (forced && *forced) {
         percent = std::atoi(forced);

@@ -171,8 +171,11 @@ TEST_F(ReportCollector, WaitingSendsDuringFoldsReachTheCollectorOnce) {
         ASSERT_EQ(WebLog::ReportEventWith(*m, *n, Body("Cat", actions.back()), true), 0);
     }
     ASSERT_TRUE(test_support::WaitUntil([&] { return n->Idle(); }, 20000));
-    Sleep(200);  // a duplicate would have been queued by a fold and sent by now
-    ASSERT_TRUE(test_support::WaitUntil([&] { return n->Idle(); }, 20000));
+    // Folds run on the sending thread between its sends. A marker offered now is sent by that
+    // thread after any fold under way has ended; once it has arrived and the queue is idle, what
+    // such a fold queued again has been sent, and later folds read the file after every delivery.
+    ASSERT_EQ(WebLog::ReportEventWith(*m, *n, Body("Cat", "Marker"), false), 0);
+    ASSERT_TRUE(test_support::WaitUntil([&] { return n->Idle() && FunnelArrivals()["Marker"] == 1; }, 20000));
     EXPECT_TRUE(FiledKeys().empty());
     std::map<std::string, int> arrivals = FunnelArrivals();
     for (const std::string& action : actions) EXPECT_EQ(arrivals[action], 1) << action;

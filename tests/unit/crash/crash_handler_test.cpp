@@ -2,7 +2,10 @@
 // and writes through a null pointer on a worker thread. The dump is read back (header, stream
 // directory, the faulting thread), the log lines and the freed mutex are checked, and so is the
 // hidden "-dmp " copy that the handler starts when the download configuration asks for crash
-// reports; that copy uploads the log and the dump to the local services.
+// reports. The probe is its own copy: it records how it was started and uploads the log and the
+// dump with the setup's upload function to the local services (the real setup.exe's "-dmp " run,
+// after a real crash, is maintenance_upload_e2e's). Each probe runs in a job, whose count of
+// processes tells how many copies the handler started, final once the probe has ended.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -104,6 +107,9 @@ DumpFacts ReadDump(const std::string& bytes) {
 
 struct ProbeResult {
     DWORD exitCode = 0;
+    // Processes of the run: the probe and every copy it started. The handler starts its copy
+    // before it returns, so once the probe has ended the count is final.
+    DWORD processes = 0;
     std::vector<DWORD> threads;  // the workers that crashed
     std::string mutexFree;       // "1", "0", or empty when the probe held no mutex
 };
@@ -149,10 +155,17 @@ protected:
         std::wstring args = L"crash \"" + loggerFile_ + L"\" \"" + (log.empty() ? L"-" : log) + L"\" " +
                             std::to_wstring(config) + L" " + (mutex ? mutexName_ : L"-") + L" " + std::to_wstring(product) +
                             L" " + std::to_wstring(threads) + L" \"" + resultFile + L"\"";
+        HANDLE job = CreateJobObjectW(nullptr, nullptr);
+        EXPECT_NE(job, nullptr);
         SetupProcess probe;
-        EXPECT_TRUE(probe.Start(ProbeExe(), args));
+        EXPECT_TRUE(probe.Start(ProbeExe(), args, job));
         EXPECT_TRUE(probe.WaitForExit(60000)) << "the probe did not end";
         result.exitCode = probe.ExitCode();
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+        EXPECT_TRUE(QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting, sizeof(accounting),
+                                              nullptr));
+        result.processes = accounting.TotalProcesses;
+        if (job) CloseHandle(job);
         std::string text = ReadFile(resultFile);
         for (const std::string& id : LinesWith(text, "thread=")) result.threads.push_back(std::stoul(id));
         std::vector<std::string> mutexLines = LinesWith(text, "mutex_free=");
@@ -189,6 +202,7 @@ TEST_F(CrashHandlerTest, WorkerThreadCrashLeavesADumpFreesTheMutexAndStartsOneUp
     ProbeResult run = RunProbe(LogPath(), 2, true, 486, 1);
     EXPECT_EQ(run.exitCode, kAccessViolation);
     ASSERT_EQ(run.threads.size(), 1u);
+    EXPECT_EQ(run.processes, 2u) << "the probe and its one copy";
 
     // The dump, under the log file's full name followed by ".dmp", reads back whole.
     std::string dump = ReadFile(LogPath() + L".dmp");
@@ -242,9 +256,9 @@ TEST_F(CrashHandlerTest, NoCrashReportCopyUnlessTheConfigurationAsksForOne) {
         EXPECT_EQ(run.exitCode, kAccessViolation) << config;
         EXPECT_TRUE(ReadDump(ReadFile(LogPath() + L".dmp")).wellFormed) << config;
         EXPECT_EQ(run.mutexFree, "1") << config;
+        // The handler has returned (the probe ended through it): any copy it started is counted.
+        EXPECT_EQ(run.processes, 1u) << config << ": the handler started a copy";
     }
-    // A copy would have recorded itself well within this time (it takes about a second).
-    Sleep(4000);
     EXPECT_EQ(ReadFile(Record()), "");
 }
 
@@ -277,6 +291,9 @@ TEST_F(CrashHandlerTest, WithoutALogTheDumpGoesToTheTemporaryFolderUnderADatedNa
         ProbeResult run = RunProbe(L"", 2, c.mutex, c.product, 1);
         ++copies;
         EXPECT_EQ(run.exitCode, kAccessViolation);
+        // At least the probe and its copy (the record below counts the copies; once, under load,
+        // Wine had one more process of its own in the job here).
+        EXPECT_GE(run.processes, 2u) << c.product;
         std::vector<std::wstring> dumps = test_support::FilesIn(temp_);
         ASSERT_EQ(dumps.size(), 1u) << c.product;
         std::string name = TextCodec::WideToUtf8(dumps[0]);
@@ -318,8 +335,8 @@ TEST_F(CrashHandlerTest, TwoThreadsCrashingAtOnceLeaveOneCompleteDump) {
     EXPECT_EQ(Count(log, " Create dmp file: "), 1) << log;
     EXPECT_EQ(Count(log, " Write dmp file: 1, "), 1) << log;
     EXPECT_EQ(test_support::FilesIn(temp_).size(), 0u);
+    EXPECT_EQ(run.processes, 2u) << "one crash-report copy for the two crashes";
     auto copies = CopiesRecorded(1);
-    Sleep(1000);
     EXPECT_EQ(Count(ReadFile(Record()), "args="), 1);
     EXPECT_EQ(copies["upload"], (std::vector<std::string>{"0"}));
 }
@@ -337,7 +354,7 @@ TEST_F(CrashHandlerTest, ALogPathTooLongForTheDumpNameWritesNoCutName) {
     EXPECT_EQ(text.find(" Create dmp file: "), std::string::npos) << text;
     EXPECT_EQ(test_support::FilesIn(logs_.path()), (std::vector<std::wstring>{name}));
     EXPECT_EQ(run.mutexFree, "1");
-    Sleep(3000);
+    EXPECT_EQ(run.processes, 1u) << "a copy was started without a dump";
     EXPECT_EQ(ReadFile(Record()), "");
 }
 
