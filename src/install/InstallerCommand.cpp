@@ -36,9 +36,13 @@ std::wstring SuffixValue(const std::wstring& setupPath, bool appendFileName) {
 }
 
 std::wstring Build(const Inputs& in) {
+    // Without a log folder (none could be had in the user's profile) the installer keeps no log:
+    // "/LOG=\name" would put it at the root of the current drive.
+    std::wstring log = in.logFolder.empty()
+                           ? std::wstring()
+                           : L" /LOG=\"" + in.logFolder + L"\\" + LogFileName(in.softwareName, in.localTime) + L"\"";
     std::wstring line = L" /VERYSILENT /SP- /NORESTART /DIR=\"" + in.installDirectory + L"\" /LANG=" +
-                        LanguageCode(in.language, in.downloaderId) + L" /LOG=\"" + in.logFolder + L"\\" +
-                        LogFileName(in.softwareName, in.localTime) + L"\"" + Deployment::INSTALLER_SUFFIX_SWITCH() +
+                        LanguageCode(in.language, in.downloaderId) + log + Deployment::INSTALLER_SUFFIX_SWITCH() +
                         SuffixValue(in.setupPath, in.appendFileName);
     if (line.size() > kMaxLength) return std::wstring();
     return line;

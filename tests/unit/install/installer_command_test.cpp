@@ -72,6 +72,14 @@ TEST(InstallerCommand, WholeLine) {
     EXPECT_EQ(Deployment::INSTALLER_SUFFIX_SWITCH()[0], L' ');
 }
 
+TEST(InstallerCommand, NoLogFolderMeansNoInstallerLogAtADriveRoot) {
+    InstallerCommand::Inputs in = Sample();
+    in.logFolder.clear();
+    std::wstring expected = L" /VERYSILENT /SP- /NORESTART /DIR=\"C:\\Program Files\\Orbala Lumeno\" /LANG=de" +
+                            Deployment::INSTALLER_SUFFIX_SWITCH() + L"OrbalaLumeno_setup.exe";
+    EXPECT_EQ(InstallerCommand::Build(in), expected);
+}
+
 TEST(InstallerCommand, LineLongerThan1023CharactersIsNotBuilt) {
     InstallerCommand::Inputs in = Sample();
     size_t base = InstallerCommand::Build(in).size();
