@@ -1,8 +1,9 @@
 #include "download/DownloadAddress.h"
 
+#include "net/CLibcurlTool.h"  // before the logging library: curl brings winsock2.h, which must precede windows.h
+
 #include <easylogging++.h>
 
-#include "net/CLibcurlTool.h"
 #include "platform/FuntionImpl.h"
 #include "base/TextCodec.h"
 
