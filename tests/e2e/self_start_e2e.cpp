@@ -21,25 +21,6 @@ const wchar_t kClass[] = L"QV_UI_Frame_486";
 
 std::wstring PlantedProgram() { return test_support::WinePath(START_PROBE_EXE); }
 
-std::vector<std::wstring> FilesUnder(const std::wstring& folder, const std::wstring& suffix) {
-    std::vector<std::wstring> found;
-    WIN32_FIND_DATAW data;
-    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (h == INVALID_HANDLE_VALUE) return found;
-    do {
-        std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        std::wstring full = folder + L"\\" + name;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            for (const std::wstring& f : FilesUnder(full, suffix)) found.push_back(f);
-        } else if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-            found.push_back(full);
-        }
-    } while (FindNextFileW(h, &data));
-    FindClose(h);
-    return found;
-}
-
 HWND WindowOf(DWORD pid) {
     for (const auto& w : FindWindowsOfClass(kClass))
         if (w.second == pid) return w.first;
@@ -71,7 +52,8 @@ protected:
     // Every log the runs wrote: the program's logs and the report SDK's.
     std::string Logs() {
         std::string all;
-        for (const std::wstring& f : FilesUnder(appData_, L".log")) all += test_support::ReadFile(f);
+        for (const std::wstring& f : test_support::FilesBelow(appData_))
+            if (f.size() > 4 && f.compare(f.size() - 4, 4, L".log") == 0) all += test_support::ReadFile(appData_ + L"\\" + f);
         return all;
     }
 
