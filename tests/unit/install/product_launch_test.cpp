@@ -39,38 +39,6 @@ protected:
     std::unique_ptr<CSingleUserLog> analytics;
 };
 
-// A symbolic link at link to target, made by the host's ln (Wine has no call that makes one,
-// and shows a host link as a reparse point, as Windows shows a junction). False when it could
-// not be made.
-bool MakeHostLink(const std::wstring& target, const std::wstring& link) {
-    using UnixName = char* (CDECL*)(LPCWSTR);
-    auto unixName = reinterpret_cast<UnixName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (!unixName) return false;
-    // The link does not exist yet: its folder's host name, then its own name.
-    const size_t slash = link.find_last_of(L'\\');
-    char* from = unixName(target.c_str());
-    char* to = unixName(link.substr(0, slash).c_str());
-    if (!from || !to) return false;
-    std::string leaf;
-    for (wchar_t c : link.substr(slash + 1)) leaf.push_back(static_cast<char>(c));
-    // The arguments are split by Windows' rules: double quotes.
-    std::string line = std::string("Z:\\bin\\ln -s \"") + from + "\" \"" + to + "/" + leaf + "\"";
-    HeapFree(GetProcessHeap(), 0, from);
-    HeapFree(GetProcessHeap(), 0, to);
-    std::vector<char> buffer(line.begin(), line.end());
-    buffer.push_back('\0');
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    // Wine does not wait for a host program: wait for its effect.
-    for (int i = 0; i < 200 && GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(25);
-    return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 }  // namespace
 
 TEST_F(ProductLaunchTest, SubfolderSearchFollowsNoLinks) {
@@ -82,7 +50,7 @@ TEST_F(ProductLaunchTest, SubfolderSearchFollowsNoLinks) {
     std::wstring outside = dir.File(L"outside");
     ASSERT_TRUE(PlaceProduct(outside));
     MakeFolder(app);
-    if (!MakeHostLink(outside, app + L"\\linked"))
+    if (!test_support::MakeLink(outside, app + L"\\linked"))
         GTEST_SKIP() << "no symbolic link could be made with the host's ln under this Wine";
     ASSERT_NE(GetFileAttributesW((app + L"\\linked").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u)
         << "Wine no longer shows a host link as a reparse point";
