@@ -116,6 +116,16 @@ for url in "$S/$Q" "http://$HTTPS_HOSTPORT/$Q"; do
     check "config $url Download_url" "$H/download/pkg.exe" "$(field Download_url)"
     check "config $url Downloader_id" "4321" "$(field Downloader_id)"
 done
+# A package replaced by another of the same size and the same modification time (a copy that
+# keeps the source's time, within one second of the first) is hashed again.
+cp -p "$PKG" "$WORK/pkg.orig"
+head -c "$SIZE" /dev/urandom >"$WORK/other"
+touch -r "$PKG" "$WORK/other"
+cp -p "$WORK/other" "$PKG"
+check "config Md5 of a replaced package with the same size and time" "$(md5sum <"$PKG" | cut -d' ' -f1)" \
+    "$("${C[@]}" "$S/$Q" | sed -n 's:.*<Md5>\(.*\)</Md5>.*:\1:p')"
+cp -p "$WORK/pkg.orig" "$PKG"
+check "config Md5 once the package is back" "$PKG_MD5" "$("${C[@]}" "$S/$Q" | sed -n 's:.*<Md5>\(.*\)</Md5>.*:\1:p')"
 check "config override" '{"ok":true}' "$("${C[@]}" -d '{"Slice_num":3,"TimeoutCfg":"5,30"}' "$H/__control/config")"
 xml=$("${C[@]}" "$S/$Q")
 check "config override fields" "3 5,30" "$(sed -n 's:.*<Slice_num>\(.*\)</Slice_num>.*:\1:p' <<<"$xml") $(sed -n 's:.*<TimeoutCfg>\(.*\)</TimeoutCfg>.*:\1:p' <<<"$xml")"

@@ -619,12 +619,17 @@ std::string Services::packageName() {
     return names.empty() ? "package.exe" : names.front();
 }
 
+namespace {
+int64_t TimeNs(const struct timespec &t) { return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; }
+}  // namespace
+
 std::string Services::packageMd5(const std::string &path) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return "";
     {
         std::lock_guard<std::mutex> lock(mu_);
-        if (md5Cache_.path == path && md5Cache_.size == st.st_size && md5Cache_.mtime == st.st_mtime)
+        if (md5Cache_.path == path && md5Cache_.size == int64_t(st.st_size) && md5Cache_.inode == int64_t(st.st_ino) &&
+            md5Cache_.mtimeNs == TimeNs(st.st_mtim) && md5Cache_.ctimeNs == TimeNs(st.st_ctim))
             return md5Cache_.md5;
     }
     FILE *f = fopen(path.c_str(), "rb");
@@ -646,7 +651,7 @@ std::string Services::packageMd5(const std::string &path) {
         hex += b;
     }
     std::lock_guard<std::mutex> lock(mu_);
-    md5Cache_ = {path, int64_t(st.st_size), int64_t(st.st_mtime), hex};
+    md5Cache_ = {path, int64_t(st.st_size), int64_t(st.st_ino), TimeNs(st.st_mtim), TimeNs(st.st_ctim), hex};
     return hex;
 }
 

@@ -83,7 +83,15 @@ private:
     std::map<std::string, std::string> configOverrides_;
     std::map<std::string, uint64_t> changeCounters_;
 
-    struct Md5Cache { std::string path; int64_t size = -1; int64_t mtime = 0; std::string md5; };
+    // The digest of the last package asked for, kept while the file is the same one: same inode,
+    // size and change times to the nanosecond. A copy that keeps the source's modification time
+    // (as CopyFileW does) still changes the inode's change time, so a package replaced by another
+    // of the same size within one second is hashed again.
+    struct Md5Cache {
+        std::string path;
+        int64_t size = -1, inode = -1, mtimeNs = 0, ctimeNs = 0;
+        std::string md5;
+    };
     Md5Cache md5Cache_;
 
     void handle(const httplib::Request &req, httplib::Response &res, const std::string &listener);
