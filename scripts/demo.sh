@@ -82,6 +82,6 @@ print(f"configuration asks   {count('/queryDownloaderV2')}")
 print(f"download requests    {count('/download/')}, {fetched} bytes sent of a {size} byte package")
 print(f"events sent          {count('/collect')} funnel, {count('/g/collect')} GA4")
 EOF
-logdir=$(find "${WINEPREFIX}/drive_c/users" -type d -path '*VUDezivazaru/logs*' 2>/dev/null | head -1)
+logdir=$(find "${WINEPREFIX}/drive_c/users" -type d -path '*VUDezivazaru/logs*' -print -quit 2>/dev/null || true)
 [ -n "$logdir" ] && echo "log folder           $logdir"
 echo "screenshots          $out/screens: $(ls "$out/screens" | tr '\n' ' ')"
