@@ -25,7 +25,9 @@ cp "$package" "$out/root/OrbalaLumeno_Setup.exe"
 cert_args=()
 [ -s "$build/../test-authority/cert.pem" ] && cert_args=(--cert-dir "$build/../test-authority")
 # The local deployment's setup talks to the default ports.
+# The carousel shows the skin's own pictures, as a maker's banner service would.
 "$services_bin" --parent-pid $$ --root "$out/root" --record "$out/requests.jsonl" "${cert_args[@]}" \
+  --banner-dir "$top/skin/skin/anima" \
   > "$out/services.txt" 2>&1 &
 services_pid=$!
 trap 'kill $services_pid 2>/dev/null || true' EXIT
@@ -85,3 +87,7 @@ EOF
 logdir=$(find "${WINEPREFIX}/drive_c/users" -type d -path '*VUDezivazaru/logs*' -print -quit 2>/dev/null || true)
 [ -n "$logdir" ] && echo "log folder           $logdir"
 echo "screenshots          $out/screens: $(ls "$out/screens" | tr '\n' ' ')"
+# One sheet of every picture, in the order the user saw them.
+if montage "$out"/screens/*.png -tile 3x -geometry 640x400+8+8 -background '#F4F3FB' "$out/contact-sheet.png" 2>/dev/null; then
+  echo "contact sheet        $out/contact-sheet.png"
+fi

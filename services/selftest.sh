@@ -50,7 +50,10 @@ start_services() {  # output-file extra-args...
     echo $pid
 }
 
-SVC_PID=$(start_services "$WORK/out.txt" --record "$WORK/record.jsonl" --parent-pid $$)
+# One banner picture of a folder (the demo serves the skin's pictures this way); the others drawn.
+mkdir -p "$WORK/banners"
+head -c 4096 /dev/urandom >"$WORK/banners/7.png"
+SVC_PID=$(start_services "$WORK/out.txt" --record "$WORK/record.jsonl" --parent-pid $$ --banner-dir "$WORK/banners")
 H=$(awk '$1 == "http" {print $2}' "$WORK/out.txt")
 S=$(awk '$1 == "https" {print $2}' "$WORK/out.txt")
 [ -n "$H" ] && [ -n "$S" ] || { echo "services did not start:"; cat "$WORK/out.txt"; exit 1; }
@@ -104,6 +107,10 @@ check "parallel segments" "$PKG_MD5" "$(cat "$WORK"/seg0 "$WORK"/seg1 "$WORK"/se
 check "two redirects then the file" "302 2 $PKG_MD5" \
     "$("${C[@]}" -o /dev/null -w '%{http_code} ' "$H/redirect/2/download/pkg.exe")$("${C[@]}" -L -o "$WORK/r" -w '%{num_redirects}' "$H/redirect/2/download/pkg.exe") $(md5sum <"$WORK/r" | cut -d' ' -f1)"
 check "redirect loop gives up" "47" "$("${C[@]}" -L --max-redirs 5 -o /dev/null "$H/loop/download/pkg.exe"; echo $?)"
+check "banner from the banner folder" "$(md5sum <"$WORK/banners/7.png")" "$("${C[@]}" "$H/banners/7.png" | md5sum)"
+check "banner drawn where the folder has none" "PNG" "$("${C[@]}" "$H/banners/2.png" | head -c 4 | tail -c 3)"
+check "banner path reaches no other file" "$(md5sum <"$WORK/banners/7.png")" \
+    "$("${C[@]}" --path-as-is "$H/banners/7/../../root/pkg.exe" | md5sum)"
 check "missing file" "404" "$("${C[@]}" -o /dev/null -w '%{http_code}' "$H/download/none.exe")"
 
 # --- Configuration query ----------------------------------------------------------------

@@ -23,7 +23,7 @@ void usage() {
     fprintf(stderr,
             "usage: local-services [--http-port N] [--https-port N] [--root DIR] [--record FILE]\n"
             "                      [--parent-pid PID] [--exit-on-stdin-eof] [--cert-dir DIR]\n"
-            "                      [--config FILE] [--package NAME] [--salt TEXT]\n"
+            "                      [--config FILE] [--package NAME] [--salt TEXT] [--banner-dir DIR]\n"
             "                      [--self-signed-https-port N] [--self-signed-cert-dir DIR]\n"
             "  ports default to 47080 (HTTP) and 47443 (HTTPS, also answers plain HTTP); 0 = any free port\n"
             "  --parent-pid defaults to the parent at start; 0 = do not watch\n");
@@ -83,6 +83,7 @@ int main(int argc, char **argv) {
         else if (a == "--config") opts.configPath = value("--config");
         else if (a == "--package") opts.package = value("--package");
         else if (a == "--salt") opts.salt = value("--salt");
+        else if (a == "--banner-dir") opts.bannerDir = value("--banner-dir");
         else if (a == "-h" || a == "--help") { usage(); return 0; }
         else {
             fprintf(stderr, "local-services: unknown argument %s\n", a.c_str());

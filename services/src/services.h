@@ -20,6 +20,7 @@ struct ServiceOptions {
     std::string configPath;   // configuration reply: Name=value lines or a Downloader XML template
     std::string package;      // package file name under root; empty = first *.exe found
     std::string salt = "pvdkwTN38mgo5QX7";  // data-service signing salt
+    std::string bannerDir;    // /banners/N.png served from DIR/N.png where present; empty = drawn patterns
 };
 
 // A fault rule as given to the control API, with its own counters.

@@ -1,5 +1,5 @@
 // The demo's user: starts setup.exe, takes a screenshot of each page it passes (setting, the
-// settings open, running, finished with the product starting), presses its buttons where the
+// settings open, running, finished with the product starting, the product), presses its buttons where the
 // skin's layout puts them, waits for the setup to end and prints how long each phase took.
 //   demo_driver.exe SETUP_EXE SCREENSHOT_FOLDER(Linux path)
 #include <windows.h>
@@ -49,9 +49,20 @@ int wmain(int argc, wchar_t** argv) {
     bool launched = WaitUntil([&] { return (hint = setup_driver::WindowOf(L"CALIENTWND_UI_Frame", setup.Pid())) != nullptr; },
                               300000);
     ULONGLONG tFinish = GetTickCount64();
-    if (launched) setup_driver::Screenshot(folder, "4-finished-starting");
+    if (launched) {
+        // The hint window fades in over the finished page: taken once it has painted.
+        WaitUntil([&] { return IsWindowVisible(hint) != FALSE; }, 5000);
+        Sleep(1000);
+        setup_driver::Screenshot(folder, "4-finished-starting");
+    }
     bool ended = setup.WaitForExit(60000);
     ULONGLONG tEnd = GetTickCount64();
+    // Last, the product's own window, as the user sees it once the setup has gone.
+    HWND product = nullptr;
+    if (WaitUntil([&] { return (product = FindWindowW(L"OrbalaFixtureProduct", nullptr)) != nullptr; }, 20000)) {
+        Sleep(800);
+        setup_driver::Screenshot(folder, "5-product");
+    }
     std::printf("start to window      %6.1f s\n", Seconds(t0, tWindow));
     std::printf("install click to end %6.1f s (download, verification, installer, product start)\n", Seconds(tClick, tFinish));
     std::printf("launch hint to exit  %6.1f s\n", Seconds(tFinish, tEnd));
