@@ -248,9 +248,8 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, int64_t fromP
 
     TransferSegment* task = thread ? thread->getSegment() : nullptr;
     if (task && task->Verbose) {
-        // The byte count is logged as a 32-bit difference, which is exact for segment sizes.
-        const int32_t byteCount =
-            static_cast<int32_t>(static_cast<uint32_t>(toPos) - static_cast<uint32_t>(fromPos));
+        // 64-bit: a segment of a large file (few segments of a big one) spans more than 4 GiB.
+        const int64_t byteCount = toPos - fromPos;
         LOG(INFO) << " Request Range: (" << task->TaskId.load() << ", " << byteCount << ") " << range
                   << ", [" << connectTimeout << "," << transferTimeout << "]";
     }
@@ -315,6 +314,12 @@ size_t downloadFunc(char* data, size_t size, size_t count, void* userdata) {
         // DownloadedPos counts only bytes that reached the file. A chunk that reaches past the
         // segment leaves it at EndPos once everything up to EndPos was written.
         task->DownloadedPos = (!fits && written == wanted) ? end : pos + static_cast<int64_t>(written);
+        // Whether the segment's last byte is in: the byte at EndPos itself, or, for the last
+        // segment (EndPos is the file length, one past its last byte), the byte before it. A
+        // chunk that ends just before EndPos of any other segment leaves that byte missing.
+        const bool lastSegment = task->ContentLength > 0 && end == task->ContentLength;
+        if (written == wanted && (!fits || (lastSegment && pos + static_cast<int64_t>(written) == end)))
+            task->EndWritten = true;
     }
 
     if (written != n) {
