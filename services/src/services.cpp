@@ -13,6 +13,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -232,6 +233,21 @@ void streamBody(Response &res, std::shared_ptr<BodyPlan> plan, const std::string
         }
         return chunk;
     };
+
+    if (f.shortBody) {
+        // No Content-Length: the body ends, cleanly, where the plan ends.
+        res.set_chunked_content_provider(contentType, [plan, pace](size_t offset, httplib::DataSink &sink) {
+            const int64_t left = plan->total() - int64_t(offset);
+            if (left <= 0) {
+                sink.done();
+                return true;
+            }
+            std::vector<char> buf(pace(size_t(left)));
+            size_t got = plan->read(int64_t(offset), buf.data(), buf.size());
+            return got > 0 && sink.write(buf.data(), got);
+        });
+        return;
+    }
 
     if (f.endless) {
         res.set_chunked_content_provider(contentType, [pace, state](size_t, httplib::DataSink &sink) {
@@ -588,6 +604,8 @@ Fault Services::resolveFaults(const std::string &method, const std::string &path
             else if (k == "change_content") f.changeContent = v.asBool();
             else if (k == "garbage_headers") f.garbageHeaders = v.asBool();
             else if (k == "endless") f.endless = v.asBool();
+            else if (k == "short_range") f.shortRange = v.asInt();
+            else if (k == "short_body") f.shortBody = v.asBool();
             else if (k == "redirect_loop") f.redirectLoop = v.asBool();
             else if (k == "location") f.location = v.asString();
             else if (k == "cdn") f.cdn = v.asString();
@@ -840,6 +858,17 @@ void Services::serveDownload(const Request &req, Response &res, const std::strin
 
     std::vector<std::pair<int64_t, int64_t>> ranges;
     RangeResult rr = fault.ignoreRange ? RangeResult::None : parseRanges(req.get_header_value("Range"), size, ranges);
+    // If-Range: the range holds only while the validator sent is the one this reply names
+    // (an entity tag or Last-Modified of the `headers` rule field); otherwise the whole file.
+    if (rr != RangeResult::None && req.has_header("If-Range")) {
+        const std::string sent = trim(req.get_header_value("If-Range"));
+        bool same = false;
+        for (const auto &h : fault.headers)
+            if ((strcasecmp(h.first.c_str(), "ETag") == 0 || strcasecmp(h.first.c_str(), "Last-Modified") == 0) &&
+                trim(h.second) == sent && sent.compare(0, 2, "W/") != 0)
+                same = true;
+        if (!same) rr = RangeResult::None;
+    }
     int64_t reportedTotal = fault.rangeTotal >= 0 ? fault.rangeTotal : size;
 
     if (rr == RangeResult::Unsatisfiable) {
@@ -852,9 +881,16 @@ void Services::serveDownload(const Request &req, Response &res, const std::strin
         plan->addFile(0, size);
     } else if (ranges.size() == 1) {
         res.status = 206;
-        res.set_header("Content-Range", "bytes " + std::to_string(ranges[0].first) + "-" +
-                                            std::to_string(ranges[0].second) + "/" + std::to_string(reportedTotal));
-        plan->addFile(ranges[0].first, ranges[0].second - ranges[0].first + 1);
+        int64_t last = ranges[0].second;
+        // A server that takes bytes=a-b as excluding b: every reply ends early (a range no
+        // longer than the cut is answered whole, or nothing would be left to send).
+        if (fault.shortRange > 0 && last - ranges[0].first + 1 > fault.shortRange) last -= fault.shortRange;
+        res.set_header("Content-Range", "bytes " + std::to_string(ranges[0].first) + "-" + std::to_string(last) +
+                                            "/" + std::to_string(reportedTotal));
+        int64_t sent = last - ranges[0].first + 1;
+        // A body that ends a byte before the range it names, on a clean end of the reply.
+        if (fault.shortBody && sent > 1) --sent;
+        plan->addFile(ranges[0].first, sent);
     } else {
         res.status = 206;
         const std::string boundary = "local-services-byteranges";

@@ -48,6 +48,8 @@ struct Fault {
     bool changeContent = false;
     bool garbageHeaders = false;
     bool endless = false;
+    int64_t shortRange = 0;    // a single-range reply ends this many bytes early; Content-Range names what is sent
+    bool shortBody = false;    // a single-range reply names the whole range but its chunked body ends a byte early
     bool redirectLoop = false;
     std::string location;      // answer 302 to this address
     std::string cdn;           // data-centre code for CF-RAY, e.g. "FRA"

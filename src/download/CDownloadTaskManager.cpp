@@ -1,6 +1,7 @@
 #include "download/CDownloadTaskManager.h"
 
 #include <windows.h>
+#include <io.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -133,6 +134,21 @@ std::string CDownloadTaskManager::ValidatorOfReply(const std::string& headers) {
     return std::string();
 }
 
+namespace {
+bool isEntityTag(const std::string& validator) { return !validator.empty() && validator[0] == '"'; }
+}  // namespace
+
+bool CDownloadTaskManager::ValidatorsDiffer(const std::string& storedValidator, const std::string& storedLastModified,
+                                            const std::string& validator, const std::string& lastModified) {
+    const std::string storedTag = isEntityTag(storedValidator) ? storedValidator : std::string();
+    const std::string storedDate = isEntityTag(storedValidator) ? storedLastModified : storedValidator;
+    const std::string tag = isEntityTag(validator) ? validator : std::string();
+    const std::string date = isEntityTag(validator) ? lastModified : validator;
+    if (!storedTag.empty() && !tag.empty()) return storedTag != tag;
+    if (!storedDate.empty() && !date.empty()) return storedDate != date;
+    return false;
+}
+
 int64_t CDownloadTaskManager::getContentLength(int& resultCode, std::string& cdnText, int verbose, bool fresh) {
     cdnText.clear();
     CSingleUserLog* analytics = CSingleUserLog::GetInstance();
@@ -182,6 +198,7 @@ int64_t CDownloadTaskManager::getContentLength(int& resultCode, std::string& cdn
         const int64_t length = LengthOfReply(headers, probe.contentLength);
         if (length <= 0) return 0;
         m_validator = ValidatorOfReply(headers);
+        if (!HttpHeaders::Find(headers, "Last-Modified", m_lastModified)) m_lastModified.clear();
         if (verbose) LOG(INFO) << " Get Contentlength =" << length;
         if (!m_remotePath.empty()) analytics->SetContentLength(m_remotePath, length);
         return length;
@@ -227,9 +244,15 @@ EnumErrorCode CDownloadTaskManager::generateDownloadTask(const std::string& tag,
     std::vector<std::string> results;
     std::string cdnText;
     int lastResult = 0;
-    const int64_t length = probeSize(kSizeProbes, verbose, lastResult, cdnText, &results, false);
+    // Asked of the server itself: a length this process learnt on an earlier attempt may be
+    // stale (the file replaced since), and only a probe names the validator the segments send.
+    m_validator.clear();
+    m_lastModified.clear();
+    const int64_t length = probeSize(kSizeProbes, verbose, lastResult, cdnText, &results, true);
     reportSizeProbes(tag, results);
     if (length <= 0) return sizeFailure(lastResult);
+    m_fileValidator = m_validator;
+    m_fileLastModified = m_lastModified;
 
     ContentLength = length;
     m_generated = true;
@@ -272,14 +295,46 @@ EnumErrorCode CDownloadTaskManager::generateDownloadTask(const std::string& tag,
     return ErrSuccess;
 }
 
+bool CDownloadTaskManager::readTaskFile(std::string& text) {
+    // Any sharing: a reader, a writer or a rename of ours never locks the file for the others.
+    // Another program that holds it without sharing (an antivirus scan, a backup) does for a
+    // while: the file is not damaged then, only busy; it is asked again, and a file still held
+    // after that is reported busy, never read as unusable.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int tries = 0;; ++tries) {
+        file = CreateFileA(m_taskFilePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) break;
+        const DWORD error = GetLastError();
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) return false;
+        if (tries >= kBusyTries) {
+            LOG(INFO) << " task file busy, error " << error << ": " << m_taskFilePath;
+            m_taskFileBusy = true;
+            return false;
+        }
+        Sleep(kBusyPauseMs);
+    }
+    LARGE_INTEGER size{};
+    bool read = GetFileSizeEx(file, &size) && size.QuadPart >= 0 && size.QuadPart <= kMaxTaskFileSize;
+    if (read) {
+        text.resize(static_cast<size_t>(size.QuadPart));
+        DWORD done = 0;
+        read = text.empty() || (ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &done, nullptr) &&
+                                done == text.size());
+    }
+    CloseHandle(file);
+    return read;
+}
+
 bool CDownloadTaskManager::loadTaskFromFile(int verbose) {
     m_loadedTasks = false;
     m_storedValidator.clear();
-    FILE* file = fopen(m_taskFilePath.c_str(), "rb");
-    if (!file) return false;
+    m_storedLastModified.clear();
+    m_taskFileBusy = false;
+    std::string text;
+    if (!readTaskFile(text)) return false;
     tinyxml2::XMLDocument doc;
-    const tinyxml2::XMLError parsed = doc.LoadFile(file);
-    fclose(file);
+    const tinyxml2::XMLError parsed = doc.Parse(text.data(), text.size());
     const tinyxml2::XMLElement* root = parsed == tinyxml2::XML_SUCCESS ? doc.FirstChildElement() : nullptr;
     if (!root) return false;
 
@@ -290,6 +345,7 @@ bool CDownloadTaskManager::loadTaskFromFile(int verbose) {
         else if (name == "ContentLength") ContentLength = childInt64(e);
         else if (name == "DownloadTime") DownloadTime = childInt64(e);
         else if (name == "Validator") m_storedValidator = e->GetText() ? e->GetText() : "";
+        else if (name == "LastModified") m_storedLastModified = e->GetText() ? e->GetText() : "";
         else if (name == "Task") {
             CTask* task = new CTask;
             for (const tinyxml2::XMLElement* c = e->FirstChildElement(); c; c = c->NextSiblingElement()) {
@@ -316,7 +372,8 @@ bool CDownloadTaskManager::loadTaskFromFile(int verbose) {
             m_loadedTasks = true;
         }
     }
-    for (const auto& task : m_allTasks) task->Validator = m_storedValidator;
+    m_fileValidator = m_storedValidator;
+    m_fileLastModified = m_storedLastModified;
     // The file does not keep the slice size: it is the length of the first of several
     // segments, so a file cut with any slice size passes the layout check.
     if (m_allTasks.size() > 1) m_sliceSize = m_allTasks[0]->EndPos - m_allTasks[0]->StartPos + 1;
@@ -333,13 +390,17 @@ int CDownloadTaskManager::checkTaskInfo(int verbose) {
     std::string cdnText;
     m_checkProbes.clear();
     m_checkResult = 0;
+    m_validator.clear();
+    m_lastModified.clear();
     const int64_t length = probeSize(kSizeProbes, verbose, m_checkResult, cdnText, &m_checkProbes, true);
     m_checkCdnText = cdnText;
     // The same size is not enough: a file replaced on the server by another of the same size
-    // shows another validator (when both the stored and the new reply name one).
-    if (length == ContentLength && !m_storedValidator.empty() && !m_validator.empty() &&
-        m_storedValidator != m_validator) {
-        LOG(INFO) << " remote file changed: " << m_storedValidator << " != " << m_validator;
+    // shows another validator of the same kind. An address that names none (another mirror of
+    // the same file, say) leaves the size, and Last-Modified where both name one, to decide.
+    if (length == ContentLength &&
+        ValidatorsDiffer(m_storedValidator, m_storedLastModified, m_validator, m_lastModified)) {
+        LOG(INFO) << " remote file changed: " << m_storedValidator << " " << m_storedLastModified << " != "
+                  << m_validator << " " << m_lastModified;
         DownloadEvents::Flow("DL025");
         return CheckSizeChanged;
     }
@@ -384,6 +445,11 @@ EnumErrorCode CDownloadTaskManager::loadDownloadTask(const std::string& tag, int
         int check = CheckInconsistent;
         if (loadTaskFromFile(verbose)) {
             check = checkTaskInfo(verbose);
+        } else if (m_taskFileBusy) {
+            // Held by another program: the partial package and its progress stay for the next
+            // attempt, which finds the file free again.
+            clearTasks();
+            return ErrOpenFile;
         } else {
             // Not well-formed, or no root element: as unusable as an inconsistent file.
             DownloadEvents::Flow("DL026");
@@ -393,11 +459,17 @@ EnumErrorCode CDownloadTaskManager::loadDownloadTask(const std::string& tag, int
             // after redirects), not of the one stored when the tasks were cut: a signed link
             // that has expired, or a configuration that now names another address for the same
             // file, must not fail every request of every attempt.
+            // If-Range carries only what this address's probe named: a validator of another
+            // address (or of the task file) would turn every answer of a correct server into
+            // the whole file, which is refused.
             for (const auto& task : m_allTasks) {
                 task->RemotePath = m_remotePath;
                 task->HeadCdnInfo = m_checkCdnText;
-                task->Validator = m_validator.empty() ? m_storedValidator : m_validator;
+                task->Validator = m_validator;
             }
+            const bool tagNow = isEntityTag(m_validator);
+            if (!m_validator.empty() && (tagNow || !isEntityTag(m_fileValidator))) m_fileValidator = m_validator;
+            if (!m_lastModified.empty()) m_fileLastModified = m_lastModified;
             LOG(INFO) << " Load tasks from file success!";
             if (m_loadedTasks) DownloadEvents::Funnel("Download", "ResumUpload");
             return ErrSuccess;
@@ -431,9 +503,12 @@ void CDownloadTaskManager::saveTaskToFile(const std::function<bool()>& flushPack
     addChild(doc, root, "TasksCount", int64_t(TasksCount));
     addChild(doc, root, "ContentLength", ContentLength);
     addChild(doc, root, "DownloadTime", DownloadTime.load());
-    // The validator of the file the segments belong to, when the server names one.
-    const std::string validator = m_allTasks.empty() ? std::string() : m_allTasks.front()->Validator;
-    if (!validator.empty()) addChild(doc, root, "Validator", validator);
+    // The validator of the file the segments belong to, when a server named one; beside an
+    // entity tag, the file's Last-Modified date, so that an address that names only the date
+    // can still be compared.
+    if (!m_fileValidator.empty()) addChild(doc, root, "Validator", m_fileValidator);
+    if (isEntityTag(m_fileValidator) && !m_fileLastModified.empty())
+        addChild(doc, root, "LastModified", m_fileLastModified);
     for (const auto& task : m_allTasks) {
         // Status first, then position: a worker publishes the last position of its segment
         // before it marks the segment complete, so a status read as complete comes with the
@@ -460,7 +535,11 @@ void CDownloadTaskManager::saveTaskToFile(const std::function<bool()>& flushPack
     const std::string temporary = m_taskFilePath + ".tmp";
     FILE* file = fopen(temporary.c_str(), "w");
     if (!file) return;
-    const bool written = doc.SaveFile(file, false) == tinyxml2::XML_SUCCESS;
+    bool written = doc.SaveFile(file, false) == tinyxml2::XML_SUCCESS;
+    // On the disk before the rename that puts it in place: after a crash of the system the
+    // name never points at an empty or half-written file.
+    written = written && fflush(file) == 0 &&
+              FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))));
     const bool closed = fclose(file) == 0;
     if (!written || !closed ||
         !MoveFileExA(temporary.c_str(), m_taskFilePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))

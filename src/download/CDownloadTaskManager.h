@@ -63,6 +63,12 @@ public:
     // The validator of a probe's last reply: its entity tag when that is strong, else its
     // Last-Modified date; empty when it names neither.
     static std::string ValidatorOfReply(const std::string& headers);
+    // Whether two descriptions of a file (validator as the task file keeps it: a strong entity
+    // tag, else a Last-Modified date; and a Last-Modified date kept beside an entity tag) say
+    // that its bytes can have changed: only validators of the same kind are compared, entity
+    // tags first. A side that names none, or names only the other kind, says nothing.
+    static bool ValidatorsDiffer(const std::string& storedValidator, const std::string& storedLastModified,
+                                 const std::string& validator, const std::string& lastModified);
     // Whether the tasks were cut afresh (not resumed) by the last load.
     bool generatedAfresh() const { return m_generated; }
 
@@ -80,6 +86,9 @@ private:
     // Up to `tries` probes with 100 ms between failed ones; collects "Success"/"error:%d".
     int64_t probeSize(int tries, int verbose, int& lastResult, std::string& cdnText, std::vector<std::string>* results,
                       bool fresh);
+    // The task file's text; false when it is missing or unreadable, or (m_taskFileBusy) held by
+    // another program without sharing after a few tries.
+    bool readTaskFile(std::string& text);
     // Deletes the tasks, the partial output file and the task file.
     void discardDownload();
     // The "GetSize" event and log line of a series of size probes ("Success", "error:N"),
@@ -89,6 +98,11 @@ private:
     static EnumErrorCode sizeFailure(int lastResult);
 
     static constexpr size_t kSizeProbes = 10;
+    // A task file held by another program is asked again this many times, this far apart.
+    static constexpr int kBusyTries = 20;
+    static constexpr int kBusyPauseMs = 100;
+    // Far beyond kMaxTasks entries: a larger file is not a task file.
+    static constexpr int64_t kMaxTaskFileSize = 64 * 1024 * 1024;
 
     std::string m_remotePath;
     std::string m_localPath;
@@ -98,7 +112,16 @@ private:
     std::vector<std::string> m_checkProbes;   // the probes of the last checkTaskInfo
     int m_checkResult = 0;                    // and the result of its last probe
     std::string m_checkCdnText;               // and the CDN text it saw
-    std::string m_validator;                  // validator of the last probe that learnt the size
+    // What the last probe that learnt the size named: its validator (sent as If-Range, so
+    // only ever one the address being asked gave) and its Last-Modified date.
+    std::string m_validator;
+    std::string m_lastModified;
     std::string m_storedValidator;            // validator the task file names
+    std::string m_storedLastModified;         // Last-Modified date it keeps beside an entity tag
+    // The file the segments belong to, as the task file keeps it: the current address's
+    // validators, else those stored before (an address that names none does not erase them).
+    std::string m_fileValidator;
+    std::string m_fileLastModified;
     bool m_generated = false;                 // generateDownloadTask cut the tasks
+    bool m_taskFileBusy = false;              // the last load found the task file held
 };

@@ -21,15 +21,20 @@ void CDownloadThread::taskBusiness() {
             return;
         }
     }
+    task->EndWritten = false;
     const CURLcode result = m_pCurlTool->httpDownloadContent(task->RemotePath, from, task->EndPos, this);
-    if (result == CURLE_ABORTED_BY_CALLBACK && stopRequested()) {
+    // Complete only when every byte of the segment reached the file. A reply shorter than its
+    // range (a server that takes bytes=a-b as excluding b, a body that ends early on a clean
+    // close) ends without an error but stops short: its bytes stay, the rest is asked again.
+    const bool whole = task->EndWritten.load() && task->DownloadedPos == task->EndPos;
+    if (result == CURLE_ABORTED_BY_CALLBACK && stopRequested() && !whole) {
         // Ended because the attempt stops: not a failure of the server. What arrived is kept.
         task->TaskStatus = TaskFailed;
         if (task->Verbose)
             LOG(INFO) << " Tasks info, download stopped, id = " << task->TaskId.load();
         return;
     }
-    if (result != CURLE_OK || task->DownloadedPos != task->EndPos) {
+    if (result != CURLE_OK || !whole) {
         ++task->RequestTimes;
         task->TaskStatus = TaskFailed;
         if (task->Verbose)

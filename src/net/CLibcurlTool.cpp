@@ -88,11 +88,13 @@ public:
         return static_cast<ChunkGatherer*>(self)->add(data, size * count);
     }
     // Progress call: ends the transfer at once when its owner stops; else hands over a block
-    // that has waited long enough. Non-zero ends the transfer.
-    static int progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    // that has waited long enough, and paces a slow line. Non-zero ends the transfer.
+    static int progress(void* self, curl_off_t expected, curl_off_t received, curl_off_t, curl_off_t) {
         auto* gatherer = static_cast<ChunkGatherer*>(self);
         if (gatherer->m_thread && gatherer->m_thread->stopRequested()) return 1;
-        return gatherer->flushIfOld() ? 0 : 1;
+        if (!gatherer->flushIfOld()) return 1;
+        gatherer->pace(expected, received);
+        return 0;
     }
     // Hands over what is gathered; false when downloadFunc wrote less than the block.
     bool flush() {
@@ -118,6 +120,53 @@ private:
         if (m_block.size() >= kWriteBlockSize && !flush()) return 0;
         return flushIfOld() ? n : 0;
     }
+    // libcurl reads what the socket holds as soon as anything arrives. On a line slower than
+    // the reader (most users' lines) that is a few KiB at a time, and every read costs a wait on
+    // the socket and a receive (under Wine about a dozen requests to its server). libcurl calls
+    // progress after each pass of reads: when a pass brought less than kPaceBatch, the worker
+    // pauses for about the time the line takes to bring kPaceBatch (at most kPaceMaxMs), so the
+    // next read takes what arrived meanwhile in one piece. The kernel's socket buffer holds it;
+    // the sender is not held up, so the transfer takes as long as before. A fast line fills a
+    // pass on its own and is never paused; a stalled one (nothing in the pass) neither.
+    static constexpr curl_off_t kPaceBatch = 512 * 1024;
+    static constexpr double kPaceMaxMs = 50;
+    static constexpr double kPaceMinMs = 2;
+    static constexpr DWORD kPaceSliceMs = 20;
+    void pace(curl_off_t expected, curl_off_t received) {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        const curl_off_t brought = received - m_pacedBytes;
+        // libcurl also calls between reads that brought nothing: the line's rate is measured
+        // from one call that brought bytes to the next.
+        if (brought <= 0) return;
+        const LONGLONG ticks = now.QuadPart - m_pacedAt;
+        const bool first = m_pacedAt == 0;
+        m_pacedBytes = received;
+        m_pacedAt = now.QuadPart;
+        if (first || brought >= kPaceBatch || ticks <= 0) return;
+        static const double ticksPerMs = [] {
+            LARGE_INTEGER f;
+            QueryPerformanceFrequency(&f);
+            return static_cast<double>(f.QuadPart) / 1000.0;
+        }();
+        const double bytesPerMs = static_cast<double>(brought) * ticksPerMs / static_cast<double>(ticks);
+        double waitMs = static_cast<double>(kPaceBatch) / bytesPerMs;
+        if (waitMs > kPaceMaxMs) waitMs = kPaceMaxMs;
+        // Never past the time the rest of the reply (its length known) takes to arrive: the
+        // segment's end is read as soon as it is there.
+        if (expected > received) {
+            const double restMs = static_cast<double>(expected - received) / bytesPerMs;
+            if (restMs < waitMs) waitMs = restMs;
+        }
+        if (waitMs < kPaceMinMs) return;
+        // In slices, so that a stop of the attempt still ends the transfer at once.
+        for (DWORD left = static_cast<DWORD>(waitMs); left > 0 && !(m_thread && m_thread->stopRequested());) {
+            const DWORD slice = left < kPaceSliceMs ? left : kPaceSliceMs;
+            Sleep(slice);
+            left -= slice;
+        }
+    }
+
     bool flushIfOld() {
         if (m_block.empty() || GetTickCount() - m_firstTick < kWriteBlockAgeMs) return !m_failed;
         return flush();
@@ -127,6 +176,8 @@ private:
     std::vector<char> m_block;
     DWORD m_firstTick = 0;
     bool m_failed = false;
+    curl_off_t m_pacedBytes = 0;  // bytes received at the last progress call that brought any
+    LONGLONG m_pacedAt = 0;       // and its performance-counter time (0: none yet)
 };
 
 }  // namespace
@@ -248,9 +299,8 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, int64_t fromP
 
     TransferSegment* task = thread ? thread->getSegment() : nullptr;
     if (task && task->Verbose) {
-        // The byte count is logged as a 32-bit difference, which is exact for segment sizes.
-        const int32_t byteCount =
-            static_cast<int32_t>(static_cast<uint32_t>(toPos) - static_cast<uint32_t>(fromPos));
+        // 64-bit: a segment of a large file (few segments of a big one) spans more than 4 GiB.
+        const int64_t byteCount = toPos - fromPos;
         LOG(INFO) << " Request Range: (" << task->TaskId.load() << ", " << byteCount << ") " << range
                   << ", [" << connectTimeout << "," << transferTimeout << "]";
     }
@@ -315,6 +365,12 @@ size_t downloadFunc(char* data, size_t size, size_t count, void* userdata) {
         // DownloadedPos counts only bytes that reached the file. A chunk that reaches past the
         // segment leaves it at EndPos once everything up to EndPos was written.
         task->DownloadedPos = (!fits && written == wanted) ? end : pos + static_cast<int64_t>(written);
+        // Whether the segment's last byte is in: the byte at EndPos itself, or, for the last
+        // segment (EndPos is the file length, one past its last byte), the byte before it. A
+        // chunk that ends just before EndPos of any other segment leaves that byte missing.
+        const bool lastSegment = task->ContentLength > 0 && end == task->ContentLength;
+        if (written == wanted && (!fits || (lastSegment && pos + static_cast<int64_t>(written) == end)))
+            task->EndWritten = true;
     }
 
     if (written != n) {

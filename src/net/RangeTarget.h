@@ -24,6 +24,11 @@ struct TransferSegment {
     // of an old and half of a new position.
     std::atomic<int64_t> DownloadedPos{0};
     int64_t ContentLength = 0;           // length of the whole remote file, 0 = unknown
+    // Set by the body writer once every byte of the segment is in the output: the byte at
+    // EndPos was written (for the last segment, whose EndPos is the file length, the byte before
+    // it). DownloadedPos alone cannot tell: a reply that stops one byte short of EndPos leaves it
+    // at EndPos too. Cleared by the worker before each request.
+    std::atomic<bool> EndWritten{false};
 };
 
 class IRangeTarget {

@@ -164,12 +164,14 @@ TEST_F(Download, StartFailuresLeaveTheResumeForTheNextAttempt) {
     struct Case {
         const char* name;
         const char* fault;   // rule for the probe, or ""
-        bool holdPackage;    // another program holds the package open without sharing
+        const wchar_t* held; // a file another program holds open without sharing, or null
         int result;
     } cases[] = {
-        {"size probe fails", R"({"path":"/download/pkg.exe","method":"HEAD","status":503})", false, 6},
-        {"redirect loop", R"({"path":"/download/pkg.exe","method":"HEAD","redirect_loop":true})", false, 13},
-        {"package cannot be opened", "", true, 7},
+        {"size probe fails", R"({"path":"/download/pkg.exe","method":"HEAD","status":503})", nullptr, 6},
+        {"redirect loop", R"({"path":"/download/pkg.exe","method":"HEAD","redirect_loop":true})", nullptr, 13},
+        {"package cannot be opened", "", L"pkg.exe", 7},
+        // A task file that is busy is not damaged: neither it nor the package is discarded.
+        {"task file held by another program", "", L"pkg.exe.xml", 7},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -191,8 +193,8 @@ TEST_F(Download, StartFailuresLeaveTheResumeForTheNextAttempt) {
             ASSERT_TRUE(LocalServices::AddFault(c.fault));
         }
         HANDLE held = INVALID_HANDLE_VALUE;
-        if (c.holdPackage) {
-            held = CreateFileW(Out(L"pkg.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (c.held) {
+            held = CreateFileW(Out(c.held).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
             ASSERT_NE(held, INVALID_HANDLE_VALUE);
         }
         EXPECT_EQ(Run(url, Out(L"pkg.exe")), c.result);
@@ -285,6 +287,128 @@ TEST_F(Download, FileThatChangedOnTheServerStartsAfresh) {
     EXPECT_EQ(reports.count("flow|Other|FlowError|DL025"), 1);
     EXPECT_EQ(FileSize(Out(L"changing.exe")), kPackage + 5000);
     EXPECT_EQ(Md5Of(Out(L"changing.exe")), Md5Of(ServedPath("changing.exe")));
+}
+
+// A resume from an address that names no validator (another mirror, or the same one without
+// its entity tag) compares the size, and Last-Modified where both sides name one: the same
+// bytes are resumed, not refused (a correct server answers an If-Range it cannot match with the
+// whole file) and not discarded. Only a validator of the same kind that differs starts afresh.
+TEST_F(Download, ResumeComparesOnlyValidatorsBothSidesName) {
+    const std::string url = LocalServices::DownloadUrl(false, "mirror.exe");
+    ASSERT_TRUE(Serve("mirror.exe", kPackage));
+    const char* kFirst =
+        R"({"path":"/download/mirror.exe","headers":{"ETag":"\"v1\"","Last-Modified":"Tue, 01 Dec 2026 10:00:00 GMT"}})";
+    struct Case {
+        const char* name;
+        const char* secondHost;  // rule of the address resumed from, or ""
+        const char* ifRange;     // what the resumed requests send as If-Range, "" = none
+        bool discarded;
+    } cases[] = {
+        {"no validator", "", "", false},
+        {"the same entity tag", R"({"path":"/download/mirror.exe","headers":{"ETag":"\"v1\""}})", "\"v1\"", false},
+        {"only the same date",
+         R"({"path":"/download/mirror.exe","headers":{"Last-Modified":"Tue, 01 Dec 2026 10:00:00 GMT"}})",
+         "Tue, 01 Dec 2026 10:00:00 GMT", false},
+        {"only another date",
+         R"({"path":"/download/mirror.exe","headers":{"Last-Modified":"Wed, 02 Dec 2026 10:00:00 GMT"}})",
+         "Wed, 02 Dec 2026 10:00:00 GMT", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LocalServices::Reset();
+        DeleteFileW(Out(L"mirror.exe").c_str());
+        DeleteFileW(Out(L"mirror.exe.xml").c_str());
+        ASSERT_TRUE(LocalServices::AddFault(kFirst));
+        ASSERT_EQ(Run(url, Out(L"mirror.exe")), 1);
+        {
+            // Stopped with the second segment 1000 bytes in.
+            CDownloadTaskManager m(url, Narrow(Out(L"mirror.exe")), Narrow(Out(L"mirror.exe.xml")));
+            ASSERT_TRUE(m.loadTaskFromFile(0));
+            m.allTasks()[1]->DownloadedPos = kSlice + 1000;
+            m.allTasks()[1]->TaskStatus = 2;
+            m.saveTaskToFile();
+            ASSERT_TRUE(WriteAt(Out(L"mirror.exe"), kSlice + 1000, std::vector<char>(100000, 0), -1, false));
+        }
+        LocalServices::Reset();
+        if (*c.secondHost) {
+            ASSERT_TRUE(LocalServices::AddFault(c.secondHost));
+        }
+        ShortenNoProgress(3000);
+        Reports reports;
+        ASSERT_EQ(Run(url, Out(L"mirror.exe")), 1);
+        EXPECT_EQ(Md5Of(Out(L"mirror.exe")), Md5Of(ServedPath("mirror.exe")));
+        EXPECT_EQ(reports.count("flow|Other|FlowError|DL025"), c.discarded ? 1 : 0);
+        const auto gets = Gets("/download/mirror.exe");
+        if (c.discarded) {
+            EXPECT_EQ(gets.size(), 2u);
+        } else {
+            ASSERT_EQ(gets.size(), 1u);
+            EXPECT_EQ(gets[0]["headers"]["Range"].asString(),
+                      "bytes=" + std::to_string(kSlice + 1000) + "-" + std::to_string(kPackage));
+        }
+        for (const auto& g : gets) EXPECT_EQ(g["headers"]["If-Range"].asString(), c.ifRange);
+        // An address without a validator does not erase what the file was known by.
+        if (!c.discarded) {
+            const std::string taskFile = test_support::ReadFile(Out(L"mirror.exe.xml"));
+            EXPECT_NE(taskFile.find("<Validator>\"v1\"</Validator>"), std::string::npos) << taskFile;
+        }
+    }
+}
+
+// A new attempt for a file this process downloaded before asks its size again: the length
+// learnt then may be stale (the file was replaced since), and segments cut to it would be
+// refused by every reply.
+TEST_F(Download, NewAttemptDoesNotTrustALengthLearntBefore) {
+    const std::string url = LocalServices::DownloadUrl(false, "grown.exe");
+    ASSERT_TRUE(Serve("grown.exe", kPackage));
+    ASSERT_EQ(Run(url, Out(L"grown.exe")), 1);
+    ASSERT_TRUE(Serve("grown.exe", kPackage + 5000));
+    // As after a package that failed its check: no package, no task file.
+    DeleteFileW(Out(L"grown.exe").c_str());
+    DeleteFileW(Out(L"grown.exe.xml").c_str());
+    LocalServices::Reset();
+    ShortenNoProgress(3000);
+    ASSERT_EQ(Run(url, Out(L"grown.exe")), 1);
+    EXPECT_EQ(FileSize(Out(L"grown.exe")), kPackage + 5000);
+    EXPECT_EQ(Md5Of(Out(L"grown.exe")), Md5Of(ServedPath("grown.exe")));
+}
+
+// Replies shorter than their range: a server that takes bytes=a-b as excluding b, and a reply
+// that names the whole range but whose body ends, cleanly, a byte early. A segment counts as
+// complete only with its last byte on disk: the rest is asked again and the package is right.
+TEST_F(Download, ShortRepliesNeverCompleteASegment) {
+    const std::string url = LocalServices::DownloadUrl(false, "pkg.exe");
+    struct Case {
+        const char* name;
+        const char* fault;
+    } cases[] = {
+        {"range taken as excluding its end", R"({"path":"/download/pkg.exe","method":"GET","short_range":1})"},
+        {"body ends a byte early", R"({"path":"/download/pkg.exe","method":"GET","short_body":true})"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LocalServices::Reset();
+        DeleteFileW(Out(L"pkg.exe").c_str());
+        DeleteFileW(Out(L"pkg.exe.xml").c_str());
+        ASSERT_TRUE(LocalServices::AddFault(c.fault));
+        ShortenNoProgress(5000);
+        const int result = Run(url, Out(L"pkg.exe"));
+        const std::string md5 = Md5Of(Out(L"pkg.exe"));
+        // Never done with a wrong package; and with the rest asked again, done and right.
+        if (result == 1) {
+            EXPECT_EQ(md5, Md5Of(ServedPath("pkg.exe")));
+        }
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(FileSize(Out(L"pkg.exe")), kPackage);
+        // The first segment's last byte was asked for on its own.
+        bool lastByteAsked = false;
+        for (const auto& g : Gets("/download/pkg.exe"))
+            lastByteAsked = lastByteAsked || g["headers"]["Range"].asString() ==
+                                                 "bytes=" + std::to_string(kSlice - 1) + "-" + std::to_string(kSlice - 1);
+        EXPECT_TRUE(lastByteAsked);
+        const std::string taskFile = test_support::ReadFile(Out(L"pkg.exe.xml"));
+        EXPECT_EQ(taskFile.find("<TaskStatus>2"), std::string::npos) << taskFile;
+    }
 }
 
 TEST_F(Download, SupervisorLimits) {

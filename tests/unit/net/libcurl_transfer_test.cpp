@@ -352,6 +352,47 @@ TEST_P(Transfer, BrokenServers) {
     }
 }
 
+// A reply that stops short of its range without an error keeps its bytes, and the segment does
+// not count as whole: a chunk ending just before EndPos leaves DownloadedPos at EndPos as well,
+// so only the writer knows whether the byte at EndPos (for the last segment, the byte before the
+// file length) arrived.
+TEST_P(Transfer, ShortRepliesLeaveTheSegmentUnfinished) {
+    struct {
+        const char* name;
+        const char* fault;  // rule for /download/, or ""
+        int64_t start, end;
+        int64_t contentLength;
+        int64_t posAfter;
+        bool whole;
+    } cases[] = {
+        {"whole range", "", 1000, 1999, kPackageSize, 1999, true},
+        {"range taken as excluding its end", R"({"short_range": 1})", 1000, 1999, kPackageSize, 1999, false},
+        {"body ends a byte early", R"({"short_body": true})", 1000, 1999, kPackageSize, 1999, false},
+        {"the missing byte alone", R"({"short_range": 1})", 1999, 1999, kPackageSize, 1999, true},
+        {"last segment, whole", "", kPackageSize - 1000, kPackageSize, kPackageSize, kPackageSize, true},
+        {"last segment, a byte short", R"({"short_range": 1})", kPackageSize - 1000, kPackageSize, kPackageSize,
+         kPackageSize - 1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(LocalServices::Reset());
+        if (*c.fault) {
+            std::string rule = c.fault;
+            rule.insert(1, R"("path": "/download/", )");
+            ASSERT_TRUE(LocalServices::AddFault(rule));
+        }
+        Output out(0);
+        auto task = Segment(Download("pkg.exe"), c.start, c.end, c.contentLength);
+        EXPECT_EQ(out.Fetch(task->RemotePath, *task), CURLE_OK);
+        EXPECT_EQ(task->DownloadedPos, c.posAfter);
+        EXPECT_EQ(task->EndWritten.load(), c.whole);
+        const int64_t lastWanted = c.end == c.contentLength ? c.end - 1 : c.end;
+        const int64_t received = c.whole ? lastWanted - c.start + 1 : lastWanted - c.start;
+        EXPECT_TRUE(out.Read(c.start, size_t(received)) == SourceBytes(c.start, size_t(received)));
+        EXPECT_EQ(out.Size(), c.start + received);
+    }
+}
+
 // A segment of a package larger than 4 GiB: the range, the 64-bit total and the write at the
 // 64-bit position. Source and output are sparse files.
 TEST_P(Transfer, SegmentBeyondFourGiB) {
@@ -474,6 +515,23 @@ TEST(TransferLimits, TimeLimitsOutsideTheirBoundsFallBackToTheDefaults) {
         EXPECT_EQ(log.countExact(std::string(" Request Range: (1, 999) 0-999, ") + c.logged), 1) << log.dump();
     }
     settings = saved;
+}
+
+// The byte count of the " Request Range: " line is 64-bit: a segment of more than 4 GiB (a large
+// file in few slices) is logged with its real size. The reply is refused at its headers (the
+// task expects another total), so nothing is fetched.
+TEST(TransferLimits, RequestRangeLineCountsBeyondFourGiB) {
+    ASSERT_TRUE(LocalServices::Reset());
+    Output out(0);
+    auto task = Segment(LocalServices::DownloadUrl(false, "big.exe"), 0, kBigSize - 1, kBigSize + 1);
+    task->Verbose = 1;
+    LogCapture log;
+    EXPECT_EQ(out.Fetch(task->RemotePath, *task), CURLE_WRITE_ERROR);
+    EXPECT_EQ(log.countExact(" Request Range: (1, " + std::to_string(kBigSize - 1) + ") 0-" +
+                             std::to_string(kBigSize - 1) + ", [3,20]"),
+              1)
+        << log.dump();
+    EXPECT_EQ(task->DownloadedPos, 0);
 }
 
 TEST(TransferLimits, NoServerListening) {
