@@ -96,6 +96,26 @@ void CNetworkCommunicate::RemoveDropped(const std::vector<std::string>& dropped)
     }
 }
 
+void CNetworkCommunicate::ForgetJournalDrops() {
+    if (!m_file) return;
+    std::vector<std::string> dropped = m_file->TakeDroppedKeys();
+    if (dropped.empty()) return;
+    std::unordered_set<std::string> gone(dropped.begin(), dropped.end());
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    for (auto it = m_queue.begin(); it != m_queue.end();) {
+        if (gone.count(it->key)) {
+            m_known.erase(it->key);
+            gone.erase(it->key);
+            it = m_queue.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    // Known but not queued: in flight. Should that send fail, the task is not queued again.
+    for (const std::string& key : gone)
+        if (m_known.count(key)) m_droppedInFlight.insert(key);
+}
+
 int32_t CNetworkCommunicate::AddTask(const std::string& offeredKey, const std::string& content, bool persist,
                                      bool bWait) {
     // Two offers of the same event in the same millisecond have the same key; the second is
@@ -131,6 +151,7 @@ int32_t CNetworkCommunicate::AddTask(const std::string& offeredKey, const std::s
     }
     bool filed = !persist || !file || file->Append(key, content, CQueueFile::kStatusWaiting);
     if (persist && file && filed) ++m_recordsSinceFold;
+    ForgetJournalDrops();
     if (sendNow) {
         bool delivered = SendTask(task, persist && filed);
         {
@@ -191,6 +212,7 @@ bool CNetworkCommunicate::SendTask(const Task& task, bool persist) {
         std::lock_guard<std::mutex> lock(m_queueLock);
         if (!removed) m_pendingRemovals.insert(task.key);
         m_known.erase(task.key);
+        m_droppedInFlight.erase(task.key);
     } else {
         ++m_failedInARow;
         std::vector<std::string> dropped;
@@ -200,7 +222,9 @@ bool CNetworkCommunicate::SendTask(const Task& task, bool persist) {
             m_known.erase(task.key);
             // After the end the task stays in the file only: the process that takes the queue
             // over sends it.
-            if (!m_cancel) {
+            if (m_droppedInFlight.erase(task.key)) {
+                // dropped by the journal's bound while it was sent: gone, as the drop said
+            } else if (!m_cancel) {
                 RecordKindOutcomeLocked(task.kind, false);
                 PushLocked(task, dropped);
                 requeued = true;
@@ -209,6 +233,7 @@ bool CNetworkCommunicate::SendTask(const Task& task, bool persist) {
         // Behind the rest in the file too, so that the next process does not begin with it.
         if (requeued && persist && m_file)
             m_file->Append(task.key, task.content, CQueueFile::kStatusWaiting, CQueueFile::kAppendWaitMs, true);
+        ForgetJournalDrops();
         RemoveDropped(dropped);
     }
     return delivered;

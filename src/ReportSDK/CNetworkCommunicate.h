@@ -160,6 +160,9 @@ private:
     // are returned so that the caller removes them from the file outside the lock).
     void PushLocked(const Task& task, std::vector<std::string>& dropped);
     void RemoveDropped(const std::vector<std::string>& dropped);
+    // Forgets the queued tasks whose records the journal's bound dropped (as the queue's own
+    // limit drops its oldest), so that a later failure does not file them again.
+    void ForgetJournalDrops();
     void Notify();
     // The next task to send, under the queue lock: the oldest of a kind not backing off, else the
     // oldest of all. m_queue.end() when the queue is empty.
@@ -187,6 +190,8 @@ private:
     std::unordered_set<std::string> m_skipped;
     // Delivered keys whose removal could not be recorded yet; applied at the next fold.
     std::unordered_set<std::string> m_pendingRemovals;
+    // In-flight keys whose journal records the bound dropped: not queued again if they fail.
+    std::unordered_set<std::string> m_droppedInFlight;
     bool m_delivering = false;
     bool m_tried = false;       // the thread has tried to take the queue once
     bool m_threadDone = false;  // the thread has let the queue go (or never took it) and ended

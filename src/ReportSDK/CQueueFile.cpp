@@ -565,7 +565,16 @@ bool CQueueFile::BoundJournalLocked() {
         for (const std::string& key : dropped)
             m_log->Write("Queue journal full (%llu bytes), dropped %s",
                          static_cast<unsigned long long>(m_maxJournalBytes), key.c_str());
+    std::lock_guard<std::mutex> lock(m_failureLock);
+    m_droppedKeys.insert(m_droppedKeys.end(), dropped.begin(), dropped.end());
     return true;
+}
+
+std::vector<std::string> CQueueFile::TakeDroppedKeys() {
+    std::lock_guard<std::mutex> lock(m_failureLock);
+    std::vector<std::string> keys;
+    keys.swap(m_droppedKeys);
+    return keys;
 }
 
 void CQueueFile::LogFailure(const char* format, ...) const {

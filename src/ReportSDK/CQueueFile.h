@@ -94,6 +94,10 @@ public:
     // file). False when the file exists but cannot be read.
     bool ReadEntries(std::vector<Entry>& entries);
 
+    // Keys whose records the journal's bound dropped since the last call, for the caller to
+    // forget them too.
+    std::vector<std::string> TakeDroppedKeys();
+
     // Bytes waiting in the journal (0 when there is none).
     uint64_t JournalBytes() const;
     // Deletes new files that a writer killed before its rename left beside the queue file.
@@ -144,6 +148,7 @@ private:
     uint64_t m_maxJournalBytes = kMaxJournalBytes;
     mutable std::mutex m_failureLock;
     mutable std::string m_lastFailure;
+    std::vector<std::string> m_droppedKeys;  // under m_failureLock
     HANDLE m_mutex = nullptr;
     // The document as this object last read or wrote it, and the file it came from; reused
     // while the file is unchanged, so a growing queue is not parsed again at every fold.

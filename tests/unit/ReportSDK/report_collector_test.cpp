@@ -561,6 +561,7 @@ TEST_F(ReportCollector, FoldThatKeepsFailingKeepsTheJournalBoundedAndItsEventsDe
     EXPECT_TRUE(WebLog::SendRest(*copyM, copyN, limits)) << test_support::ReadFile(copyM->LogPath());
     std::map<std::string, int> arrivals = FunnelArrivals();
     EXPECT_EQ(arrivals["J59"], 1);
+    EXPECT_EQ(arrivals["J0"], 0) << "dropped from the journal, and not filed again by a later failure";
     size_t delivered = 0;
     for (const auto& a : arrivals) delivered += size_t(a.second);
     EXPECT_EQ(delivered, filed.size());
