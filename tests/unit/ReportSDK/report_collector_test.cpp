@@ -78,6 +78,19 @@ protected:
         m->SetCommonParams(486, 0, "en", "1.0.0.1");
     }
     std::string Log() { return test_support::ReadFile(m->LogPath()); }
+    // The "-sendrestlogs" copy of this folder, in this process: takes the queue over, delivers
+    // it, lets it go. True when everything was delivered; ADD_FAILURE with its log otherwise.
+    bool RunCopy(DWORD takeOverMs = 5000) {
+        std::unique_ptr<CManagement> copyM = Management();
+        CNetworkCommunicate copyN(*copyM, timing);
+        WebLog::Start(*copyM, copyN, 2, 3086, 3086, "", "", "Orbala Lumeno", "2.1.0", "");
+        CNetworkCommunicate::SendRestLimits limits;
+        limits.pollMs = 50;
+        limits.takeOverMs = takeOverMs;
+        bool delivered = WebLog::SendRest(*copyM, copyN, limits);
+        if (!delivered) ADD_FAILURE() << test_support::ReadFile(copyM->LogPath());
+        return delivered;
+    }
     // What is filed: the queue file with its journal applied.
     std::vector<std::string> FiledKeys() {
         std::vector<std::string> keys;
@@ -326,13 +339,7 @@ TEST_F(ReportCollector, EndingRunLetsItsQueueGoToTheCopy) {
     Sleep(500);  // the sending thread is at work
     // The report object ends; the copy it starts takes the queue over once this run let it go.
     n->MarkEnded();
-    std::unique_ptr<CManagement> copyM = Management();
-    CNetworkCommunicate copyN(*copyM, timing);
-    WebLog::Start(*copyM, copyN, 2, 3086, 3086, "", "", "Orbala Lumeno", "2.1.0", "");
-    CNetworkCommunicate::SendRestLimits limits;
-    limits.pollMs = 50;
-    limits.takeOverMs = 10000;
-    EXPECT_TRUE(WebLog::SendRest(*copyM, copyN, limits)) << test_support::ReadFile(copyM->LogPath());
+    EXPECT_TRUE(RunCopy(10000));
     EXPECT_TRUE(n->WaitStopped(1000));
     EXPECT_TRUE(FiledKeys().empty());
     std::map<std::string, int> arrivals = FunnelArrivals();
@@ -493,13 +500,7 @@ TEST_F(ReportCollector, ClosingDuringASlowSendDeliversEachEventOnce) {
     EXPECT_LT(GetTickCount64() - ending, ULONGLONG(CNetworkCommunicate::kEndGraceMs + CNetworkCommunicate::kEndMarginMs));
     n.reset();  // the process ends: a request still in flight would be cut off here
     // The "-sendrestlogs" copy starts and delivers what is still filed.
-    std::unique_ptr<CManagement> copyM = Management();
-    CNetworkCommunicate copyN(*copyM, timing);
-    WebLog::Start(*copyM, copyN, 2, 3086, 3086, "", "", "Orbala Lumeno", "2.1.0", "");
-    CNetworkCommunicate::SendRestLimits limits;
-    limits.pollMs = 50;
-    limits.takeOverMs = 5000;
-    EXPECT_TRUE(WebLog::SendRest(*copyM, copyN, limits)) << test_support::ReadFile(copyM->LogPath());
+    EXPECT_TRUE(RunCopy());
     std::map<std::string, int> arrivals = FunnelArrivals();
     EXPECT_EQ(arrivals["Slow"], 1);
     EXPECT_EQ(arrivals["Behind"], 1);
@@ -552,13 +553,7 @@ TEST_F(ReportCollector, FoldThatKeepsFailingKeepsTheJournalBoundedAndItsEventsDe
     EXPECT_GT(filed.size(), 5u);
     EXPECT_LT(filed.size(), 60u) << "the oldest were dropped";
     ASSERT_TRUE(LocalServices::Reset());
-    std::unique_ptr<CManagement> copyM = Management();
-    CNetworkCommunicate copyN(*copyM, timing);
-    WebLog::Start(*copyM, copyN, 2, 3086, 3086, "", "", "Orbala Lumeno", "2.1.0", "");
-    CNetworkCommunicate::SendRestLimits limits;
-    limits.pollMs = 50;
-    limits.takeOverMs = 5000;
-    EXPECT_TRUE(WebLog::SendRest(*copyM, copyN, limits)) << test_support::ReadFile(copyM->LogPath());
+    EXPECT_TRUE(RunCopy());
     std::map<std::string, int> arrivals = FunnelArrivals();
     EXPECT_EQ(arrivals["J59"], 1);
     EXPECT_EQ(arrivals["J0"], 0) << "dropped from the journal, and not filed again by a later failure";
