@@ -517,6 +517,10 @@ void Services::attach(httplib::Server &server, const std::string &listener) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
+    // Replies go out at once: a reply written in two parts (headers, then body) would otherwise
+    // wait for the client's delayed acknowledgement, about 40 ms on a kept-alive connection.
+    // Accepted sockets take the option from the listening one.
+    server.set_tcp_nodelay(true);
     server.new_task_queue = [] { return new httplib::ThreadPool(64); };
     server.set_keep_alive_max_count(1000);
     server.set_read_timeout(30);

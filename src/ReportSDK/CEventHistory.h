@@ -4,6 +4,7 @@
 #include <list>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 class CSdkLog;
 
@@ -22,12 +23,21 @@ public:
     // The check and the append as one step, so two threads offering the same event at once
     // cannot both pass on the same count. Returns the count before the append.
     int CountAndAppend(const std::string& key);
+    // The same for a newly offered event whose key must name it alone: when the history already
+    // holds this very key (the same event offered in the same millisecond), key gets the next
+    // number of this process's sequence, as "::#" and the number, and that key is appended. The
+    // flood check counts such keys as the event they number.
+    int CountAndAppendUnique(std::string& key);
+    // The part of a key's rest (from character 16) that the flood check compares: without the
+    // "::#" number of CountAndAppendUnique.
+    static std::string_view RestWithoutSequence(std::string_view rest);
     size_t Size() const;
 
 private:
-    int CountLocked(const std::string& key);
+    int CountLocked(const std::string& key, bool* seen = nullptr);
 
     CSdkLog* m_log;
+    unsigned long long m_sequence = 0;
     mutable std::mutex m_lock;
     std::list<std::string> m_keys;
 };

@@ -3,6 +3,7 @@
 #include <curl/curl.h>  // before windows.h: it brings winsock2.h
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cwchar>
 
@@ -60,7 +61,10 @@ void CNetworkCommunicate::Start() {
             std::lock_guard<std::mutex> lock(m_queueLock);
             // Without a safe folder for it (see CManagement::Init) nothing is filed: events are
             // sent from memory only.
-            if (!path.empty()) m_file.reset(new CQueueFile(path, &m_management.Log()));
+            if (!path.empty()) {
+                m_file.reset(new CQueueFile(path, &m_management.Log()));
+                m_file->SetJournalLimit(m_timing.journalMaxBytes);
+            }
         }
         m_deliverMutex = CreateMutexW(nullptr, FALSE, DeliverMutexNameFor(path).c_str());
         m_thread = std::thread(&CNetworkCommunicate::ThreadMain, this);
@@ -92,8 +96,32 @@ void CNetworkCommunicate::RemoveDropped(const std::vector<std::string>& dropped)
     }
 }
 
-int32_t CNetworkCommunicate::AddTask(const std::string& key, const std::string& content, bool persist, bool bWait) {
-    int repeats = m_history.CountAndAppend(key);
+void CNetworkCommunicate::ForgetJournalDrops() {
+    if (!m_file) return;
+    std::vector<std::string> dropped = m_file->TakeDroppedKeys();
+    if (dropped.empty()) return;
+    std::unordered_set<std::string> gone(dropped.begin(), dropped.end());
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    for (auto it = m_queue.begin(); it != m_queue.end();) {
+        if (gone.count(it->key)) {
+            m_known.erase(it->key);
+            gone.erase(it->key);
+            it = m_queue.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    // Known but not queued: in flight. Should that send fail, the task is not queued again.
+    for (const std::string& key : gone)
+        if (m_known.count(key)) m_droppedInFlight.insert(key);
+}
+
+int32_t CNetworkCommunicate::AddTask(const std::string& offeredKey, const std::string& content, bool persist,
+                                     bool bWait) {
+    // Two offers of the same event in the same millisecond have the same key; the second is
+    // numbered, so that it is filed and sent as an event of its own instead of refreshing the first.
+    std::string key = offeredKey;
+    int repeats = m_history.CountAndAppendUnique(key);
     if (repeats > CEventHistory::kMaxRepeats) {
         m_management.Log().Write("Detect repeat %d, more than %d within %d seconds", repeats, CEventHistory::kMaxRepeats,
                                  CEventHistory::kWindowSeconds);
@@ -123,6 +151,7 @@ int32_t CNetworkCommunicate::AddTask(const std::string& key, const std::string& 
     }
     bool filed = !persist || !file || file->Append(key, content, CQueueFile::kStatusWaiting);
     if (persist && file && filed) ++m_recordsSinceFold;
+    ForgetJournalDrops();
     if (sendNow) {
         bool delivered = SendTask(task, persist && filed);
         {
@@ -170,6 +199,10 @@ bool CNetworkCommunicate::SendTask(const Task& task, bool persist) {
     }
     if (delivered) {
         m_failedInARow = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_queueLock);
+            RecordKindOutcomeLocked(task.kind, true);
+        }
         // Removed from the file before it is forgotten here, and both under the fold lock: a fold
         // reads the file first and looks at what is known afterwards, so one running in between
         // would find the entry still waiting in what it read, no longer known, and send it again.
@@ -179,16 +212,28 @@ bool CNetworkCommunicate::SendTask(const Task& task, bool persist) {
         std::lock_guard<std::mutex> lock(m_queueLock);
         if (!removed) m_pendingRemovals.insert(task.key);
         m_known.erase(task.key);
+        m_droppedInFlight.erase(task.key);
     } else {
         ++m_failedInARow;
         std::vector<std::string> dropped;
+        bool requeued = false;
         {
             std::lock_guard<std::mutex> lock(m_queueLock);
             m_known.erase(task.key);
             // After the end the task stays in the file only: the process that takes the queue
             // over sends it.
-            if (!m_cancel) PushLocked(task, dropped);
+            if (m_droppedInFlight.erase(task.key)) {
+                // dropped by the journal's bound while it was sent: gone, as the drop said
+            } else if (!m_cancel) {
+                RecordKindOutcomeLocked(task.kind, false);
+                PushLocked(task, dropped);
+                requeued = true;
+            }
         }
+        // Behind the rest in the file too, so that the next process does not begin with it.
+        if (requeued && persist && m_file)
+            m_file->Append(task.key, task.content, CQueueFile::kStatusWaiting, CQueueFile::kAppendWaitMs, true);
+        ForgetJournalDrops();
         RemoveDropped(dropped);
     }
     return delivered;
@@ -240,9 +285,15 @@ void CNetworkCommunicate::FoldAndQueue(bool firstLoad) {
     std::lock_guard<std::mutex> foldLock(m_foldLock);
     if (!m_file) return;
     std::vector<CQueueFile::Entry> entries;
-    if (!FoldLocked(&entries)) {
-        // The file could not be written now; what it holds can still be read and sent.
-        if (!firstLoad || !m_file->ReadEntries(entries)) {
+    bool folded = false;
+    if (firstLoad || FoldDue()) {
+        folded = FoldLocked(&entries);
+        RecordFoldOutcome(folded);
+    }
+    if (!folded) {
+        // The file could not be written now; what it and the journal hold can still be read and
+        // sent (the journal keeps the removals of what is delivered meanwhile).
+        if (!m_file->ReadEntries(entries)) {
             if (firstLoad) m_management.Log().Write("Read history: %d/%d", 0, 0);
             return;
         }
@@ -283,6 +334,8 @@ void CNetworkCommunicate::FoldAndQueue(bool firstLoad) {
         }
         std::lock_guard<std::mutex> lock(m_queueLock);
         if (m_cancel) break;
+        // Looked at again with the push: an offer of the same key may have queued it meanwhile.
+        if (m_known.count(e.key) || m_pendingRemovals.count(e.key)) continue;
         PushLocked(task, full);
     }
     RemoveDropped(full);
@@ -361,9 +414,10 @@ void CNetworkCommunicate::ThreadMain() {
                 if (m_queue.empty() && !m_cancel)
                     m_wake.wait_for(lock, std::chrono::milliseconds(m_timing.idleWaitMs));
                 if (m_cancel) break;
-                if (!m_queue.empty()) {
-                    task = m_queue.front();
-                    m_queue.pop_front();
+                auto next = NextTaskLocked();
+                if (next != m_queue.end()) {
+                    task = *next;
+                    m_queue.erase(next);
                     ++m_inFlight;  // taken and counted in one step, so Idle never sees it in neither place
                     haveTask = true;
                 }
@@ -371,8 +425,8 @@ void CNetworkCommunicate::ThreadMain() {
             if (haveTask) {
                 SendTask(task, true);
                 --m_inFlight;
-                if (m_recordsSinceFold >= kFoldAfterRecords) FoldAndQueue(false);
-            } else if (m_file && m_file->JournalBytes() > 0) {
+                if (m_recordsSinceFold >= kFoldAfterRecords && FoldDue()) FoldAndQueue(false);
+            } else if (m_file && m_file->JournalBytes() > 0 && FoldDue()) {
                 // Nothing to send: fold what was filed and take up what other processes filed.
                 FoldAndQueue(false);
             }
@@ -413,6 +467,50 @@ bool CNetworkCommunicate::WaitStopped(DWORD ms) {
     std::unique_lock<std::mutex> lock(m_queueLock);
     if (!m_thread.joinable()) return true;
     return m_state.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_threadDone; });
+}
+
+std::deque<CNetworkCommunicate::Task>::iterator CNetworkCommunicate::NextTaskLocked() {
+    ULONGLONG now = GetTickCount64();
+    for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
+        int32_t kind = it->kind;
+        if (kind < 1 || kind > 2 || m_kindBackOff[kind].ms == 0 || now >= m_kindBackOff[kind].until) return it;
+    }
+    return m_queue.begin();  // only kinds that back off: the oldest goes, as nothing else waits
+}
+
+void CNetworkCommunicate::RecordKindOutcomeLocked(int32_t kind, bool delivered) {
+    if (kind < 1 || kind > 2) return;
+    KindBackOff& b = m_kindBackOff[kind];
+    if (delivered) {
+        b = KindBackOff();
+        return;
+    }
+    b.ms = b.ms == 0 ? m_timing.kindBackOffMs : std::min(b.ms * 2, m_timing.kindBackOffMaxMs);
+    b.until = GetTickCount64() + b.ms;
+}
+
+bool CNetworkCommunicate::FoldDue() const {
+    return m_foldBackOff == 0 || GetTickCount64() >= m_foldRetryAt;
+}
+
+void CNetworkCommunicate::RecordFoldOutcome(bool folded) {
+    unsigned was = m_foldBackOff;
+    if (folded) {
+        m_foldBackOff = 0;
+        if (was != 0) m_management.Log().Write("Queue file folded again");
+        return;
+    }
+    unsigned next = was == 0 ? m_timing.foldBackOffMs : std::min(was * 2, m_timing.foldBackOffMaxMs);
+    m_foldBackOff = std::max(next, 1u);
+    m_foldRetryAt = GetTickCount64() + next;
+    if (was == 0)
+        m_management.Log().Write("Queue file cannot be folded; tried again after %u ms, doubling up to %u s", next,
+                                 m_timing.foldBackOffMaxMs / 1000);
+}
+
+bool CNetworkCommunicate::EndAndWait() {
+    MarkEnded();
+    return WaitStopped(kEndGraceMs + kEndMarginMs);
 }
 
 void CNetworkCommunicate::MarkEnded() {

@@ -42,6 +42,19 @@ public:
         int attempts = 3;
         unsigned retryPauseMs = 2000;  // after each failed attempt, also after the last
         unsigned idleWaitMs = 500;     // an idle sending thread looks again this often
+        // An endpoint kind (GA4, the analytics collector) whose task failed all its attempts
+        // waits this long before its next task, doubling with each further failure up to the
+        // cap, while the tasks of the other kind go first; a delivery ends the back-off. With
+        // nothing of another kind queued, the failing kind's tasks are tried at once.
+        unsigned kindBackOffMs = 10 * 1000;
+        unsigned kindBackOffMaxMs = 5 * 60 * 1000;
+        // A fold of the journal that failed (the queue file cannot be replaced) is tried again
+        // after this, doubling up to the cap, instead of at every idle wake; meanwhile the
+        // journal is read as it is, so what it holds is still sent.
+        unsigned foldBackOffMs = 2000;
+        unsigned foldBackOffMaxMs = 5 * 60 * 1000;
+        // Bound of the journal while folds fail (CQueueFile::SetJournalLimit).
+        uint64_t journalMaxBytes = CQueueFile::kMaxJournalBytes;
     };
 
     // How long the "-sendrestlogs" copy keeps trying. It ends when the queue is empty and no
@@ -71,6 +84,10 @@ public:
     // time (then it is given up): one that the collector has received is seldom sent twice, and
     // ending never waits longer than this and the library's reaction time (about a second).
     static constexpr unsigned kEndGraceMs = 1000;
+    // How long the ending run waits beyond the grace for its sending thread to record the
+    // outcome of that request and let the queue go, before the copy that takes the queue over
+    // is started (the library's reaction time, the removal from the file and the last fold).
+    static constexpr unsigned kEndMarginMs = 2000;
 
     // The process's one sending queue, bound to CManagement::Instance().
     static CNetworkCommunicate& Instance();
@@ -115,6 +132,10 @@ public:
     void MarkEnded();
     // Waits until the sending thread has let the queue go; false when ms passed first.
     bool WaitStopped(DWORD ms);
+    // MarkEnded, then waits (at most kEndGraceMs + kEndMarginMs) until a request in flight has
+    // finished or been given up and its outcome is in the file, and the queue is let go. A
+    // process that ends right after this never leaves a delivered event filed as waiting.
+    bool EndAndWait();
 
     CEventHistory& History() { return m_history; }
     CQueueFile* QueueFile() { return m_file.get(); }
@@ -139,7 +160,18 @@ private:
     // are returned so that the caller removes them from the file outside the lock).
     void PushLocked(const Task& task, std::vector<std::string>& dropped);
     void RemoveDropped(const std::vector<std::string>& dropped);
+    // Forgets the queued tasks whose records the journal's bound dropped (as the queue's own
+    // limit drops its oldest), so that a later failure does not file them again.
+    void ForgetJournalDrops();
     void Notify();
+    // The next task to send, under the queue lock: the oldest of a kind not backing off, else the
+    // oldest of all. m_queue.end() when the queue is empty.
+    std::deque<Task>::iterator NextTaskLocked();
+    void RecordKindOutcomeLocked(int32_t kind, bool delivered);
+    // Whether a fold is due (no failed fold waits out its back-off), and the outcome of one:
+    // the SDK log says when folds start failing and when they work again, not every attempt.
+    bool FoldDue() const;
+    void RecordFoldOutcome(bool folded);
 
     CManagement& m_management;
     Timing m_timing;
@@ -158,11 +190,21 @@ private:
     std::unordered_set<std::string> m_skipped;
     // Delivered keys whose removal could not be recorded yet; applied at the next fold.
     std::unordered_set<std::string> m_pendingRemovals;
+    // In-flight keys whose journal records the bound dropped: not queued again if they fail.
+    std::unordered_set<std::string> m_droppedInFlight;
     bool m_delivering = false;
     bool m_tried = false;       // the thread has tried to take the queue once
     bool m_threadDone = false;  // the thread has let the queue go (or never took it) and ended
     bool m_stopTrying = false;
     std::mutex m_foldLock;
+    // Back-off of each endpoint kind (index 1 GA4, 2 collector) after a task failed all attempts.
+    struct KindBackOff {
+        unsigned ms = 0;          // 0: not backing off
+        ULONGLONG until = 0;      // tick count when its next task may go before other kinds' again
+    };
+    KindBackOff m_kindBackOff[3];
+    std::atomic<unsigned> m_foldBackOff{0};  // 0: folds work
+    std::atomic<ULONGLONG> m_foldRetryAt{0};
     std::atomic<int> m_inFlight{0};
     std::atomic<int> m_failedInARow{0};  // tasks that failed all attempts since the last delivery
     std::atomic<int> m_recordsSinceFold{0};

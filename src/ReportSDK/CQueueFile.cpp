@@ -1,6 +1,8 @@
 #include "ReportSDK/CQueueFile.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <deque>
 #include <memory>
 #include <unordered_map>
@@ -74,7 +76,7 @@ public:
         for (const Json::Value& item : items) Push(item);
     }
 
-    void Apply(const std::string& key, int status, const std::string& content) {
+    void Apply(const std::string& key, int status, const std::string& content, bool moveLast = false) {
         auto found = m_index.find(key);
         bool exists = found != m_index.end() && !found->second.empty();
         if (status == CQueueFile::kStatusDelivered) {
@@ -82,6 +84,16 @@ public:
                 m_alive[found->second.front()] = false;
                 found->second.pop_front();
             }
+            return;
+        }
+        if (exists && moveLast) {
+            size_t at = found->second.front();
+            Json::Value entry = m_items[at];
+            m_alive[at] = false;
+            found->second.pop_front();
+            entry["task_status"] = status;
+            entry["task_content"] = content;
+            Push(entry);
             return;
         }
         if (exists) {
@@ -115,7 +127,8 @@ public:
                 std::string errors;
                 if (reader->parse(bytes.data() + from, bytes.data() + end, &record, &errors) && record.isObject() &&
                     record["task_guid"].isString() && record["task_status"].isInt())
-                    Apply(record["task_guid"].asString(), record["task_status"].asInt(), TextMember(record, "task_content"));
+                    Apply(record["task_guid"].asString(), record["task_status"].asInt(), TextMember(record, "task_content"),
+                          record["task_move_last"].isBool() && record["task_move_last"].asBool());
                 else
                     ++bad;
             }
@@ -224,11 +237,13 @@ std::wstring CQueueFile::MutexNameFor(const std::wstring& path) {
     return name;
 }
 
-std::string CQueueFile::JournalRecord(const std::string& key, const std::string& content, int status) {
+std::string CQueueFile::JournalRecord(const std::string& key, const std::string& content, int status,
+                                      bool moveLast) {
     Json::Value record(Json::objectValue);
     record["task_guid"] = key;
     record["task_status"] = status;
     if (status != kStatusDelivered) record["task_content"] = content;
+    if (moveLast && status != kStatusDelivered) record["task_move_last"] = true;
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
     builder["emitUTF8"] = true;  // the bytes as they are; line feeds inside texts are escaped
@@ -280,7 +295,7 @@ CQueueFile::LoadResult CQueueFile::LoadLocked(Json::Value& doc) {
         Sleep(kIoPauseMs);
     }
     if (file == INVALID_HANDLE_VALUE) {
-        if (m_log) m_log->Write("Queue file cannot be opened, error %lu", GetLastError());
+        LogFailure("Queue file cannot be opened, error %lu", GetLastError());
         return LoadResult::Unreadable;
     }
 
@@ -306,7 +321,7 @@ CQueueFile::LoadResult CQueueFile::LoadLocked(Json::Value& doc) {
     }
     CloseHandle(file);
     if (!readOk) {
-        if (m_log) m_log->Write("Queue file cannot be read, error %lu", GetLastError());
+        LogFailure("Queue file cannot be read, error %lu", GetLastError());
         return LoadResult::Unreadable;
     }
 
@@ -374,7 +389,7 @@ void CQueueFile::PruneDamagedCopies() {
 bool CQueueFile::WriteWhole(const std::wstring& temp, const std::string& text) {
     HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        if (m_log) m_log->Write("Queue file cannot be written, error %lu", GetLastError());
+        LogFailure("Queue file cannot be written, error %lu", GetLastError());
         return false;
     }
     DWORD written = 0;
@@ -382,7 +397,7 @@ bool CQueueFile::WriteWhole(const std::wstring& temp, const std::string& text) {
     ok = ok && FlushFileBuffers(file);
     CloseHandle(file);
     if (!ok) {
-        if (m_log) m_log->Write("Queue file cannot be written, error %lu", GetLastError());
+        LogFailure("Queue file cannot be written, error %lu", GetLastError());
         DeleteFileW(temp.c_str());
     }
     return ok;
@@ -400,7 +415,7 @@ bool CQueueFile::WriteLocked(const Json::Value& doc) {
         if (!ok) Sleep(kIoPauseMs);
     }
     if (!ok) {
-        if (m_log) m_log->Write("Queue file cannot be replaced, error %lu", GetLastError());
+        LogFailure("Queue file cannot be replaced, error %lu", GetLastError());
         DeleteFileW(temp.c_str());
         m_haveCache = false;
         return false;
@@ -422,7 +437,7 @@ bool CQueueFile::ReadJournalLocked(std::string& bytes) const {
         Sleep(kIoPauseMs);
     }
     if (file == INVALID_HANDLE_VALUE) {
-        if (m_log) m_log->Write("Queue journal cannot be opened, error %lu", GetLastError());
+        LogFailure("Queue journal cannot be opened, error %lu", GetLastError());
         return false;
     }
     bool ok = true;
@@ -437,7 +452,7 @@ bool CQueueFile::ReadJournalLocked(std::string& bytes) const {
         bytes.append(buffer, got);
     }
     CloseHandle(file);
-    if (!ok && m_log) m_log->Write("Queue journal cannot be read, error %lu", GetLastError());
+    if (!ok) LogFailure("Queue journal cannot be read, error %lu", GetLastError());
     return ok;
 }
 
@@ -447,8 +462,9 @@ uint64_t CQueueFile::JournalBytes() const {
     return (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-bool CQueueFile::Append(const std::string& key, const std::string& content, int status, DWORD waitMs) {
-    std::string record = JournalRecord(key, content, status);
+bool CQueueFile::Append(const std::string& key, const std::string& content, int status, DWORD waitMs,
+                        bool moveLast) {
+    std::string record = JournalRecord(key, content, status, moveLast);
     NamedLock lock(m_mutex, waitMs);
     if (!lock.owned()) {
         if (m_log) m_log->Write("Queue file busy, %s not filed", key.c_str());
@@ -467,9 +483,118 @@ bool CQueueFile::Append(const std::string& key, const std::string& content, int 
     }
     DWORD written = 0;
     bool ok = WriteFile(file, record.data(), DWORD(record.size()), &written, nullptr) && written == record.size();
+    LARGE_INTEGER size = {};
+    bool sized = ok && GetFileSizeEx(file, &size);
     CloseHandle(file);
     if (!ok && m_log) m_log->Write("Queue journal cannot be written, error %lu, %s not filed", GetLastError(), key.c_str());
+    // Only a journal that folds keep failing to empty grows this far.
+    if (sized && m_maxJournalBytes > 0 && uint64_t(size.QuadPart) > m_maxJournalBytes) BoundJournalLocked();
     return ok;
+}
+
+bool CQueueFile::BoundJournalLocked() {
+    std::string bytes;
+    if (!ReadJournalLocked(bytes)) return false;
+    struct Record {
+        std::string key;
+        int status;
+        std::string content;
+        bool moveLast;
+        bool alive;
+    };
+    std::vector<Record> records;
+    std::unordered_map<std::string, size_t> lastAdd;  // key -> its live status 0 record
+    Json::CharReaderBuilder builder;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    for (size_t from = 0; from < bytes.size();) {
+        size_t end = bytes.find('\n', from);
+        if (end == std::string::npos) break;  // cut short: skipped, as a fold skips it
+        Json::Value r;
+        std::string errors;
+        if (end > from && reader->parse(bytes.data() + from, bytes.data() + end, &r, &errors) && r.isObject() &&
+            r["task_guid"].isString() && r["task_status"].isInt()) {
+            Record rec{r["task_guid"].asString(), r["task_status"].asInt(), TextMember(r, "task_content"),
+                       r["task_move_last"].isBool() && r["task_move_last"].asBool(), true};
+            auto found = lastAdd.find(rec.key);
+            if (rec.status == kStatusDelivered) {
+                // The removal stays (the file may hold the entry); the records before it go.
+                if (found != lastAdd.end()) {
+                    records[found->second].alive = false;
+                    lastAdd.erase(found);
+                }
+                records.push_back(rec);
+            } else if (found != lastAdd.end() && !rec.moveLast) {
+                records[found->second].content = rec.content;  // refreshed where it stands
+                records[found->second].status = rec.status;
+            } else {
+                if (found != lastAdd.end()) records[found->second].alive = false;
+                lastAdd[rec.key] = records.size();
+                records.push_back(rec);
+            }
+        }
+        from = end + 1;
+    }
+    std::vector<std::string> lines(records.size());
+    uint64_t total = 0;
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (!records[i].alive) continue;
+        lines[i] = JournalRecord(records[i].key, records[i].content, records[i].status, records[i].moveLast);
+        total += lines[i].size();
+    }
+    // Down to three quarters of the bound, so that the next appends do not compact again at once.
+    uint64_t target = m_maxJournalBytes - m_maxJournalBytes / 4;
+    std::vector<std::string> dropped;
+    for (size_t i = 0; i < records.size() && total > target; ++i) {
+        if (!records[i].alive || records[i].status == kStatusDelivered) continue;
+        records[i].alive = false;
+        total -= lines[i].size();
+        dropped.push_back(records[i].key);
+    }
+    std::string text;
+    text.reserve(size_t(total));
+    for (size_t i = 0; i < records.size(); ++i)
+        if (records[i].alive) text += lines[i];
+    std::wstring temp = JournalPath() + L".new";
+    if (!WriteWhole(temp, text)) return false;
+    if (!MoveFileExW(temp.c_str(), JournalPath().c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        LogFailure("Queue journal cannot be replaced, error %lu", GetLastError());
+        DeleteFileW(temp.c_str());
+        return false;
+    }
+    if (m_log)
+        for (const std::string& key : dropped)
+            m_log->Write("Queue journal full (%llu bytes), dropped %s",
+                         static_cast<unsigned long long>(m_maxJournalBytes), key.c_str());
+    std::lock_guard<std::mutex> lock(m_failureLock);
+    m_droppedKeys.insert(m_droppedKeys.end(), dropped.begin(), dropped.end());
+    return true;
+}
+
+std::vector<std::string> CQueueFile::TakeDroppedKeys() {
+    std::lock_guard<std::mutex> lock(m_failureLock);
+    std::vector<std::string> keys;
+    keys.swap(m_droppedKeys);
+    return keys;
+}
+
+void CQueueFile::LogFailure(const char* format, ...) const {
+    if (!m_log) return;
+    char message[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message, sizeof(message), format, args);
+    va_end(args);
+    {
+        std::lock_guard<std::mutex> lock(m_failureLock);
+        if (m_lastFailure == message) return;  // logged already; the state has not changed
+        m_lastFailure = message;
+    }
+    m_log->WriteText(message);
+}
+
+void CQueueFile::ForgetFailure() {
+    std::lock_guard<std::mutex> lock(m_failureLock);
+    m_lastFailure.clear();
 }
 
 bool CQueueFile::Update(const std::string& key, const std::string& content, int status) {
@@ -487,6 +612,7 @@ bool CQueueFile::Update(const std::string& key, const std::string& content, int 
     merge.Apply(key, status, content);
     if (!WriteLocked(merge.Document())) return false;
     if (!journal.empty()) DeleteFileW(JournalPath().c_str());  // applied: a leftover would only apply again
+    ForgetFailure();
     return true;
 }
 
@@ -499,7 +625,7 @@ bool CQueueFile::Fold(const Limits& limits, std::vector<Entry>* entries, std::ve
     {
         NamedLock lock(m_mutex, kLockWaitMs);
         if (!lock.owned()) {
-            if (m_log) m_log->Write("Queue file busy, fold skipped");
+            LogFailure("Queue file busy, fold skipped");
             return false;
         }
         if (LoadLocked(doc) != LoadResult::Ok || !ReadJournalLocked(journal)) return false;
@@ -508,7 +634,7 @@ bool CQueueFile::Fold(const Limits& limits, std::vector<Entry>* entries, std::ve
     // 2. Without it: the merged document, written to a new file of this process.
     Merge merge(doc["send_item"]);
     int bad = merge.ApplyJournal(journal);
-    if (bad && m_log) m_log->Write("Queue journal: %d cut or unreadable record(s) skipped", bad);
+    if (bad) LogFailure("Queue journal: %d cut or unreadable record(s) skipped", bad);
     std::vector<Dropped> droppedHere;
     merge.Limit(limits, &droppedHere);
     Json::Value merged = merge.Document();
@@ -525,18 +651,18 @@ bool CQueueFile::Fold(const Limits& limits, std::vector<Entry>* entries, std::ve
         Stamp now;
         if (!lock.owned() || !StampOfPath(now) || !(now == before)) {
             DeleteFileW(temp.c_str());
-            if (m_log) m_log->Write("Queue file changed during a fold; fold skipped");
+            LogFailure("Queue file changed during a fold; fold skipped");
             return false;
         }
         std::string journalNow;
         if (!ReadJournalLocked(journalNow) || journalNow.size() < journal.size() ||
             journalNow.compare(0, journal.size(), journal) != 0) {
             DeleteFileW(temp.c_str());
-            if (m_log) m_log->Write("Queue journal changed during a fold; fold skipped");
+            LogFailure("Queue journal changed during a fold; fold skipped");
             return false;
         }
         if (!MoveFileExW(temp.c_str(), m_path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            if (m_log) m_log->Write("Queue file cannot be replaced, error %lu", GetLastError());
+            LogFailure("Queue file cannot be replaced, error %lu", GetLastError());
             DeleteFileW(temp.c_str());
             return false;
         }
@@ -553,6 +679,7 @@ bool CQueueFile::Fold(const Limits& limits, std::vector<Entry>* entries, std::ve
                 MoveFileExW(journalTemp.c_str(), JournalPath().c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
         }
     }
+    ForgetFailure();
     if (entries) EntriesOf(merged, *entries);
     if (dropped) *dropped = std::move(droppedHere);
     return true;

@@ -18,9 +18,16 @@
 // writes the new file outside the mutex: an append never waits for a whole file to be written.
 // A file that does not parse is kept beside (".damaged-<ms>", the newest few of them) and the
 // entries that can still be read from it are carried over.
+//
+// The journal has a size bound: while folds fail (a file that cannot be replaced), an append
+// that takes it past the bound compacts it (a removed entry's records go, a refreshed entry keeps
+// its last record) and, when that is not enough, drops the oldest waiting entries' records, each
+// drop logged, as the queue drops its oldest. A failure that repeats is logged once, until the
+// next fold or update succeeds.
 #include <windows.h>
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -54,7 +61,11 @@ public:
         bool tooOld = false;  // else: past the number of entries kept
     };
 
+    // A journal of this size holds the records of about 1,500 events, past the queue's 1,000.
+    static constexpr uint64_t kMaxJournalBytes = 2 * 1024 * 1024;
+
     explicit CQueueFile(const std::wstring& path, CSdkLog* log = nullptr);
+    void SetJournalLimit(uint64_t bytes) { m_maxJournalBytes = bytes; }
     ~CQueueFile();
     CQueueFile(const CQueueFile&) = delete;
     CQueueFile& operator=(const CQueueFile&) = delete;
@@ -63,9 +74,11 @@ public:
     std::wstring JournalPath() const { return m_path + L".journal"; }
 
     // Records a change in the journal: status 0 adds the entry or refreshes the one with the same
-    // key, status 2 removes it. Waits at most waitMs for the mutex. False when nothing was
-    // recorded (busy or not writable).
-    bool Append(const std::string& key, const std::string& content, int status, DWORD waitMs = kAppendWaitMs);
+    // key, status 2 removes it; with moveLast, a refreshed entry also moves behind all others (a
+    // task that failed all its attempts). Waits at most waitMs for the mutex. False when nothing
+    // was recorded (busy or not writable).
+    bool Append(const std::string& key, const std::string& content, int status, DWORD waitMs = kAppendWaitMs,
+                bool moveLast = false);
 
     // Applies the journal to the file, then the change, and writes the file whole at once (the
     // journal is emptied). False when the file could not be read or written (nothing changed).
@@ -81,6 +94,10 @@ public:
     // file). False when the file exists but cannot be read.
     bool ReadEntries(std::vector<Entry>& entries);
 
+    // Keys whose records the journal's bound dropped since the last call, for the caller to
+    // forget them too.
+    std::vector<std::string> TakeDroppedKeys();
+
     // Bytes waiting in the journal (0 when there is none).
     uint64_t JournalBytes() const;
     // Deletes new files that a writer killed before its rename left beside the queue file.
@@ -91,8 +108,10 @@ public:
     // Entries that can still be read from a damaged file's text: each complete object of the
     // "send_item" array that parses on its own and has a text "task_guid".
     static Json::Value SalvageEntries(const std::string& text);
-    // One journal record, line feeds included.
-    static std::string JournalRecord(const std::string& key, const std::string& content, int status);
+    // One journal record, line feeds included. A move is the member "task_move_last": true; a
+    // reader that does not know it refreshes the entry in place.
+    static std::string JournalRecord(const std::string& key, const std::string& content, int status,
+                                     bool moveLast = false);
 
     static constexpr DWORD kAppendWaitMs = 500;
 
@@ -112,10 +131,24 @@ private:
     bool StampOfPath(Stamp& stamp) const;
     bool ReadJournalLocked(std::string& bytes) const;
     void KeepDamagedFile();
+    // Compacts the journal past its bound (see above), under the mutex; false when it could not
+    // be rewritten.
+    bool BoundJournalLocked();
+    // Logs a failure unless it is the same text as the last one logged; a success forgets it.
+    void LogFailure(const char* format, ...) const
+#ifdef __GNUC__
+        __attribute__((format(printf, 2, 3)))
+#endif
+        ;
+    void ForgetFailure();
     void PruneDamagedCopies();
 
     std::wstring m_path;
     CSdkLog* m_log;
+    uint64_t m_maxJournalBytes = kMaxJournalBytes;
+    mutable std::mutex m_failureLock;
+    mutable std::string m_lastFailure;
+    std::vector<std::string> m_droppedKeys;  // under m_failureLock
     HANDLE m_mutex = nullptr;
     // The document as this object last read or wrote it, and the file it came from; reused
     // while the file is unchanged, so a growing queue is not parsed again at every fold.

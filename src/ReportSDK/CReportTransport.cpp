@@ -50,8 +50,30 @@ std::string CReportTransport::ReadProxy() const {
     return ProxyFromFileText(std::string(buffer, got));
 }
 
+CReportTransport::~CReportTransport() {
+    if (m_kept) curl_easy_cleanup(static_cast<CURL*>(m_kept));
+}
+
 int CReportTransport::PostDataError(const std::string& address, const std::string& body, const Cancel* cancel) const {
-    CURL* curl = curl_easy_init();
+    std::unique_lock<std::mutex> kept(m_keptLock, std::try_to_lock);
+    if (kept.owns_lock()) {
+        if (!m_kept) m_kept = curl_easy_init();
+        if (m_kept) {
+            // Every option is set anew; the handle's connections and TLS sessions stay.
+            curl_easy_reset(static_cast<CURL*>(m_kept));
+            return Post(m_kept, address, body, cancel);
+        }
+    }
+    kept = std::unique_lock<std::mutex>();  // busy or not made: a handle for this request only
+    CURL* own = curl_easy_init();
+    int status = Post(own, address, body, cancel);
+    if (own) curl_easy_cleanup(own);
+    return status;
+}
+
+int CReportTransport::Post(void* handle, const std::string& address, const std::string& body,
+                           const Cancel* cancel) const {
+    CURL* curl = static_cast<CURL*>(handle);
     if (!curl) {
         if (m_log) m_log->Write("PostDataError: %d, %s, %d", int(CURLE_FAILED_INIT), "curl_easy_init failed", 0);
         return 0;
@@ -75,6 +97,7 @@ int CReportTransport::PostDataError(const std::string& address, const std::strin
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, kTimeoutSeconds);
+    curl_easy_setopt(curl, CURLOPT_MAXAGE_CONN, kMaxConnectionAgeSeconds);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendToText);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
     TlsPolicy::Apply(curl);
@@ -93,7 +116,8 @@ int CReportTransport::PostDataError(const std::string& address, const std::strin
     CURLcode result = curl_easy_perform(curl);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_cleanup(curl);
+    // The options point at this call's texts: none of them may outlive it in a kept handle.
+    curl_easy_reset(curl);
     curl_slist_free_all(headers);
 
     if (result != CURLE_OK || (status != 200 && status != 204)) {

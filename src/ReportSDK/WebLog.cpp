@@ -99,15 +99,21 @@ WebLog::~WebLog() {}
 bool WebLog::EndReportObj(const ProtectedSelfCopy::Copy& copy) {
     {
         std::lock_guard<std::mutex> lock(g_objectLock);
-        // Requests in flight are given up and no later offer waits for a delivery: nothing holds
-        // up the shutdown. This process's sending thread lets the queue go, and the copy started
-        // below takes it over; what was filed stays filed.
+        // No new request starts and no later offer waits for a delivery; a request in flight may
+        // finish within the grace time, then it is given up. What was filed stays filed.
         CNetworkCommunicate::Instance().MarkEnded();
         if (g_object) {
             delete g_object;
             g_object = nullptr;
         }
     }
+    // The process may end as soon as this returns. A request still in flight must have finished
+    // (its event removed from the file) or been given up before then, and the queue must be let
+    // go, or the copy started below would load an event the collector already has and send it
+    // again. The wait is bounded: the grace and a margin.
+    if (!CNetworkCommunicate::Instance().EndAndWait())
+        CManagement::Instance().Log().Write("Send rest logs, the sending thread had not stopped after %u ms",
+                                            CNetworkCommunicate::kEndGraceMs + CNetworkCommunicate::kEndMarginMs);
     // Only the protected copy of the setup is started, and only when it is still the same bytes.
     // Without one, nothing is started and nothing is delivered in this process either: it has
     // already given up its requests and must not linger after its window has gone, and every

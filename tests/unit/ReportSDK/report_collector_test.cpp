@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <set>
 #include <thread>
@@ -77,6 +78,19 @@ protected:
         m->SetCommonParams(486, 0, "en", "1.0.0.1");
     }
     std::string Log() { return test_support::ReadFile(m->LogPath()); }
+    // The "-sendrestlogs" copy of this folder, in this process: takes the queue over, delivers
+    // it, lets it go. True when everything was delivered; ADD_FAILURE with its log otherwise.
+    bool RunCopy(DWORD takeOverMs = 5000) {
+        std::unique_ptr<CManagement> copyM = Management();
+        CNetworkCommunicate copyN(*copyM, timing);
+        WebLog::Start(*copyM, copyN, 2, 3086, 3086, "", "", "Orbala Lumeno", "2.1.0", "");
+        CNetworkCommunicate::SendRestLimits limits;
+        limits.pollMs = 50;
+        limits.takeOverMs = takeOverMs;
+        bool delivered = WebLog::SendRest(*copyM, copyN, limits);
+        if (!delivered) ADD_FAILURE() << test_support::ReadFile(copyM->LogPath());
+        return delivered;
+    }
     // What is filed: the queue file with its journal applied.
     std::vector<std::string> FiledKeys() {
         std::vector<std::string> keys;
@@ -325,13 +339,7 @@ TEST_F(ReportCollector, EndingRunLetsItsQueueGoToTheCopy) {
     Sleep(500);  // the sending thread is at work
     // The report object ends; the copy it starts takes the queue over once this run let it go.
     n->MarkEnded();
-    std::unique_ptr<CManagement> copyM = Management();
-    CNetworkCommunicate copyN(*copyM, timing);
-    WebLog::Start(*copyM, copyN, 2, 3086, 3086, "", "", "Orbala Lumeno", "2.1.0", "");
-    CNetworkCommunicate::SendRestLimits limits;
-    limits.pollMs = 50;
-    limits.takeOverMs = 10000;
-    EXPECT_TRUE(WebLog::SendRest(*copyM, copyN, limits)) << test_support::ReadFile(copyM->LogPath());
+    EXPECT_TRUE(RunCopy(10000));
     EXPECT_TRUE(n->WaitStopped(1000));
     EXPECT_TRUE(FiledKeys().empty());
     std::map<std::string, int> arrivals = FunnelArrivals();
@@ -414,4 +422,144 @@ TEST_F(ReportCollector, EndingDuringAWaitingSendReturnsInTime) {
     EXPECT_LT(returned - ended, ULONGLONG(CNetworkCommunicate::kEndGraceMs + 3000));
     EXPECT_TRUE(n->WaitStopped(10000));
     EXPECT_EQ(FiledKeys().size(), 1u) << "kept for the copy";
+}
+
+// ---- A failing endpoint never holds up the other --------------------------------------------
+
+TEST_F(ReportCollector, FailingCollectorDoesNotHoldUpGa4) {
+    timing.retryPauseMs = 500;  // a failed funnel task costs about 1.5 s
+    Start();
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/collector","status":503})"));
+    for (int i = 0; i < 8; ++i) ASSERT_EQ(WebLog::ReportEventWith(*m, *n, Body("Cat", "F" + std::to_string(i)), false), 0);
+    std::vector<std::string> funnel = FiledKeys();  // in the order offered
+    ASSERT_EQ(funnel.size(), 8u);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(WebLog::ReportGa4With(*m, *n,
+                                        "&tid=G-Q3RT8KW2ZN&ep.qv_category=Other&ep.qv_action=G" + std::to_string(i) +
+                                            "&en=G" + std::to_string(i),
+                                        false),
+                  0);
+    // Behind eight failing funnel tasks the GA4 events would wait about 12 s; once the first
+    // funnel task has failed, they go first.
+    ASSERT_TRUE(test_support::WaitUntil([&] { return Clean("/g/collect").size() == 3; }, 6000)) << Log();
+    std::vector<Json::Value> ga4 = Clean("/g/collect");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NE(ga4[size_t(i)]["query"].asString().find("ep.qv_action=G" + std::to_string(i) + "&"), std::string::npos)
+            << "in the order offered: " << ga4[size_t(i)]["query"].asString();
+    EXPECT_TRUE(Clean("/collector").empty());
+    // The funnel task that failed all its attempts stands behind the others in the file too, so
+    // that the next process does not begin with it.
+    std::vector<std::string> filed = FiledKeys();
+    auto at = [&](const std::string& key) { return std::find(filed.begin(), filed.end(), key) - filed.begin(); };
+    ASSERT_LT(at(funnel[7]), std::ptrdiff_t(filed.size()));
+    EXPECT_GT(at(funnel[0]), at(funnel[7])) << "first failed, now last";
+    EXPECT_EQ(filed.size(), 8u);
+}
+
+// ---- Every offer is an event of its own ------------------------------------------------------
+
+TEST_F(ReportCollector, OffersInOneMillisecondAreEventsOfTheirOwn) {
+    Start();
+    const int64_t ts = ReportFormat::LocalClockMillis();
+    struct Case {
+        const char* name;
+        std::function<void(std::string&, std::string&)> wrap;
+        std::function<size_t()> arrived;
+    } cases[] = {
+        {"funnel", [&](std::string& k, std::string& c) { ASSERT_EQ(m->WrapEvent(Body("Cat", "Same"), ts, k, c), 0); },
+         [&] { return size_t(FunnelArrivals()["Same"]); }},
+        {"GA4", [&](std::string& k, std::string& c) { m->WrapGa4(kGa4Query, ts, k, c); },
+         [&] { return Clean("/g/collect").size(); }},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Eleven offers of the same event in the same millisecond: eleven events. The twelfth is
+        // still a flood.
+        std::set<std::string> keys;
+        for (int i = 0; i < 12; ++i) {
+            std::string key, content;
+            c.wrap(key, content);
+            EXPECT_EQ(n->AddTask(key, content, true, false), i < 11 ? kReportAccepted : kReportFlood) << i;
+        }
+        ASSERT_TRUE(test_support::WaitUntil([&] { return n->Idle() && FiledKeys().empty(); }, 20000)) << Log();
+        EXPECT_EQ(c.arrived(), 11u);
+    }
+}
+
+// ---- Closing during a send -------------------------------------------------------------------
+
+TEST_F(ReportCollector, ClosingDuringASlowSendDeliversEachEventOnce) {
+    Start();
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/collector","delay_ms":700})"));
+    ASSERT_EQ(WebLog::ReportEventWith(*m, *n, Body("Cat", "Slow"), false), 0);
+    ASSERT_EQ(WebLog::ReportEventWith(*m, *n, Body("Cat", "Behind"), false), 0);
+    ASSERT_TRUE(test_support::WaitUntil([&] { return LocalServices::Requests("/collector").size() == 1; }, 10000));
+    // The window closes while the collector has the event and has not answered yet.
+    ULONGLONG ending = GetTickCount64();
+    EXPECT_TRUE(n->EndAndWait());
+    EXPECT_LT(GetTickCount64() - ending, ULONGLONG(CNetworkCommunicate::kEndGraceMs + CNetworkCommunicate::kEndMarginMs));
+    n.reset();  // the process ends: a request still in flight would be cut off here
+    // The "-sendrestlogs" copy starts and delivers what is still filed.
+    EXPECT_TRUE(RunCopy());
+    std::map<std::string, int> arrivals = FunnelArrivals();
+    EXPECT_EQ(arrivals["Slow"], 1);
+    EXPECT_EQ(arrivals["Behind"], 1);
+    EXPECT_TRUE(FiledKeys().empty());
+}
+
+// ---- A fold that keeps failing ---------------------------------------------------------------
+
+TEST_F(ReportCollector, FoldThatKeepsFailingKeepsTheJournalBoundedAndItsEventsDelivered) {
+    timing.journalMaxBytes = 16 * 1024;
+    timing.foldBackOffMs = 100;  // several tries within the case
+    std::wstring path = Management()->QueueFilePathFor(3086);
+    {
+        std::unique_ptr<CManagement> earlier = Management();
+        earlier->Init(2, 3086, 3086, "", "", "Orbala Lumeno", "2.1.0", "");
+        std::string key, content;
+        ASSERT_EQ(earlier->WrapEvent(Body("Cat", "Earlier"), ReportFormat::LocalClockMillis() - 60000, key, content), 0);
+        ASSERT_TRUE(CQueueFile(earlier->QueueFilePath()).Update(key, content, 0));
+        path = earlier->QueueFilePath();
+    }
+    // The new file a fold of this process writes cannot be made (a folder stands in its place):
+    // the queue file can be read, never rewritten.
+    std::wstring blocker = path + L".new-" + std::to_wstring(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryW(blocker.c_str(), nullptr));
+    Start();
+    // Delivered events leave their removals in the journal; the idle sending thread tries to fold.
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(WebLog::ReportEventWith(*m, *n, Body("Cat", "D" + std::to_string(i)), false), 0);
+    ASSERT_TRUE(test_support::WaitUntil([&] { return n->Idle() && FunnelArrivals().size() == 6; }, 20000)) << Log();
+    Sleep(2000);  // idle wakes every 20 ms; folds tried again after 100, 200, 400, 800 ms
+    // The collector fails now: the journal fills with waiting events.
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/collector","status":503})"));
+    for (int i = 0; i < 60; ++i) ASSERT_EQ(WebLog::ReportEventWith(*m, *n, Body("Cat", "J" + std::to_string(i)), false), 0);
+    Sleep(1000);
+    CQueueFile probe(path);
+    EXPECT_LE(probe.JournalBytes(), timing.journalMaxBytes);
+    std::string log = Log();
+    auto count = [&](const std::string& text) {
+        size_t found = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++found;
+        return found;
+    };
+    EXPECT_EQ(count("] Queue file cannot be folded; "), 1u) << log;
+    EXPECT_EQ(count("] Queue file cannot be written, "), 1u) << log;
+    EXPECT_NE(log.find("] Queue journal full (16384 bytes), dropped 2::"), std::string::npos) << log;
+
+    // The run ends; its copy cannot fold either and delivers what the journal holds.
+    EXPECT_TRUE(n->EndAndWait());
+    n.reset();
+    std::vector<std::string> filed = FiledKeys();
+    EXPECT_GT(filed.size(), 5u);
+    EXPECT_LT(filed.size(), 60u) << "the oldest were dropped";
+    ASSERT_TRUE(LocalServices::Reset());
+    EXPECT_TRUE(RunCopy());
+    std::map<std::string, int> arrivals = FunnelArrivals();
+    EXPECT_EQ(arrivals["J59"], 1);
+    EXPECT_EQ(arrivals["J0"], 0) << "dropped from the journal, and not filed again by a later failure";
+    size_t delivered = 0;
+    for (const auto& a : arrivals) delivered += size_t(a.second);
+    EXPECT_EQ(delivered, filed.size());
+    EXPECT_TRUE(FiledKeys().empty());
+    RemoveDirectoryW(blocker.c_str());
 }
