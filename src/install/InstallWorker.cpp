@@ -434,6 +434,10 @@ bool InstallWorker::LockPackage() {
 
 int InstallWorker::Install() {
     m_state.verificationDone = 1;
+    if (Stopped("the installer is not started")) {
+        m_lock.Release();
+        return -1;
+    }
     m_window.StopRunningAnimation();
     Event("Download", TextCodec::WideToUtf8(Deployment::INSTALL_READY_ACTION()), FirstOrRetry());
 
@@ -482,6 +486,7 @@ int InstallWorker::AwaitInstaller(HANDLE process) {
     if (wait.stopped) {
         // The installer goes on by itself; the process need not stay for it.
         LOG(INFO) << " Work stopped, the window closed: the installer still runs, not waited for";
+        if (m_state.runningInstaller == process) m_state.runningInstaller = nullptr;
         CloseHandle(process);
         return -1;
     }
