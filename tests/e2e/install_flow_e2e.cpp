@@ -110,6 +110,9 @@ protected:
                              "\", \"Install_url\": \"\", \"Additional_time\": 0" + extraConfig + "}";
         ASSERT_EQ(LocalServices::Control("POST", "/__control/config", config), 200);
     }
+    // The product configuration limits the installer to 3 s; the slow installer takes 30 s:
+    // installs until the time-out box shows.
+    void ReachTheTimeOutBox();
     void WriteLocalSettings(const std::string& text) { test_support::WriteText(dir_.File(L"qv_downloader.cfg"), text); }
 
     void Start() {
@@ -605,13 +608,16 @@ std::vector<std::pair<HWND, DWORD>> OtherSetupWindows(DWORD pid) {
 
 }  // namespace
 
-TEST_F(InstallFlowE2E, InstallerOutlivingTheTimeLimitShowsTheTimeOutBox) {
-    // The product configuration limits the installer to 3 s; the slow installer takes 30 s.
+void InstallFlowE2E::ReachTheTimeOutBox() {
     ASSERT_TRUE(GiveSetupSkinLabels(exe_, {{"InstallTimeout", "3"}}));
     Serve(L"slow");
     Start();
     ClickInstall();
     ASSERT_TRUE(WaitForLog(" ShowMsgBox: " + std::to_string(MsgInstallRunTimeOut), 150000)) << Log();
+}
+
+TEST_F(InstallFlowE2E, InstallerOutlivingTheTimeLimitShowsTheTimeOutBox) {
+    ASSERT_NO_FATAL_FAILURE(ReachTheTimeOutBox());
     Sleep(500);
     EXPECT_TRUE(setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "timeout-box"));
     const std::string log = Log();
@@ -981,11 +987,7 @@ TEST_F(InstallFlowE2E, BlackHoledHostReachesTheFailurePageWithinTheBound) {
 
 // "Try again" after the installer's time-out leaves our slow installer running to its end.
 TEST_F(InstallFlowE2E, TryAgainAfterTheTimeLimitLeavesTheInstallerRunning) {
-    ASSERT_TRUE(GiveSetupSkinLabels(exe_, {{"InstallTimeout", "3"}}));
-    Serve(L"slow");
-    Start();
-    ClickInstall();
-    ASSERT_TRUE(WaitForLog(" ShowMsgBox: " + std::to_string(MsgInstallRunTimeOut), 150000)) << Log();
+    ASSERT_NO_FATAL_FAILURE(ReachTheTimeOutBox());
     ASSERT_TRUE(AnswerBox(MsgInstallRunTimeOut, L"btn_yes"));
     ASSERT_TRUE(WaitForLog(" Enter fail page ", 10000)) << Log();
     POINT startApp{};
