@@ -28,8 +28,9 @@ namespace {
 
 constexpr int kAttempts = 12;
 // Attempts in a row that found no network (9) or could not learn the size from the host (6: its
-// ten probes got no answer) end the round: the next attempts would only wait the same way.
-constexpr int kUnreachableAttempts = 2;
+// ten probes got no answer) end the round: the next attempts would only wait the same way. Two
+// may be a moment's loss of the network; three of a black-holed host take about 95 s.
+constexpr int kUnreachableAttempts = 3;
 // The window's timers bring the bar to its end within seconds of the installer's end; a window
 // that is gone or a timer that never comes must not hold the worker (and the process) for ever.
 constexpr DWORD kProgressFinishWaitMs = 120000;
