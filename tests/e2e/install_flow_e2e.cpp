@@ -81,6 +81,13 @@ protected:
         DeleteFileW((InstallFolder() + L"\\launches.txt").c_str());
         DeleteFileW((InstallFolder() + L"\\" + install_fixtures::ProcessName()).c_str());
         ASSERT_TRUE(install_fixtures::TrustTestAuthority());
+        // A close during a download keeps the package and its task file for the next run: each
+        // case starts without what an earlier case left in the machine-wide work folder.
+        for (const std::wstring& p : WorkPackages()) {
+            DeleteFileW(p.c_str());
+            DeleteFileW((p + L".xml").c_str());
+            DeleteFileW((p + L".db").c_str());
+        }
         exe_ = dir_.File(L"setup.exe");
         ASSERT_TRUE(CopyFileW(BuiltSetupExe().c_str(), exe_.c_str(), FALSE));
         appData_ = dir_.File(L"AppData");
@@ -903,11 +910,6 @@ TEST_F(InstallFlowE2E, CloseDuringTheDownloadSavesThePositionsAndTheNextRunResum
     std::string config = "{\"Process_name\": \"" + N(install_fixtures::ProcessName()) +
                          "\", \"Install_url\": \"\", \"Additional_time\": 0}";
     ASSERT_EQ(LocalServices::Control("POST", "/__control/config", config), 200);
-    for (const std::wstring& p : WorkPackages()) {
-        DeleteFileW(p.c_str());
-        DeleteFileW((p + L".xml").c_str());
-        DeleteFileW((p + L".db").c_str());
-    }
     ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/","method":"GET","throttle":1000000})"));
 
     Start();
