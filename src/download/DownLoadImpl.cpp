@@ -3,6 +3,7 @@
 #include <wincrypt.h>
 
 #include <cstdio>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -32,6 +33,11 @@ std::mutex& LimitsLock() {
 CDownLoadImpl::Limits& CurrentLimits() {
     static CDownLoadImpl::Limits limits;
     return limits;
+}
+
+std::atomic<bool>& StopFlag() {
+    static std::atomic<bool> stop{false};
+    return stop;
 }
 
 // Reports progress to the window when one is registered; false when there is none.
@@ -91,6 +97,10 @@ void CDownLoadImpl::SetLimits(const Limits& limits) {
     CurrentLimits() = limits;
 }
 
+void CDownLoadImpl::RequestStop() { StopFlag() = true; }
+void CDownLoadImpl::ClearStop() { StopFlag() = false; }
+bool CDownLoadImpl::StopRequested() { return StopFlag().load(); }
+
 int CDownLoadImpl::WorkerCount(unsigned processors) {
     int count = static_cast<int>(processors * 8 / 5);
     return count < 4 ? 4 : count;
@@ -103,6 +113,7 @@ std::string CDownLoadImpl::AverageSpeedText(int64_t bytesPerSecond) {
 
 EnumErrorCode CDownLoadImpl::SuperDownloadFile(const std::wstring& remote, const std::wstring& local, std::string& cdnSummary,
                                      bool mainDownload) {
+    if (StopRequested()) return ErrStopped;
     const Limits limits = GetLimits();
     auto networkAlive = [&] { return limits.networkAlive ? limits.networkAlive() : SystemNetworkAlive(); };
 
@@ -152,6 +163,11 @@ EnumErrorCode CDownLoadImpl::SuperDownloadFile(const std::wstring& remote, const
     EnumErrorCode result = ErrSuccess;  // a failure here ends the watch
     bool networkDown = !networkAlive();
     while (!networkDown) {
+        if (StopRequested()) {
+            LOG(INFO) << " Download stopped by its owner";
+            result = ErrStopped;
+            break;
+        }
         const DownloadStatistics stats = downloader->getStatistics();
         if (stats.downloaded > previousAmount) {
             if (static_cast<int32_t>(stats.tick - previousTick) > 0) {

@@ -27,6 +27,13 @@ public:
     static Limits GetLimits();
     static void SetLimits(const Limits& limits);
 
+    // Stops the download from another thread (the window closed for good): the running attempt
+    // ends its transfers through its run state and saves its task file, and this and every later
+    // SuperDownloadFile returns ErrStopped. ClearStop lets downloads run again (tests).
+    static void RequestStop();
+    static void ClearStop();
+    static bool StopRequested();
+
     // One supervised attempt to download remote into local (the task file is local + ".xml"):
     // an EnumErrorCode, 1 on success. cdnSummary gets the CDN summary of the attempt.
     static EnumErrorCode SuperDownloadFile(const std::wstring& remote, const std::wstring& local, std::string& cdnSummary,

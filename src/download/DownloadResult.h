@@ -14,5 +14,6 @@ enum EnumErrorCode : int32_t {
     ErrCdnFailures = 11,         // too many failed requests on a CDN address
     ErrShortFile = 12,           // fewer bytes than the remote size
     ErrTooManyRedirects = 13,    // too many redirects while probing the size
-    ErrMainDownloadTooSmall = 15 // the finished main download is smaller than 1 MiB
+    ErrMainDownloadTooSmall = 15, // the finished main download is smaller than 1 MiB
+    ErrStopped = 17              // stopped by its owner (the window closed); the task file keeps the positions
 };

@@ -20,6 +20,8 @@ enum InstallMessage : UINT {
     kMsgInstallerTimedOut = WM_USER + 1924,     // 2948: also a failed installer run
     kMsgInstallSucceeded = WM_USER + 1925,      // 2949
     kMsgVerifyFailed = WM_USER + 1926,          // 2950
+    kMsgStartProduct = WM_USER + 1929,          // 2953: the start_app click, on the window's thread;
+                                                //       wParam 1: then close the window (automated mode)
 };
 // wParam of 2944 when no usable download address was found.
 constexpr WPARAM kNoUsableAddress = 14;
@@ -40,13 +42,31 @@ struct InstallWindowState {
     std::wstring installDirectory;           // chosen path with the product folder
     std::wstring workFolder;                 // where the package is downloaded
     std::wstring logFolder;                  // where the installer writes its log
-    HANDLE progressFinish100 = nullptr;      // manual-reset event "ProgressFinish100"
+    HANDLE progressFinish100 = nullptr;      // manual-reset event "ProgressFinish100" (unnamed: this process only)
 
     // Written by the worker.
     std::atomic<int> verificationDone{0};    // 0 while verifying; 1 when it ended usable or with a signature failure
     std::atomic<int> installerFinished{0};   // 0 while the installer runs; 1 when it ended or timed out
     std::atomic<DWORD> verificationStartTick{0};
     std::atomic<DWORD> installStartTick{0};
+    // An installer of ours that outlived its time limit and still runs (its process handle), or
+    // null. A later run waits for it instead of fetching, checking or starting the package again.
+    HANDLE runningInstaller = nullptr;
+
+    // Set by the window when it closes for good: the worker stops where it is, waits for nothing
+    // more and starts nothing new (never the installer). A manual-reset event, so every wait of
+    // the worker can end on it.
+    void RequestStop() { SetEvent(m_stop); }
+    bool StopRequested() const { return WaitForSingleObject(m_stop, 0) == WAIT_OBJECT_0; }
+    HANDLE StopEvent() const { return m_stop; }
+
+    InstallWindowState() : m_stop(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~InstallWindowState() {
+        if (m_stop) CloseHandle(m_stop);
+        if (runningInstaller) CloseHandle(runningInstaller);
+    }
+    InstallWindowState(const InstallWindowState&) = delete;
+    InstallWindowState& operator=(const InstallWindowState&) = delete;
 
     // The chosen download address; the failure page's advice link opens it.
     void SetAdviceLink(const std::wstring& address) {
@@ -59,6 +79,7 @@ struct InstallWindowState {
     }
 
 private:
+    HANDLE m_stop = nullptr;
     mutable std::mutex m_linkLock;
     std::wstring m_adviceLink;
 };
@@ -77,7 +98,9 @@ public:
     virtual void LoadDownloadInfo() = 0;
     // Text of a label of the skin's configuration; false when there is no such label.
     virtual bool SkinLabel(const std::wstring& name, std::wstring& text) = 0;
-    // PostMessageW(window, message, wParam, 0).
+    // PostMessageW(window, message, wParam, 0). The worker reaches the window's controls only
+    // this way: whatever touches them (the product start, message boxes, timers) runs on the
+    // window's thread.
     virtual void Post(UINT message, WPARAM wParam) = 0;
     // Running animation (timer 1000) and the process's main-window registration.
     virtual void StartRunningAnimation() = 0;
@@ -87,10 +110,8 @@ public:
     virtual int ProgressValue() = 0;
     // Records the chosen UI language for the installed product.
     virtual bool SaveProductLanguage() = 0;
-    // A click on the start_app button, which launches the product.
-    virtual void ClickStartApp() = 0;
     // Automated mode: the window's copy of the single-instance mutex is released, and the
-    // window closes (result 0).
+    // window closes (result 0, posted WM_CLOSE).
     virtual void ReleaseInstanceMutex() = 0;
     virtual void CloseWindow() = 0;
 };

@@ -27,6 +27,18 @@
 namespace {
 
 constexpr int kAttempts = 12;
+// Attempts in a row that found no network (9) or could not learn the size from the host (6: its
+// ten probes got no answer) end the round: the next attempts would only wait the same way. Two
+// may be a moment's loss of the network; three of a black-holed host take about 95 s.
+constexpr int kUnreachableAttempts = 3;
+// The window's timers bring the bar to its end within seconds of the installer's end; a window
+// that is gone or a timer that never comes must not hold the worker (and the process) for ever.
+constexpr DWORD kProgressFinishWaitMs = 120000;
+// A package that cannot be locked is held by another program for a moment (a scanner, an
+// indexer): asked again this often (for Options::lockPatienceMs) before the worker gives up.
+constexpr DWORD kLockRetryMs = 500;
+
+bool Unreachable(int result) { return result == ErrNetwork || result == ErrSizeUnknown; }
 
 const wchar_t* const kProductUrlLabels[] = {
     L"product_url_english",   L"product_url_japanese",   L"product_url_chinesesimp", L"product_url_spanish",
@@ -159,12 +171,40 @@ int InstallWorker::Run() {
     m_start = GetTickCount();
     LoadConfiguration();
     if (ChooseAddress() == Step::Stop) return -1;
+    if (HasRunningInstaller()) {
+        // "Try again" after a time-out while our installer still runs from the package: the
+        // package is complete and checked, so there is nothing to fetch or to write (opening it
+        // for writing would end that installer). Wait for it instead of starting another.
+        if (WaitForEarlierInstaller() != 0) return -1;
+        Finish();
+        return 0;
+    }
     if (DecideResume() == Step::Stop) return -1;
     int fetched = FetchVerifiedPackage();
     if (fetched != 0) return fetched;
     if (Install() != 0) return -1;
     Finish();
     return 0;
+}
+
+void InstallWorker::RequestStop(InstallWindowState& state) {
+    state.RequestStop();
+    CDownLoadImpl::RequestStop();
+}
+
+bool InstallWorker::Stopped(const char* where) {
+    if (!m_state.StopRequested()) return false;
+    LOG(INFO) << " Work stopped, the window closed: " << where;
+    return true;
+}
+
+bool InstallWorker::HasRunningInstaller() {
+    HANDLE earlier = m_state.runningInstaller;
+    if (!earlier) return false;
+    if (WaitForSingleObject(earlier, 0) == WAIT_TIMEOUT) return true;
+    CloseHandle(earlier);
+    m_state.runningInstaller = nullptr;
+    return false;
 }
 
 void InstallWorker::LoadConfiguration() {
@@ -255,7 +295,9 @@ int InstallWorker::Download() {
     Event("Download", "3.Downloading...", FirstOrRetry());
     StepEvent(2, "Downloading", "Downloading");
     int result = 0;
+    int unreachable = 0;  // attempts in a row that reached nothing
     while (m_attemptsUsed < kAttempts) {
+        if (Stopped("before a download attempt")) return -1;
         int attempt = ++m_attemptsUsed;
         char label[300];
         snprintf(label, sizeof label, "%s-%d", m_addressLabel.c_str(), attempt);
@@ -266,6 +308,12 @@ int InstallWorker::Download() {
         result = CDownLoadImpl::SuperDownloadFile(m_address, m_paths.installer, cdnSummary, true);
         LOG(INFO) << " Tasks info, round end, current = " << attempt << ", total = 12, result = " << result;
         if (!cdnSummary.empty()) Event("Other", "CDNInfor", cdnSummary);
+        if (result == ErrStopped || m_state.StopRequested()) {
+            // The attempt saved its task file: the next run resumes from there. Nothing more is
+            // reported to a window that has gone.
+            LOG(INFO) << " Work stopped, the window closed: during a download attempt";
+            return -1;
+        }
         if (result == 1) {
             if (attempt > 1) LOG(INFO) << "Success\xA3\xAC" << "The Retry Frequency is: " << attempt - 1;
             break;
@@ -276,6 +324,12 @@ int InstallWorker::Download() {
             RaiseFlowError(InstallFlowCodes::ForDownloadResult(result));
         // No pause between attempts: each one resumes from the task file.
         LOG(INFO) << " The Retry Frequency is: " << RetryFrequency(attempt);
+        unreachable = Unreachable(result) ? unreachable + 1 : 0;
+        if (unreachable >= kUnreachableAttempts && attempt < kAttempts) {
+            LOG(INFO) << " Download round ended early: " << unreachable << " attempts in a row reached no host, result = "
+                      << result;
+            break;
+        }
     }
 
     DWORD downloadMs = GetTickCount() - roundStart;
@@ -313,9 +367,16 @@ InstallWorker::Step InstallWorker::Verify() {
     StepEvent(0, "Md5Check", "CoreFuncStart");
     StepEvent(1, "Md5Check", "Md5CheckStart");
 
-    // From here until the installer has started, nobody may change the file.
-    bool locked = m_lock.Acquire(m_paths.installer);
-    if (!locked) LOG(INFO) << " Package lock failed (" << m_lock.error() << ")";
+    // From here until the installer has started, nobody may change the file. A file that cannot
+    // be locked is busy, not badly signed: it is asked for again, and never deleted for it.
+    if (!LockPackage()) {
+        m_state.verificationDone = 1;
+        if (m_state.StopRequested()) return Step::Stop;
+        RaiseFlowError(InstallFlowCodes::ForDownloadResult(ErrOpenFile));
+        Event("Other", "DownErrorCode", "error_" + Decimal(ErrOpenFile));
+        m_window.Post(kMsgDownloadFailed, ErrOpenFile);
+        return Step::Stop;
+    }
     PackageVerdict verdict =
         VerifyHeldPackage(m_paths.installer, m_lock, m_config.m_source != CConfigure::kSourceFile, m_config.m_md5,
                           m_config.m_md5Extra, m_config.m_softwareVersion);
@@ -350,8 +411,34 @@ InstallWorker::Step InstallWorker::Verify() {
     return Step::Continue;
 }
 
+bool InstallWorker::LockPackage() {
+    const DWORD start = GetTickCount();
+    for (int tries = 1;; ++tries) {
+        if (m_lock.Acquire(m_paths.installer)) {
+            if (tries > 1) LOG(INFO) << " Package lock taken after " << tries << " tries";
+            return true;
+        }
+        const DWORD error = m_lock.error();
+        const bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+        if (!busy || GetTickCount() - start >= m_options.lockPatienceMs) {
+            LOG(INFO) << " Package lock failed (" << error << "), " << (busy ? "busy for " : "not retried: ")
+                      << (busy ? Decimal((GetTickCount() - start) / 1000) + " s" : std::string("not a busy file"));
+            return false;
+        }
+        if (tries == 1) LOG(INFO) << " Package busy (" << error << "), asking again";
+        if (WaitForSingleObject(m_state.StopEvent(), kLockRetryMs) == WAIT_OBJECT_0) {
+            LOG(INFO) << " Package lock failed (" << error << "), the window closed";
+            return false;
+        }
+    }
+}
+
 int InstallWorker::Install() {
     m_state.verificationDone = 1;
+    if (Stopped("the installer is not started")) {
+        m_lock.Release();
+        return -1;
+    }
     m_window.StopRunningAnimation();
     Event("Download", TextCodec::WideToUtf8(Deployment::INSTALL_READY_ACTION()), FirstOrRetry());
 
@@ -371,6 +458,10 @@ int InstallWorker::Install() {
     Event("Download", "5.ProgramInstall", FirstOrRetry());
     StepEvent(0, "Installing", "CoreFuncStart");
     StepEvent(1, "Installing", "ProgramInstall");
+    if (Stopped("the installer is not started")) {
+        m_lock.Release();
+        return -1;
+    }
     m_state.installStartTick = GetTickCount();
     DWORD error = ERROR_BUFFER_OVERFLOW;  // a line too long to pass is not started
     HANDLE process = line.empty() ? nullptr : InstallerRun::Start(m_paths.installer, line, error);
@@ -386,9 +477,27 @@ int InstallWorker::Install() {
     }
     m_state.installerFinished = 0;
     m_window.Post(kMsgInstallerStarted, 0);
+    return AwaitInstaller(process);
+}
 
-    InstallerRun::WaitResult wait = InstallerRun::Wait(process, m_config.m_installTimeout);
-    CloseHandle(process);
+// Waits for our installer with the time limit. A time-out keeps its handle: "Try again" then
+// waits for that installer rather than opening its package (which would end it).
+int InstallWorker::AwaitInstaller(HANDLE process) {
+    InstallerRun::WaitResult wait = InstallerRun::Wait(process, m_config.m_installTimeout, 1000, m_state.StopEvent());
+    if (wait.stopped) {
+        // The installer goes on by itself; the process need not stay for it.
+        LOG(INFO) << " Work stopped, the window closed: the installer still runs, not waited for";
+        if (m_state.runningInstaller == process) m_state.runningInstaller = nullptr;
+        CloseHandle(process);
+        return -1;
+    }
+    if (!wait.ended) {
+        if (m_state.runningInstaller && m_state.runningInstaller != process) CloseHandle(m_state.runningInstaller);
+        m_state.runningInstaller = process;
+    } else {
+        if (m_state.runningInstaller == process) m_state.runningInstaller = nullptr;
+        CloseHandle(process);
+    }
     if (!wait.ended) {
         // The installer keeps running; the window offers "Try again".
         m_state.installerFinished = 1;
@@ -411,6 +520,18 @@ int InstallWorker::Install() {
         return -1;
     }
     return 0;
+}
+
+int InstallWorker::WaitForEarlierInstaller() {
+    LOG(INFO) << " Installer of the last run still running: waiting for it, nothing downloaded";
+    m_state.verificationDone = 1;
+    m_window.RegisterAsMainWindow();
+    Event("Download", "5.ProgramInstall", FirstOrRetry());
+    m_state.installStartTick = GetTickCount();
+    m_state.installerFinished = 0;
+    m_window.Post(kMsgInstallerStarted, 0);
+    HANDLE process = m_state.runningInstaller;
+    return AwaitInstaller(process);
 }
 
 void InstallWorker::Finish() {
@@ -442,7 +563,15 @@ void InstallWorker::Finish() {
     }
 
     m_window.SaveProductLanguage();
-    if (m_state.progressFinish100) WaitForSingleObject(m_state.progressFinish100, INFINITE);
+    if (m_state.progressFinish100) {
+        const HANDLE waits[2] = {m_state.progressFinish100, m_state.StopEvent()};
+        DWORD state = WaitForMultipleObjects(2, waits, FALSE, kProgressFinishWaitMs);
+        if (state == WAIT_TIMEOUT)
+            LOG(INFO) << " ProgressFinish100 not signalled within " << kProgressFinishWaitMs / 1000
+                      << " s: the bar's timers did not end, going on";
+        else if (state == WAIT_OBJECT_0 + 1)
+            LOG(INFO) << " ProgressFinish100 not waited for: the window closed";
+    }
     m_window.Post(kMsgInstallSucceeded, 0);
 
     LOG(INFO) << " Install Totally Take " << TwoDecimals("%.1f", (GetTickCount() - m_downloadEnded) / 60000.0)
@@ -468,8 +597,15 @@ void InstallWorker::Finish() {
                                                  : ProtectedSelfCopy::OfThisProcess().Start(L"", SW_HIDE, &error);
         LOG(INFO) << " Force Exit 7 error code = " << static_cast<int>(started) << ", " << error << " ("
                   << ProtectedSelfCopy::ResultText(started) << ")";
-        m_window.CloseWindow();
+        // The window closes after the product start it was asked for, both on its own thread.
+        if (m_state.needStartFlag == 1)
+            m_window.Post(kMsgStartProduct, 1);
+        else
+            m_window.CloseWindow();
         LOG(INFO) << " Force Exit 8";
+        return;
     }
-    if (m_state.needStartFlag == 1) m_window.ClickStartApp();
+    // The start_app click runs on the window's thread: it shows the launch hint, message boxes
+    // and timers of the window.
+    if (m_state.needStartFlag == 1) m_window.Post(kMsgStartProduct, 0);
 }

@@ -29,6 +29,7 @@ public:
         std::wstring setupPath;               // empty: the running executable (its name is in the installer's command line)
         StartSelfFn startSelf = nullptr;      // null: the process's protected copy (automated restart)
         DWORD autoRunPauseMs = 2000;          // automated mode: pause before the restart
+        DWORD lockPatienceMs = 30000;         // how long a busy package is asked for again
     };
 
     InstallWorker(IInstallWindow& window, CConfigure& config, const Options& options);
@@ -38,6 +39,11 @@ public:
     // The whole installation on the calling thread: 0 when the product is installed, 1 when
     // the package is not a program (nothing to install), -1 after a failure the window was told about.
     int Run();
+
+    // The window closed for good: the worker stops where it is (a download attempt ends through
+    // the engine's stop and saves its task file) and starts nothing more, never the installer.
+    // Any thread.
+    static void RequestStop(InstallWindowState& state);
 
     // The package's local files in the work folder: "<base>_<version>.exe" (".apk" when the
     // skin's Extra_download_url does not end in ".exe"), its task file (+ ".xml") and its
@@ -71,6 +77,11 @@ private:
     int Download();
     Step Verify();
     int Install();
+    int AwaitInstaller(HANDLE process);
+    bool HasRunningInstaller();
+    int WaitForEarlierInstaller();
+    bool LockPackage();
+    bool Stopped(const char* where);
     void Finish();
 
     void Event(const std::string& category, const std::string& action, const std::string& label, bool wait = false);

@@ -32,10 +32,15 @@ HANDLE Start(const std::wstring& installerPath, const std::wstring& commandLine,
     return info.hProcess;
 }
 
-WaitResult Wait(HANDLE process, int32_t timeoutSteps, DWORD stepMs) {
+WaitResult Wait(HANDLE process, int32_t timeoutSteps, DWORD stepMs, HANDLE stop) {
     WaitResult result;
+    const HANDLE handles[2] = {process, stop};
     for (;;) {
-        DWORD state = WaitForSingleObject(process, stepMs);
+        DWORD state = WaitForMultipleObjects(stop ? 2 : 1, handles, FALSE, stepMs);
+        if (state == WAIT_OBJECT_0 + 1) {
+            result.stopped = true;
+            return result;
+        }
         if (state == WAIT_OBJECT_0) {
             result.ended = true;
             GetExitCodeProcess(process, &result.exitCode);

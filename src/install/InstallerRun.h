@@ -21,12 +21,13 @@ HANDLE Start(const std::wstring& installerPath, const std::wstring& commandLine,
 
 struct WaitResult {
     bool ended = false;   // the process ended within the limit
+    bool stopped = false; // the wait ended on the stop event; the process still runs
     int waits = 0;        // n of the wait loop: how many waits of one step passed unanswered
     DWORD exitCode = 0;   // the process's exit code when it ended
 };
 // Waits in steps of stepMs: after each unanswered step the count n goes up; the wait gives up
 // once n is greater than timeoutSteps when a step passes unanswered (so with a limit of 600 it
-// gives up after the 602nd step).
-WaitResult Wait(HANDLE process, int32_t timeoutSteps, DWORD stepMs = 1000);
+// gives up after the 602nd step). A set stop event (when given) ends the wait at once.
+WaitResult Wait(HANDLE process, int32_t timeoutSteps, DWORD stepMs = 1000, HANDLE stop = nullptr);
 
 }  // namespace InstallerRun

@@ -9,16 +9,32 @@
 #include "DuiLib/Control/UIButton.h"
 #include "DuiLib/Layout/UIContainer.h"
 #include "base/TextCodec.h"
+#include "install/InstallWorker.h"
 #include "platform/ProtectedSelfCopy.h"
 #include "window/InstallFlowRules.h"
 #include "window/MessageBoxKinds.h"
 
 namespace {
-// A close while the package is still being fetched does not hold the process for the download:
-// the task file lets the next run resume it. The worker gets this long to notice the end.
-constexpr DWORD kAbandonedWorkerWaitMs = 2000;
 constexpr DWORD kThreadWaitMs = 600000;
+const char* const kThreadNames[6] = {"configuration", "privacy links", "banners", "install worker", "spare", "spare"};
 }  // namespace
+
+void InstallUIMainWnd::StopWork(const char* reason) {
+    if (m_workStopped) return;
+    m_workStopped = true;
+    LOG(INFO) << " Stop the work: " << reason;
+    // The download attempt ends its transfers and saves its task file; the installer is never
+    // started after this; the worker's waits end.
+    InstallWorker::RequestStop(m_install);
+}
+
+void InstallUIMainWnd::OnSessionEnd() {
+    StopWork("the session ends");
+    HANDLE worker = m_threads[kThreadInstall];
+    if (worker && WaitForSingleObject(worker, kSessionEndWaitMs) == WAIT_TIMEOUT)
+        LOG(INFO) << " Thread 3 (install worker) still running at the session's end after " << kSessionEndWaitMs
+                  << " ms";
+}
 
 void InstallUIMainWnd::OnCancelRequest() {
     if (m_closeMode == 1) {
@@ -88,9 +104,9 @@ LRESULT InstallUIMainWnd::OnClose(UINT, WPARAM, LPARAM, BOOL& handled) {
             LOG(INFO) << " Close report copy not started: " << ProtectedSelfCopy::ResultText(started) << ", " << error;
     }
     sendCloseEvents();
-    // Closed while the package was still coming: nothing is installing, the process need not
-    // wait for the download.
-    if (position.reason == "close02" || position.reason == "close04") m_workerAbandoned = true;
+    // Closed for good: the work this window owns stops (the download saves its positions for
+    // the next run) and no installer starts after this.
+    StopWork(("window closed, " + position.reason).c_str());
     PostQuitMessage(0);
     handled = FALSE;
     // The default handling destroys the window.
@@ -105,9 +121,10 @@ int InstallUIMainWnd::WaitForAllThreadExit() {
         HANDLE thread = m_threads[slot];
         if (!thread) continue;
         DWORD limit = kThreadWaitMs;
-        if (slot == kThreadInstall && m_workerAbandoned) limit = kAbandonedWorkerWaitMs;
+        if (slot == kThreadInstall && m_workStopped) limit = kStoppedWorkerWaitMs;
         if (WaitForSingleObject(thread, limit) == WAIT_TIMEOUT)
-            LOG(INFO) << " Thread " << slot << " still running at exit";
+            LOG(INFO) << " Thread " << slot << " (" << kThreadNames[slot] << ") still running at exit: not ended within "
+                      << limit / 1000 << " s" << (slot == kThreadInstall && m_workStopped ? " of the stop" : "");
     }
     return 0;
 }

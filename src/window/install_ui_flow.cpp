@@ -31,7 +31,6 @@
 namespace {
 
 constexpr UINT_PTR kStartProgressTimer = 1922;
-constexpr UINT_PTR kRunningAnimationTimer = 1000;
 constexpr UINT_PTR kVerifyCrawlTimer = 1920;
 constexpr UINT_PTR kInstallCrawlTimer = 1921;
 constexpr UINT_PTR kLastStepsTimer = 1923;
@@ -140,6 +139,27 @@ LRESULT InstallUIMainWnd::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lP
     if (msg == kMsgDownloadPercent) {
         SetInstallProgress(static_cast<int>(wParam));
         handled = TRUE;
+        return 0;
+    }
+    if (msg == kMsgRunningAnimation) {
+        if (wParam)
+            ::SetTimer(m_hWnd, kRunningAnimationTimer, 1000, nullptr);
+        else
+            ::KillTimer(m_hWnd, kRunningAnimationTimer);
+        handled = TRUE;
+        return 0;
+    }
+    if (msg == kMsgStartProduct) {
+        // The worker's product start: the same handler as the user's click, on this thread.
+        LOG(INFO) << " Start product on the window thread " << GetCurrentThreadId();
+        PerformClick(m_startApp);
+        if (wParam == 1) PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
+        handled = TRUE;
+        return 0;
+    }
+    if (msg == WM_ENDSESSION) {
+        if (wParam) OnSessionEnd();
+        handled = FALSE;
         return 0;
     }
     if (msg < WM_USER + 1919 || msg > WM_USER + 1928) {

@@ -98,7 +98,8 @@ void InstallUIMainWnd::InitWindow() {
     if (m_useNewLicense) StartPrivacyThread();
 
     // 11. The event that holds the success page until the progress bar has reached its end.
-    m_progressFinished = CreateEventW(nullptr, TRUE, FALSE, L"ProgressFinish100");
+    // Unnamed: only this process's window and worker can set or reset it, never another setup.
+    m_progressFinished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     m_install.progressFinish100 = m_progressFinished;
     if (m_progressFinished) {
         LOG(INFO) << " CreateEvent successfully ";

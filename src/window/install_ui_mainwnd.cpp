@@ -20,7 +20,6 @@ namespace {
 std::wstring g_windowClassName = L"QV_UI_Frame_";
 HANDLE g_instanceMutexForWorker = nullptr;
 InstallUIMainWnd* g_mainWindow = nullptr;  // the process's main window, registered by the worker
-constexpr UINT_PTR kRunningAnimationTimer = 1000;
 }
 
 void SetMainWindowClassName(const std::wstring& name) { g_windowClassName = name; }
@@ -66,16 +65,12 @@ bool InstallUIMainWnd::SkinLabel(const std::wstring& name, std::wstring& text) {
 
 void InstallUIMainWnd::Post(UINT message, WPARAM wParam) { PostMessageW(m_hWnd, message, wParam, 0); }
 
-void InstallUIMainWnd::StartRunningAnimation() { SetTimer(m_hWnd, kRunningAnimationTimer, 1000, nullptr); }
+// The worker's thread asks; the timer is set on the window's own thread.
+void InstallUIMainWnd::StartRunningAnimation() { PostMessageW(m_hWnd, kMsgRunningAnimation, 1, 0); }
 
-void InstallUIMainWnd::StopRunningAnimation() { KillTimer(m_hWnd, kRunningAnimationTimer); }
+void InstallUIMainWnd::StopRunningAnimation() { PostMessageW(m_hWnd, kMsgRunningAnimation, 0, 0); }
 
 void InstallUIMainWnd::RegisterAsMainWindow() { g_mainWindow = this; }
-
-void InstallUIMainWnd::ClickStartApp() {
-    // The worker presses start_app itself: the same handler as the user's click.
-    PerformClick(m_startApp);
-}
 
 void InstallUIMainWnd::ReleaseInstanceMutex() {
     if (g_instanceMutexForWorker) {

@@ -80,7 +80,6 @@ public:
     void RegisterAsMainWindow() override;
     int ProgressValue() override { return m_progressValue.load(); }
     bool SaveProductLanguage() override;
-    void ClickStartApp() override;
     void ReleaseInstanceMutex() override;
     void CloseWindow() override;
 
@@ -170,6 +169,14 @@ public:
     bool AllThreadsEnded() const;
     // Private message that carries a download percentage to the window thread.
     static constexpr UINT kMsgDownloadPercent = WM_USER + 1940;
+    // Private message that starts (wParam 1) or stops (0) the running animation's timer.
+    static constexpr UINT kMsgRunningAnimation = WM_USER + 1941;
+    static constexpr UINT_PTR kRunningAnimationTimer = 1000;
+    // The longest the process waits at its end for the install worker once it was told to stop
+    // (its download attempt ends its transfers at once and saves the task file).
+    static constexpr DWORD kStoppedWorkerWaitMs = 60000;
+    // At the end of the session the system ends the process soon: the worker gets this long.
+    static constexpr DWORD kSessionEndWaitMs = 4000;
 
 protected:
     LRESULT HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) override;
@@ -187,9 +194,12 @@ private:
     std::function<bool(const std::wstring& drive, uint64_t& free)> m_freeSpaceReader;
     std::wstring m_suggestedSsd;          // one letter, empty when none
     bool m_successOnRunningPage = false;  // installed while the running page stayed up
-    // The user closed the window for good while the package was still being fetched: the
-    // download resumes at the next run, so the process does not wait for it.
-    bool m_workerAbandoned = false;
+    // The window closed for good: the worker was told to stop (its wait at exit is shorter).
+    bool m_workStopped = false;
+    // Tells the worker to stop and saves what the download fetched (every close for good).
+    void StopWork(const char* reason);
+    // WM_ENDSESSION: the session ends with the process in it.
+    void OnSessionEnd();
     // ---- end of install flow ----
 
 public:

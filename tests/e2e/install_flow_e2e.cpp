@@ -7,6 +7,7 @@
 // keeps a screenshot of each page it passes under its folder in the build.
 #include <gtest/gtest.h>
 
+#include <winsock2.h>  // before windows.h
 #include <windows.h>
 
 #include <json/json.h>
@@ -80,6 +81,13 @@ protected:
         DeleteFileW((InstallFolder() + L"\\launches.txt").c_str());
         DeleteFileW((InstallFolder() + L"\\" + install_fixtures::ProcessName()).c_str());
         ASSERT_TRUE(install_fixtures::TrustTestAuthority());
+        // A close during a download keeps the package and its task file for the next run: each
+        // case starts without what an earlier case left in the machine-wide work folder.
+        for (const std::wstring& p : WorkPackages()) {
+            DeleteFileW(p.c_str());
+            DeleteFileW((p + L".xml").c_str());
+            DeleteFileW((p + L".db").c_str());
+        }
         exe_ = dir_.File(L"setup.exe");
         ASSERT_TRUE(CopyFileW(BuiltSetupExe().c_str(), exe_.c_str(), FALSE));
         appData_ = dir_.File(L"AppData");
@@ -109,6 +117,9 @@ protected:
                              "\", \"Install_url\": \"\", \"Additional_time\": 0" + extraConfig + "}";
         ASSERT_EQ(LocalServices::Control("POST", "/__control/config", config), 200);
     }
+    // The product configuration limits the installer to 3 s; the slow installer takes 30 s:
+    // installs until the time-out box shows.
+    void ReachTheTimeOutBox();
     void WriteLocalSettings(const std::string& text) { test_support::WriteText(dir_.File(L"qv_downloader.cfg"), text); }
 
     void Start() {
@@ -604,13 +615,16 @@ std::vector<std::pair<HWND, DWORD>> OtherSetupWindows(DWORD pid) {
 
 }  // namespace
 
-TEST_F(InstallFlowE2E, InstallerOutlivingTheTimeLimitShowsTheTimeOutBox) {
-    // The product configuration limits the installer to 3 s; the slow installer takes 30 s.
+void InstallFlowE2E::ReachTheTimeOutBox() {
     ASSERT_TRUE(GiveSetupSkinLabels(exe_, {{"InstallTimeout", "3"}}));
     Serve(L"slow");
     Start();
     ClickInstall();
     ASSERT_TRUE(WaitForLog(" ShowMsgBox: " + std::to_string(MsgInstallRunTimeOut), 150000)) << Log();
+}
+
+TEST_F(InstallFlowE2E, InstallerOutlivingTheTimeLimitShowsTheTimeOutBox) {
+    ASSERT_NO_FATAL_FAILURE(ReachTheTimeOutBox());
     Sleep(500);
     EXPECT_TRUE(setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "timeout-box"));
     const std::string log = Log();
@@ -776,4 +790,216 @@ TEST_F(InstallFlowE2E, InstallFolderOnADriveTooSmallMovesToTheLargestDrive) {
         DeleteFileW((folder + L"\\launches.txt").c_str());
         DeleteFileW((folder + L"\\" + install_fixtures::ProcessName()).c_str());
     }
+}
+
+// Closing for good, bounded waits, "Try again" after the installer's time-out, and the product
+// start on the window's thread.
+namespace {
+
+// The thread id of the first log line whose message contains text ("...--[Thread](id) msg").
+std::string ThreadOf(const std::string& log, const std::string& text) {
+    size_t at = log.find(text);
+    if (at == std::string::npos) return "";
+    size_t line = log.rfind('\n', at);
+    line = line == std::string::npos ? 0 : line + 1;
+    size_t open = log.find("[Thread](", line);
+    if (open == std::string::npos || open > at) return "";
+    open += 9;
+    return log.substr(open, log.find(')', open) - open);
+}
+
+int Count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// A listener on loopback whose accept queue is full: the system answers no more connection
+// requests, so a client waits for its connect time-out, as with a host that drops everything.
+class BlackHole {
+public:
+    BlackHole() {
+        WSADATA data;
+        if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return;
+        started_ = true;
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int size = sizeof address;
+        if (listener_ == INVALID_SOCKET || bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            listen(listener_, 0) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            return;
+        port_ = ntohs(address.sin_port);
+        for (int i = 0; i < 4; ++i) {  // fill the queue: never accepted
+            SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+            u_long nonBlocking = 1;
+            ioctlsocket(s, FIONBIO, &nonBlocking);
+            connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            fillers_.push_back(s);
+        }
+        Sleep(300);
+    }
+    ~BlackHole() {
+        for (SOCKET s : fillers_) closesocket(s);
+        if (listener_ != INVALID_SOCKET) closesocket(listener_);
+        if (started_) WSACleanup();
+    }
+    int port() const { return port_; }
+    // Whether a connection to it is still pending after waitMs (the black hole holds).
+    bool Swallows(DWORD waitMs) const {
+        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        u_long nonBlocking = 1;
+        ioctlsocket(s, FIONBIO, &nonBlocking);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<u_short>(port_));
+        connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        fd_set writable, failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(s, &writable);
+        FD_SET(s, &failed);
+        timeval limit{static_cast<long>(waitMs / 1000), static_cast<long>(waitMs % 1000) * 1000};
+        int ready = select(0, nullptr, &writable, &failed, &limit);
+        closesocket(s);
+        return ready == 0;
+    }
+
+private:
+    bool started_ = false;
+    SOCKET listener_ = INVALID_SOCKET;
+    int port_ = 0;
+    std::vector<SOCKET> fillers_;
+};
+
+}  // namespace
+
+// The worker asks the window to start the product; the start runs on the window's thread.
+TEST_F(InstallFlowE2E, ProductStartRunsOnTheWindowsThread) {
+    Serve(L"");
+    Start();
+    ClickInstall();
+    ASSERT_TRUE(WaitForLog(" LaunchProduct: ", 120000)) << Log();
+    ASSERT_TRUE(setup_->WaitForExit(60000)) << Log();
+    const std::string log = Log();
+    const std::string worker = ThreadOf(log, " install Finished, progress: ");
+    const std::string window = ThreadOf(log, " Estimate install time is ");  // message 2947, window thread
+    const std::string start = ThreadOf(log, " LaunchProduct: ");
+    ASSERT_FALSE(worker.empty()) << log;
+    ASSERT_FALSE(window.empty()) << log;
+    EXPECT_NE(worker, window);
+    EXPECT_EQ(start, window) << log;
+}
+
+// A close during a throttled download stops the attempt and saves its positions; the next run
+// asks only for what was not on disk yet, and no installer starts after the close.
+TEST_F(InstallFlowE2E, CloseDuringTheDownloadSavesThePositionsAndTheNextRunResumes) {
+    // A package large enough that a tenth of it is more than a block per connection.
+    constexpr size_t kSize = 48u << 20;
+    constexpr size_t kBlock = 256u << 10;  // what a worker writes at once
+    std::string bytes(kSize, '\0');
+    uint32_t seed = 12345;
+    for (char& b : bytes) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<char>(seed >> 24);
+    }
+    std::wstring root = TextCodec::Utf8ToWide(LocalServices::Root());
+    test_support::WriteText(root + L"\\" + TextCodec::Utf8ToWide(kPackage), bytes);
+    std::string config = "{\"Process_name\": \"" + N(install_fixtures::ProcessName()) +
+                         "\", \"Install_url\": \"\", \"Additional_time\": 0}";
+    ASSERT_EQ(LocalServices::Control("POST", "/__control/config", config), 200);
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/","method":"GET","throttle":1000000})"));
+
+    Start();
+    ClickInstall();
+    ASSERT_TRUE(WaitForLog(" BeginInstallTask", 10000));
+    ASSERT_TRUE(WaitForLog(" Tasks info, round begin, current = 1", 30000)) << Log();
+    Sleep(5000);
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(setup_->WaitForExit(90000)) << Log();
+    std::string log = Log();
+    EXPECT_NE(log.find(" Stop the work: window closed, close02"), std::string::npos) << log;
+    EXPECT_NE(log.find(" Download stopped by its owner"), std::string::npos) << log;
+    EXPECT_EQ(log.find(" still running at exit"), std::string::npos) << log;
+    EXPECT_EQ(log.find(" [Start Install CmdLine]"), std::string::npos) << log;
+    EXPECT_TRUE(install_fixtures::ProcessesNamed({L"OrbalaLumeno_Setup_1.0.0.0.exe"}).empty());
+
+    std::vector<std::wstring> packages = WorkPackages();
+    ASSERT_EQ(packages.size(), 1u);
+    const std::vector<unsigned char> onDisk = install_fixtures::ReadBytes(packages[0]);
+    ASSERT_GT(GetFileAttributesW((packages[0] + L".xml").c_str()), 0u);
+    // How much of the package the first run had put on disk.
+    size_t fetched = 0;
+    for (size_t i = 0; i < onDisk.size() && i < bytes.size(); ++i)
+        if (onDisk[i] == static_cast<unsigned char>(bytes[i])) ++fetched;
+    ASSERT_GT(fetched, kSize / 10) << "the first run fetched too little to tell";
+
+    // The next run, at full speed.
+    ASSERT_EQ(LocalServices::Control("DELETE", "/__control/faults"), 200);
+    ASSERT_EQ(LocalServices::Control("DELETE", "/__control/requests"), 200);
+    Start();
+    ClickInstall();
+    ASSERT_TRUE(WaitUntil([&] { return Count(Log(), " after md5 ") >= 1; }, 180000)) << Log();
+    size_t again = 0, asked = 0;
+    int ranges = 0;
+    for (const Json::Value& r : LocalServices::Requests("/download/")) {
+        if (r["method"].asString() != "GET") continue;
+        std::string range = r["headers"]["Range"].asString();
+        unsigned long long a = 0, b = 0;
+        ASSERT_EQ(sscanf(range.c_str(), "bytes=%llu-%llu", &a, &b), 2) << range;
+        b = std::min<unsigned long long>(b, kSize - 1);
+        ++ranges;
+        asked += static_cast<size_t>(b - a + 1);
+        // Bytes of this range that were on disk already: fetched again.
+        size_t n = 0;
+        for (size_t i = static_cast<size_t>(a); i <= b && i < onDisk.size(); ++i)
+            if (onDisk[i] == static_cast<unsigned char>(bytes[i])) ++n;
+        EXPECT_LE(n, kBlock) << "range " << range << " asks again for " << n << " bytes on disk";
+        again += n;
+    }
+    printf("first run on disk %zu bytes; next run asked %zu bytes in %d ranges, %zu of them fetched again\n", fetched,
+           asked, ranges, again);
+    EXPECT_GT(ranges, 0);
+    EXPECT_LE(again, 4 * kBlock);
+    EXPECT_LE(asked, kSize - fetched + 4 * kBlock);
+}
+
+// A host that takes no connection: the failure page comes within two minutes of the click.
+TEST_F(InstallFlowE2E, BlackHoledHostReachesTheFailurePageWithinTheBound) {
+    BlackHole hole;
+    ASSERT_NE(hole.port(), 0);
+    ASSERT_TRUE(hole.Swallows(2000)) << "the listener answered: no black hole on this system";
+    const std::string address = "http://127.0.0.1:" + std::to_string(hole.port()) + "/download/" + kPackage;
+    std::string config = "{\"Process_name\": \"" + N(install_fixtures::ProcessName()) +
+                         "\", \"Install_url\": \"\", \"Download_url\": \"" + address +
+                         "\", \"Extra_download_url\": \"" + address + "\"}";
+    ASSERT_EQ(LocalServices::Control("POST", "/__control/config", config), 200);
+    Start();
+    const ULONGLONG clicked = GetTickCount64();
+    ClickInstall();
+    ASSERT_TRUE(WaitForLog(" ShowMsgBox: ", 150000)) << Log();
+    const ULONGLONG took = GetTickCount64() - clicked;
+    EXPECT_LT(took, 120000u) << Log();
+    const std::string log = Log();
+    EXPECT_NE(log.find(" Download round ended early: 3 attempts in a row reached no host"), std::string::npos) << log;
+    printf("failure box %llu ms after the click\n", took);
+}
+
+// "Try again" after the installer's time-out leaves our slow installer running to its end.
+TEST_F(InstallFlowE2E, TryAgainAfterTheTimeLimitLeavesTheInstallerRunning) {
+    ASSERT_NO_FATAL_FAILURE(ReachTheTimeOutBox());
+    ASSERT_TRUE(AnswerBox(MsgInstallRunTimeOut, L"btn_yes"));
+    ASSERT_TRUE(WaitForLog(" Enter fail page ", 10000)) << Log();
+    POINT startApp{};
+    ASSERT_TRUE(setup_driver::LayoutPoint(L"InstallMainWnd.xml", L"start_app", -1, 360, startApp, true));
+    setup_driver::ClickAt(window_, startApp);
+    ASSERT_TRUE(WaitForLog(" Installer of the last run still running: waiting for it", 30000)) << Log();
+    // The installer was not ended: it finishes its installation.
+    std::wstring language;
+    EXPECT_TRUE(WaitUntil([&] { return install_fixtures::ReadUninstallValue(L"Inno Setup: Language", language); }, 60000))
+        << Log();
+    const std::string log = Log();
+    EXPECT_EQ(log.find(" Kill proc: "), std::string::npos) << log;
 }

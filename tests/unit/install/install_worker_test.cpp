@@ -3,6 +3,7 @@
 // asks, a recording report object the events, the services the exception reports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <functional>
@@ -63,7 +64,14 @@ public:
     void Post(UINT message, WPARAM wParam) override {
         {
             std::lock_guard<std::mutex> lock(m);
-            posted.push_back({message, wParam});
+            posters.push_back(GetCurrentThreadId());
+            if (message == kMsgStartProduct) {
+                // What the window does with it: the start_app click, then (1) the close.
+                ++startClicks;
+                if (wParam == 1) ++closes;
+            } else {
+                posted.push_back({message, wParam});
+            }
         }
         if (onPost) onPost(message);
     }
@@ -75,13 +83,17 @@ public:
         ++languageSaves;
         return true;
     }
-    void ClickStartApp() override { ++startClicks; }
     void ReleaseInstanceMutex() override { ++mutexReleases; }
     void CloseWindow() override { ++closes; }
 
     std::vector<std::pair<UINT, WPARAM>> Posted() {
         std::lock_guard<std::mutex> lock(m);
         return posted;
+    }
+    // The threads that posted, in order.
+    std::vector<DWORD> Posters() {
+        std::lock_guard<std::mutex> lock(m);
+        return posters;
     }
 
     InstallWindowState state;
@@ -96,6 +108,7 @@ public:
 private:
     std::mutex m;
     std::vector<std::pair<UINT, WPARAM>> posted;
+    std::vector<DWORD> posters;
 };
 
 using Messages = std::vector<std::pair<UINT, WPARAM>>;
@@ -187,6 +200,7 @@ protected:
         Serve(L"");
     }
     void TearDown() override {
+        CDownLoadImpl::ClearStop();
         InstallerRun::SetCreateProcessForTest(nullptr);
         CDownLoadImpl::SetLimits(limits);
         CDownLoadImpl::SetProgressCallback(nullptr);
@@ -222,6 +236,7 @@ protected:
         options.startSelf = &RecordingStartSelf;
         options.setupPath = L"C:\\Downloads\\OrbalaLumeno_setup.exe";
         options.autoRunPauseMs = 10;
+        options.lockPatienceMs = lockPatienceMs;
         InstallWorker worker(*w, *c, options);
         return worker.Run();
     }
@@ -300,6 +315,7 @@ protected:
     std::unique_ptr<RecordingReport> report;
     std::unique_ptr<CSingleUserLog> analytics;
     CDownLoadImpl::Limits limits;
+    DWORD lockPatienceMs = 3000;
 };
 
 }  // namespace
@@ -315,7 +331,8 @@ TEST_F(InstallWorkerTest, WholeInstallation) {
     EXPECT_EQ(w->state.verificationDone.load(), 1);
     EXPECT_EQ(w->state.installerFinished.load(), 1);
     EXPECT_EQ(w->languageSaves, 1);
-    EXPECT_EQ(w->startClicks, 1);  // NeedStart_flag 1
+    EXPECT_EQ(w->startClicks, 1);  // NeedStart_flag 1: asked of the window by a post
+    EXPECT_EQ(w->closes, 0);
 
     // The installer ran with the setup's line and installed the product.
     EXPECT_TRUE(Exists(app + L"\\" + ProcessName()));
@@ -528,19 +545,190 @@ TEST_F(InstallWorkerTest, NoUsableAddress) {
 }
 
 TEST_F(InstallWorkerTest, TwelveFailedAttempts) {
-    CDownLoadImpl::Limits quick = limits;
-    quick.networkAlive = [] { return false; };
-    quick.networkDownPauseMs = 1;
-    CDownLoadImpl::SetLimits(quick);
+    // A host that answers, with a file too small to be the package: every attempt ends with 15.
+    test_support::WriteText(served, std::string(4096, 'x'));
+    c->m_md5 = Wide(CDownLoadImpl::FileMd5(served));
     LogCapture log;
     EXPECT_EQ(Run(), -1);
-    EXPECT_EQ(w->Posted(), (Messages{{2944, 9}}));
-    EXPECT_EQ(FlowErrors(), std::vector<std::string>(12, "DL010"));
+    EXPECT_EQ(w->Posted(), (Messages{{2944, 15}}));
+    EXPECT_EQ(FlowErrors(), std::vector<std::string>(12, "DL031"));
     for (int k = 0; k <= 11; ++k)
         EXPECT_EQ(log.countExact(" The Retry Frequency is: " + std::to_string(k)), 1) << k << log.dump();
-    EXPECT_EQ(log.countExact(" Tasks info, round end, current = 12, total = 12, result = 9"), 1);
-    EXPECT_EQ(LabelOf("DownErrorCode"), "error_9");
+    EXPECT_EQ(log.countExact(" Tasks info, round end, current = 12, total = 12, result = 15"), 1);
+    EXPECT_EQ(LabelOf("DownErrorCode"), "error_15");
     EXPECT_EQ(LabelOf("Md5CheckStart"), "<none>");
+}
+
+// Attempts that reach no host would each wait the same way: three in a row end the round
+// (two may be a moment's loss: SuccessOnTheThirdAttempt).
+TEST_F(InstallWorkerTest, RoundEndsEarlyWhenNoHostIsReached) {
+    struct Case {
+        const char* name;
+        bool networkDown;      // IsNetworkAlive says no
+        std::string address;   // else: a port nobody listens on (every probe refused)
+        int result;
+        const char* code;
+    };
+    const Case cases[] = {
+        {"network down", true, "", 9, "DL010"},
+        {"host refuses", false, "http://127.0.0.1:9/download/OrbalaLumeno_Setup.exe", 6, "DL012"},
+    };
+    for (const Case& k : cases) {
+        TearDown();
+        SetUp();
+        CDownLoadImpl::Limits quick = limits;
+        if (k.networkDown) quick.networkAlive = [] { return false; };
+        quick.networkDownPauseMs = 1;
+        CDownLoadImpl::SetLimits(quick);
+        if (!k.address.empty()) SetAddress(k.address);
+        LogCapture log;
+        EXPECT_EQ(Run(), -1) << k.name;
+        EXPECT_EQ(w->Posted(), (Messages{{2944, WPARAM(k.result)}})) << k.name;
+        EXPECT_EQ(FlowErrors(), std::vector<std::string>(3, k.code)) << k.name;
+        EXPECT_TRUE(log.contains(" Download round ended early: 3 attempts in a row reached no host, result = " +
+                                 std::to_string(k.result)))
+            << k.name << log.dump();
+        EXPECT_EQ(log.countExact(" Tasks info, round begin, current = 4, total = 12"), 0) << k.name;
+        EXPECT_EQ(LabelOf("DownErrorCode"), "error_" + std::to_string(k.result)) << k.name;
+    }
+}
+
+// The window closed for good during the download: the attempt stops through the engine, its
+// task file keeps the positions, nothing more is told to the gone window, nothing is installed.
+TEST_F(InstallWorkerTest, StopDuringTheDownloadEndsTheAttemptAndKeepsItsPositions) {
+    ASSERT_TRUE(LocalServices::AddFault(R"({"path":"/download/","method":"GET","throttle":100000})"));
+    InstallWindowState& state = w->state;
+    std::thread closer([&state] {
+        Sleep(3000);
+        InstallWorker::RequestStop(state);
+    });
+    LogCapture log;
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(Run(), -1);
+    const DWORD took = GetTickCount() - start;
+    closer.join();
+    EXPECT_LT(took, 20000u) << log.dump();
+    EXPECT_TRUE(w->Posted().empty());
+    EXPECT_TRUE(FlowErrors().empty());
+    EXPECT_TRUE(log.contains(" Work stopped, the window closed: during a download attempt")) << log.dump();
+    EXPECT_TRUE(log.contains(" Download stopped by its owner")) << log.dump();
+    EXPECT_TRUE(Exists(Local(L".xml")));
+    EXPECT_FALSE(Exists(app + L"\\" + ProcessName()));
+    EXPECT_EQ(LabelOf("Md5CheckStart"), "<none>");
+}
+
+// A close confirmed before the installer's start: the installer never starts.
+TEST_F(InstallWorkerTest, StopBeforeTheInstallerStartsNothing) {
+    InstallWindowState& state = w->state;
+    w->onPost = [&state](UINT message) {
+        if (message == kMsgVerifyStarted) InstallWorker::RequestStop(state);
+    };
+    LogCapture log;
+    EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(w->Posted(), (Messages{{2946, 0}}));
+    EXPECT_TRUE(log.contains(" Work stopped, the window closed: the installer is not started")) << log.dump();
+    EXPECT_FALSE(Exists(app + L"\\" + ProcessName()));
+    EXPECT_TRUE(install_fixtures::ProcessesNamed({kLocalName, kLoaderName}).empty());
+    EXPECT_EQ(LabelOf("5.ProgramInstall"), "<none>");
+    EXPECT_EQ(w->startClicks, 0);
+}
+
+// The bar's end never comes (the window's timers are gone): the wait has a bound, and a close
+// ends it at once.
+TEST_F(InstallWorkerTest, ProgressFinishWaitEndsWhenTheWindowCloses) {
+    w->progress = 50;  // the worker leaves the event to timers that never fire
+    InstallWindowState& state = w->state;
+    std::atomic<int> result{99};
+    std::thread worker([&] { result = Run(); });
+    ULONGLONG start = GetTickCount64();
+    while (state.installerFinished.load() == 0 || w->languageSaves == 0) {
+        if (GetTickCount64() - start > 60000) break;
+        Sleep(50);
+    }
+    Sleep(500);
+    LogCapture log;
+    InstallWorker::RequestStop(state);
+    start = GetTickCount64();
+    while (result.load() == 99 && GetTickCount64() - start < 10000) Sleep(20);
+    const bool ended = result.load() != 99;
+    if (!ended) SetEvent(state.progressFinish100);  // let a stuck worker go so the test can end
+    worker.join();
+    EXPECT_TRUE(ended) << "the worker still waited for ProgressFinish100 after the close";
+    EXPECT_TRUE(log.contains(" ProgressFinish100 not waited for: the window closed")) << log.dump();
+}
+
+// A package another program holds for a moment is busy, not badly signed: asked again, and a
+// package busy for good is a clear failure that keeps the complete package.
+TEST_F(InstallWorkerTest, PackageThatCannotBeLockedIsBusyNeverBadlySigned) {
+    struct Case {
+        const char* name;
+        DWORD heldMs;  // how long another program holds the package open without sharing
+        int result;
+        Messages posted;
+    };
+    const Case cases[] = {
+        {"held for a moment", 1500, 0, {{2946, 0}, {2947, 0}, {2949, 0}}},
+        {"held for good", 60000, -1, {{2946, 0}, {2944, 7}}},
+    };
+    for (const Case& k : cases) {
+        TearDown();
+        SetUp();
+        lockPatienceMs = 3000;
+        std::wstring package = Local();
+        HANDLE holder = INVALID_HANDLE_VALUE;
+        w->onPost = [&](UINT message) {
+            if (message == kMsgVerifyStarted)
+                holder = CreateFileW(package.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        };
+        std::atomic<bool> done{false};
+        std::thread releaser([&] {
+            ULONGLONG start = GetTickCount64();
+            while (holder == INVALID_HANDLE_VALUE && !done.load()) Sleep(10);
+            while (GetTickCount64() - start < k.heldMs && !done.load()) Sleep(10);
+            if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
+        });
+        LogCapture log;
+        EXPECT_EQ(Run(), k.result) << k.name << log.dump();
+        const bool packageLeft = Exists(package);
+        done = true;
+        releaser.join();
+        EXPECT_NE(holder, INVALID_HANDLE_VALUE) << k.name;
+        EXPECT_EQ(w->Posted(), k.posted) << k.name;
+        EXPECT_TRUE(log.contains(" Package busy (32), asking again")) << k.name << log.dump();
+        EXPECT_TRUE(ExceptionReports().empty()) << k.name;  // no signature report
+        std::vector<std::string> errors = FlowErrors();
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), "DL014") + std::count(errors.begin(), errors.end(), "DL015"), 0)
+            << k.name;
+        if (k.result == -1) {
+            EXPECT_EQ(errors, std::vector<std::string>{"DL027"}) << k.name;
+            EXPECT_TRUE(packageLeft) << k.name;  // the complete package is kept for the next try
+        }
+    }
+}
+
+// "Try again" after the installer's time-out while that installer still runs: nothing is
+// fetched or opened for writing (which would end it); the worker waits for it to its end.
+TEST_F(InstallWorkerTest, TryAgainAfterTheTimeLimitWaitsForTheRunningInstaller) {
+    Serve(L"slow");
+    c->m_installTimeout = 1;
+    EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(w->Posted(), (Messages{{2946, 0}, {2947, 0}, {2948, 0}}));
+    ASSERT_FALSE(install_fixtures::ProcessesNamed({kLocalName}).empty());
+    const int getsBefore = PackageGets();
+
+    c->m_installTimeout = 120;
+    w->state.retry = true;
+    LogCapture log;
+    EXPECT_EQ(Run(), 0) << log.dump();
+    EXPECT_TRUE(log.contains(" Installer of the last run still running: waiting for it, nothing downloaded")) << log.dump();
+    EXPECT_FALSE(log.contains(" Kill proc: ")) << log.dump();
+    EXPECT_EQ(PackageGets(), getsBefore);  // nothing fetched again
+    EXPECT_TRUE(log.contains(" install Finished, exit code: 0")) << log.dump();
+    EXPECT_EQ(w->Posted(), (Messages{{2946, 0}, {2947, 0}, {2948, 0}, {2947, 0}, {2949, 0}}));
+    // The slow installer ran to its end and installed the product.
+    EXPECT_TRUE(Exists(app + L"\\" + ProcessName()));
+    EXPECT_NE(InstallerLog().find("Installation process succeeded."), std::string::npos) << InstallerLog();
+    EXPECT_EQ(w->startClicks, 1);
 }
 
 TEST_F(InstallWorkerTest, SuccessOnTheThirdAttempt) {
