@@ -35,6 +35,9 @@ for _ in $(seq 1 100); do grep -q '^https ' "$out/services.txt" 2>/dev/null && b
 grep -q '^https ' "$out/services.txt" || { cat "$out/services.txt" >&2; exit 1; }
 echo "== local services"; cat "$out/services.txt"
 curl -s -o /dev/null -d '{"Process_name":"OrbalaLumeno.exe","Install_url":""}' http://127.0.0.1:47080/__control/config
+# The download paced as on a home line (400 KB/s per connection): the running page is on the
+# screen, with its progress, when the driver takes its picture instead of being over already.
+curl -s -o /dev/null -d '{"path":"/download/","throttle":400000}' http://127.0.0.1:47080/__control/faults
 
 # The setup trusts the packages' signing authority only once the machine does.
 "$WINE" certutil -addstore Root "$(winpath "$packages/ca/ca.der")" >/dev/null 2>&1 || true
