@@ -17,6 +17,7 @@
 #include "base/TextCodec.h"
 #include "platform/FuntionImpl.h"
 #include "support/analytics_identity.h"
+#include "support/installer_window.h"
 #include "support/local_services.h"
 #include "support/log_capture.h"
 #include "support/recording_report.h"
@@ -220,13 +221,7 @@ protected:
     static void SetUpTestSuite() { SetMainWindowClassName(L"QV_UI_Frame_carousel_test"); }
     void TearDown() override {
         DuiLib::SystemLook::OverrideClientAreaAnimation(-1);
-        if (window_) {
-            if (IsWindow(window_->GetHWND())) DestroyWindow(window_->GetHWND());
-            Pump(50);
-            window_->WaitForAllThreadExit();
-            window_.reset();
-        }
-        log_.reset();
+        installer_window::Close(window_, log_);
         FuntionImpl::SetDataServiceHost("");
     }
     // Opens the window over the source skin (with some labels and skin files changed) and shows
@@ -234,14 +229,7 @@ protected:
     void Open(const std::map<std::string, std::string>& labels, const std::map<std::string, std::string>& files = {}) {
         std::map<std::string, std::string> replaced = files;
         replaced["configure/configure.xml"] = test_support::ConfigureWith(labels);
-        const std::string bytes = test_support::MakeSkinArchive(replaced);
-        ASSERT_TRUE(DuiLib::CPaintManagerUI::SetResourceZip(bytes.data(), bytes.size()));
-        log_.reset(new CSingleUserLog(&report_, TestIdentity(), nullptr));
-        log_->InitReport(486, 61, "1.0.0.0", "Orbala Lumeno", "http://127.0.0.1/d.exe", false, 3086);
-        window_.reset(new TestWindow());
-        window_->SetAnalytics(log_.get());
-        ASSERT_TRUE(window_->Create(nullptr, L"Orbala Lumeno", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 600, 400));
-        window_->ShowWindow(true, true);
+        ASSERT_TRUE(installer_window::Open(test_support::MakeSkinArchive(replaced), report_, log_, window_));
         Pump(200);
         auto* tab = dynamic_cast<DuiLib::CTabLayoutUI*>(window_->Pm().FindControl(L"main_tablayout"));
         ASSERT_TRUE(tab);

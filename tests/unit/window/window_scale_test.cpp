@@ -15,7 +15,7 @@
 #include "DuiLib/Core/UIManager.h"
 #include "DuiLib/Core/UISystemLook.h"
 #include "DuiLib/Layout/UIContainer.h"
-#include "support/analytics_identity.h"
+#include "support/installer_window.h"
 #include "support/recording_report.h"
 #include "support/skin_archive.h"
 #include "support/test_support.h"
@@ -46,29 +46,15 @@ protected:
         _putenv_s("DUILIB_SCALE", "");
         DuiLib::SystemLook::OverrideHighContrast(-1);
     }
-    void Close() {
-        if (window_) {
-            if (IsWindow(window_->GetHWND())) DestroyWindow(window_->GetHWND());
-            Pump(50);
-            window_->WaitForAllThreadExit();
-            window_.reset();
-        }
-        log_.reset();
-    }
+    void Close() { installer_window::Close(window_, log_); }
     // Opens the window over the source skin at a scale (0: the system's). Hidden, it keeps the
     // size it asked for even where that is larger than the virtual screen of the tests (Wine fits
     // a window to the screen when it maps it; a 300 % monitor is large enough for it).
     void Open(int scale, bool show = true) {
         Close();
         _putenv_s("DUILIB_SCALE", scale ? std::to_string(scale).c_str() : "");
-        const std::string bytes = test_support::MakeSkinArchive({{"configure/configure.xml", test_support::ConfigureWith({})}});
-        ASSERT_TRUE(DuiLib::CPaintManagerUI::SetResourceZip(bytes.data(), bytes.size()));
-        log_.reset(new CSingleUserLog(&report_, TestIdentity(), nullptr));
-        log_->InitReport(486, 61, "1.0.0.0", "Orbala Lumeno", "http://127.0.0.1/d.exe", false, 3086);
-        window_.reset(new TestWindow());
-        window_->SetAnalytics(log_.get());
-        ASSERT_TRUE(window_->Create(nullptr, L"Orbala Lumeno", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 600, 400));
-        if (show) window_->ShowWindow(true, true);
+        const std::string skin = test_support::MakeSkinArchive({{"configure/configure.xml", test_support::ConfigureWith({})}});
+        ASSERT_TRUE(installer_window::Open(skin, report_, log_, window_, show));
         Pump(100);
         window_->Pm().UpdateLayout();
     }
