@@ -14,6 +14,7 @@
 #include "DuiLib/Core/UIImage.h"
 #include "DuiLib/Core/UIRender.h"
 #include "DuiLib/Core/UIManager.h"
+#include "DuiLib/Core/UISystemLook.h"
 #include "base/TextCodec.h"
 
 namespace {
@@ -89,13 +90,17 @@ CAnima::CAnima(HWND window, DuiLib::CControlUI* target, DuiLib::CPaintManagerUI*
       m_dots(settings.dots) {
     DuiLib::ImageCodec::EnsureGdiplus();
     if (m_target) m_area = m_target->GetPos();
-    // The frames are as large as the carousel area (in layout pixels, whatever the screen scale).
-    const int scale = m_pm ? m_pm->GetScale() : 100;
-    const int width = MulDiv(m_area.right - m_area.left, 100, scale);
-    const int height = MulDiv(m_area.bottom - m_area.top, 100, scale);
+    // The frames are as large as the carousel area in window pixels: made at the window's scale,
+    // they are drawn without resizing.
+    m_scale = m_pm ? m_pm->GetScale() : 100;
+    const int width = m_area.right - m_area.left;
+    const int height = m_area.bottom - m_area.top;
     if (width > 0 && height > 0) {
         m_width = width;
         m_height = height;
+    } else {
+        m_width = MulDiv(kDefaultWidth, m_scale, 100);
+        m_height = MulDiv(kDefaultHeight, m_scale, 100);
     }
 }
 
@@ -144,6 +149,10 @@ void CAnima::DrawCaptions(HBITMAP target, BYTE* bits, int frame) {
 
     Gdiplus::Bitmap bitmap(m_width, m_height, m_width * 4, PixelFormat32bppPARGB, bits);
     Gdiplus::Graphics g(&bitmap);
+    // The caption's places and sizes are of the frame at 100 %.
+    const float k = static_cast<float>(m_scale) / 100.0f;
+    g.ScaleTransform(k, k);
+    const float logicalWidth = static_cast<float>(MulDiv(m_width, 100, m_scale));
     g.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAliasGridFit);
     // A face the machine lacks falls back to Tahoma, which every Windows has.
     Gdiplus::FontFamily family(m_fontFace.c_str());
@@ -156,7 +165,7 @@ void CAnima::DrawCaptions(HBITMAP target, BYTE* bits, int frame) {
         Gdiplus::StringFormat format;
         format.SetAlignment(Gdiplus::StringAlignmentCenter);
         format.SetLineAlignment(Gdiplus::StringAlignmentNear);
-        Gdiplus::RectF rect(30.0f, 40.0f, static_cast<float>(m_width - 60), 100.0f);
+        Gdiplus::RectF rect(30.0f, 40.0f, logicalWidth - 60.0f, 100.0f);
         g.DrawString(caption.c_str(), -1, &font, rect, &format, &brush);
     }
     if (!extra.empty()) {
@@ -184,6 +193,8 @@ void CAnima::DrawCaptionsWithToolkit(HBITMAP target, BYTE* bits, const std::wstr
     const std::wstring face = m_uiFace.empty() ? m_fontFace : m_uiFace;
     fonts.AddFont(1, DuiLib::TFontInfo{face, 15, true, false, false}, true);
     fonts.AddFont(2, DuiLib::TFontInfo{face, 15, false, false, false});
+    fonts.SetScale(m_scale);
+    auto at = [&](int logical) { return MulDiv(logical, m_scale, 100); };
     const DWORD colour = CaptionColour();
     UINT direction = DuiLib::HasRightToLeftLetters(caption + extra) ? DT_RTLREADING : 0;
     if (!caption.empty()) {
@@ -193,11 +204,11 @@ void CAnima::DrawCaptionsWithToolkit(HBITMAP target, BYTE* bits, const std::wstr
             else if (c == L'{') lines += L"{r}{{/r}";
             else lines += c;
         }
-        RECT rc{30, 40, m_width - 30, 140};
+        RECT rc{at(30), at(40), m_width - at(30), at(140)};
         DuiLib::CRenderEngine::DrawText(dc, &fonts, rc, lines, colour, 1, DT_CENTER | DT_TOP | DT_WORDBREAK | direction, true);
     }
     if (!extra.empty()) {
-        RECT rc{194, 40, 194 + 178, 40 + 65};
+        RECT rc{at(194), at(40), at(194 + 178), at(40 + 65)};
         DuiLib::CRenderEngine::DrawText(dc, &fonts, rc, extra, colour, 2, DT_CENTER | DT_VCENTER | DT_WORDBREAK | direction, false);
     }
     SelectObject(dc, old);
@@ -221,10 +232,11 @@ int CAnima::HorizontalMoveAnimaInit(const std::wstring& prefix, const std::wstri
     // Every frame once, at the frame size, captions drawn where the picture is a built-in one.
     std::vector<std::unique_ptr<DuiLib::TImageInfo>> frames(static_cast<size_t>(std::max(m_frameCount, 0)) + 1);
     for (int f = 1; f <= m_frameCount; ++f) {
-        const DuiLib::TImageInfo* source = cache.Get(Format(pattern.c_str(), f));
+        // At the window's scale: the @2x frame above 100 %.
+        const DuiLib::TImageInfo* source = cache.GetScaled(Format(pattern.c_str(), f), m_scale);
         bool captions = !bannerMode;
         if (!source && bannerMode) {
-            source = cache.Get(Format(kBuiltInPattern, f));
+            source = cache.GetScaled(Format(kBuiltInPattern, f), m_scale);
             LOG(INFO) << " AnimaInit, use default: " << f;
             captions = true;
         }
@@ -238,7 +250,7 @@ int CAnima::HorizontalMoveAnimaInit(const std::wstring& prefix, const std::wstri
         auto first = DuiLib::ImageCodec::Create(m_width, m_height);
         if (first) {
             std::copy(frames[1]->bits, frames[1]->bits + size_t(m_width) * m_height * 4, first->bits);
-            cache.Add(L"FirstFrame", std::move(first));
+            cache.Add(L"FirstFrame", std::move(first), m_scale);
         }
     }
 
@@ -255,7 +267,7 @@ int CAnima::HorizontalMoveAnimaInit(const std::wstring& prefix, const std::wstri
                 std::copy(frames[j]->bits + y * rowBytes, frames[j]->bits + (y + 1) * rowBytes, row + rowBytes);
             }
             merged->alpha = frames[i]->alpha || frames[j]->alpha;
-            cache.Add(MergedName(i, j), std::move(merged));
+            cache.Add(MergedName(i, j), std::move(merged), m_scale);
             ++m_mergedCount;
         }
     }
@@ -263,49 +275,87 @@ int CAnima::HorizontalMoveAnimaInit(const std::wstring& prefix, const std::wstri
     return 1;
 }
 
+std::wstring CAnima::MakeStep(int low, int high, int k) {
+    const std::wstring name = StepName(low, high, k);
+    DuiLib::CImageCache& cache = m_pm->GetImageCache();
+    if (cache.Exists(name)) return name;
+    const DuiLib::TImageInfo* merged = cache.Get(MergedName(low, high));
+    if (!merged || merged->width < 2 * m_width || merged->height < m_height) return name;
+    auto step = DuiLib::ImageCodec::Create(m_width, m_height);
+    if (!step) return name;
+    // The cut of the merged picture composed over opaque white.
+    const int offset = StepOffset(m_width, k);
+    for (int y = 0; y < m_height; ++y) {
+        const BYTE* src = merged->bits + (size_t(y) * merged->width + offset) * 4;
+        BYTE* dst = step->bits + size_t(y) * m_width * 4;
+        for (int x = 0; x < m_width; ++x, src += 4, dst += 4) {
+            const int clear = 255 - src[3];
+            dst[0] = BYTE(src[0] + clear);
+            dst[1] = BYTE(src[1] + clear);
+            dst[2] = BYTE(src[2] + clear);
+            dst[3] = 255;
+        }
+    }
+    step->alpha = false;
+    cache.Add(name, std::move(step), m_scale);
+    ++m_stepsMade;
+    return name;
+}
+
+void CAnima::Show(const std::wstring& name) {
+    if (!m_target) return;
+    // The step as the area's picture; the dots over it are painted with it.
+    m_target->SetBkImage(name);
+    m_pm->Invalidate(m_target->GetPos());
+}
+
+void CAnima::AdvanceSlide() {
+    if (!m_slide.active) return;
+    const int s = ++m_slide.step;
+    Show(MakeStep(m_slide.low, m_slide.high, m_slide.forward ? s : kSteps - s));
+    if (s >= kSteps) {
+        m_slide.active = false;
+        if (m_window) KillTimer(m_window, kStepTimer);
+    }
+}
+
 int CAnima::Animate(int from, int to) {
     if (m_frameCount == 1 || from == to || m_mode != 1 || !m_pm) return 1;
     if (from < 1 || to < 1 || from > m_frameCount || to > m_frameCount) return 1;
-    DuiLib::CImageCache& cache = m_pm->GetImageCache();
-    const bool forward = from < to;
-    const int low = std::min(from, to);
-    const int high = std::max(from, to);
-    const DuiLib::TImageInfo* merged = cache.Get(MergedName(low, high));
-    std::wstring name;
-    for (int s = 1; s <= kSteps; ++s) {
-        const int k = forward ? s : kSteps - s;
-        name = StepName(low, high, k);
-        if (!cache.Exists(name) && merged) {
-            auto step = DuiLib::ImageCodec::Create(m_width, m_height);
-            if (step) {
-                // The cut of the merged picture composed over opaque white.
-                const int offset = StepOffset(m_width, k);
-                for (int y = 0; y < m_height; ++y) {
-                    const BYTE* src = merged->bits + (size_t(y) * merged->width + offset) * 4;
-                    BYTE* dst = step->bits + size_t(y) * m_width * 4;
-                    for (int x = 0; x < m_width; ++x, src += 4, dst += 4) {
-                        const int clear = 255 - src[3];
-                        dst[0] = BYTE(src[0] + clear);
-                        dst[1] = BYTE(src[1] + clear);
-                        dst[2] = BYTE(src[2] + clear);
-                        dst[3] = 255;
-                    }
-                }
-                step->alpha = false;
-                cache.Add(name, std::move(step));
-                ++m_stepsMade;
-            }
-        }
-        // One step every 50 ms at most.
-        while (GetTickCount() - m_lastStepTick < kStepMs) Sleep(1);
-        m_lastStepTick = GetTickCount();
-        if (m_target) {
-            // The step as the area's picture, painted now with the dots over it.
-            m_target->SetBkImage(name);
-            m_pm->Invalidate(m_target->GetPos());
-            if (m_window) UpdateWindow(m_window);
-        }
+    FinishSlide();
+    m_slide.active = true;
+    m_slide.low = std::min(from, to);
+    m_slide.high = std::max(from, to);
+    m_slide.forward = from < to;
+    m_slide.step = 0;
+    if (!DuiLib::SystemLook::ClientAreaAnimation()) {
+        // The user turned animations off: the target frame, without the slide.
+        m_slide.step = kSteps - 1;
+        AdvanceSlide();
+        return 1;
     }
-    if (m_target) m_target->SetBkImage(name);
+    if (!m_window) {
+        FinishSlide();  // no window to tick: every step at once
+        return 1;
+    }
+    AdvanceSlide();
+    SetTimer(m_window, kStepTimer, kStepMs, nullptr);
     return 1;
+}
+
+bool CAnima::OnStepTimer() {
+    AdvanceSlide();
+    if (!m_slide.active && m_window) KillTimer(m_window, kStepTimer);
+    return m_slide.active;
+}
+
+void CAnima::FinishSlide() {
+    while (m_slide.active) AdvanceSlide();
+}
+
+void CAnima::ShowFrame(int k) {
+    if (!m_pm || k < 1 || k > m_frameCount) return;
+    FinishSlide();
+    // Frame 1 stands alone; frame k > 1 is the last step of the slide from 1 to k.
+    Show(k == 1 ? std::wstring(L"FirstFrame") : MakeStep(1, k, kSteps));
 }

@@ -4,6 +4,9 @@
 // of a slide is a frame-sized cut of that picture, made on first use and kept in the toolkit's
 // image cache, so later slides of the same pair (either way) reuse it. Captions from the
 // language file are drawn onto the built-in frames; downloaded banners carry their own.
+// Every picture is made at the window's scale (from the @2x frames above 100 %), so it is drawn
+// pixel for pixel. A slide runs on a window timer, one step a tick, and never holds the window's
+// thread; with the system's client-area animations off the target frame shows at once.
 #include <windows.h>
 
 #include <string>
@@ -32,19 +35,32 @@ public:
     static constexpr DWORD kStepMs = 50;
     static constexpr DWORD kGreyCaption = 0xFF4A4A4A;
     static constexpr DWORD kWhiteCaption = 0xFFFFFFFF;
+    // The window timer of a slide's steps (the window gives its ticks to OnStepTimer).
+    static constexpr UINT_PTR kStepTimer = 2001;
 
     CAnima(HWND window, DuiLib::CControlUI* target, DuiLib::CPaintManagerUI* pm, const Settings& settings);
 
     // Merges every pair of frames (prefix + "%d" + extension, or the built-in frames when the
     // prefix is empty, with built-in ones standing in for missing pictures). Returns 1.
     int HorizontalMoveAnimaInit(const std::wstring& prefix, const std::wstring& extension);
-    // Slides from frame from to frame to (1-based). Returns 1.
+    // Starts the slide from frame from to frame to (1-based); a slide still running ends at its
+    // last step first. With a window the steps follow on its timer; without one (or with the
+    // system's animations off) the slide ends before this returns. Returns 1.
     int Animate(int from, int to);
+    // One step of the running slide (the window's kStepTimer tick); false once it has ended.
+    bool OnStepTimer();
+    // Ends the running slide at its last step.
+    void FinishSlide();
+    bool IsSliding() const { return m_slide.active; }
+    // Shows frame k alone (1-based) in the carousel area: after a change of scale or of pictures.
+    void ShowFrame(int k);
 
     int FrameCount() const { return m_frameCount; }
+    // Frame size in window pixels (the carousel area at the window's scale).
     int Width() const { return m_width; }
     int Height() const { return m_height; }
     int Mode() const { return m_mode; }
+    int Scale() const { return m_scale; }
     int MergedCount() const { return m_mergedCount; }
     // Step images made (not reused) by all slides so far.
     int StepsMade() const { return m_stepsMade; }
@@ -61,6 +77,16 @@ public:
     static bool GdiplusDrawsCaption(const std::wstring& face, const std::wstring& text, bool bold);
 
 private:
+    struct Slide {
+        bool active = false;
+        int low = 0, high = 0;
+        bool forward = true;
+        int step = 0;  // steps shown so far, 0 to kSteps
+    };
+    // The step image k (0 to kSteps) of the pair low < high, made when the cache has none.
+    std::wstring MakeStep(int low, int high, int k);
+    void Show(const std::wstring& name);
+    void AdvanceSlide();
     void FillCaptions();
     void DrawCaptions(HBITMAP target, BYTE* bits, int frame);
     void DrawCaptionsWithToolkit(HBITMAP target, BYTE* bits, const std::wstring& caption, const std::wstring& extra);
@@ -81,5 +107,6 @@ private:
     std::vector<std::wstring> m_extraCaptions;
     int m_mergedCount = 0;
     int m_stepsMade = 0;
-    DWORD m_lastStepTick = 0;
+    int m_scale = 100;
+    Slide m_slide;
 };

@@ -18,4 +18,24 @@ Step Toggle(bool& openFlag, int shownPage, int wantedPage) {
     return step;
 }
 
+RECT FitHeightInWorkArea(const RECT& window, int height, const RECT& workArea) {
+    RECT rc{window.left, window.top, window.right, window.top + height};
+    const int available = workArea.bottom - workArea.top;
+    if (available <= 0) return rc;  // no work area known: the plain size
+    if (height > available) {
+        rc.top = workArea.top;
+        rc.bottom = workArea.bottom;
+        return rc;
+    }
+    if (rc.bottom > workArea.bottom) {
+        rc.top = workArea.bottom - height;
+        rc.bottom = workArea.bottom;
+    }
+    if (rc.top < workArea.top) {
+        rc.top = workArea.top;
+        rc.bottom = workArea.top + height;
+    }
+    return rc;
+}
+
 }  // namespace SettingsPanel

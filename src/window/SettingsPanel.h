@@ -1,4 +1,6 @@
 #pragma once
+#include <windows.h>
+
 // The settings panel under the installer window's upper part: the tab layout "set_layout"
 // shows the licence text (page 0) or the settings (page 1), and the window grows from 360 to 560
 // pixels to show it. The install_setting click, the install_setting link and the licence link
@@ -23,5 +25,10 @@ struct Step {
 Step Toggle(bool& openFlag, int shownPage, int wantedPage);
 
 inline int HeightFor(bool collapsed) { return collapsed ? kCollapsedHeight : kExpandedHeight; }
+
+// The window's rectangle (screen pixels) at its left, top and width with the new height, kept
+// inside the work area of its monitor: moved up when its bottom would reach under the taskbar,
+// and as high as the work area when even that is too little. Left and width stay.
+RECT FitHeightInWorkArea(const RECT& window, int height, const RECT& workArea);
 
 }  // namespace SettingsPanel

@@ -55,19 +55,38 @@ DataService::BannerMap InstallUIMainWnd::Banners() {
     return m_banners;
 }
 
+void InstallUIMainWnd::MakeCarousel() {
+    CAnima::Settings settings;
+    settings.frameCount = m_frameCount;
+    settings.fontFace = GetLanguageFontName();
+    settings.uiFace = GetLanguageUiFace(m_uiLanguage.load());
+    settings.whiteCaptions = m_configure && m_configure->m_softwareId == 10;
+    settings.dots.assign(m_dots.begin(), m_dots.end());
+    m_anima.reset(new CAnima(m_hWnd, m_imagePlay, &m_pm, settings));
+    LOG(INFO) << " Carousel frame size: " << m_anima->Width() << "*" << m_anima->Height();
+}
+
+void InstallUIMainWnd::MakeCarouselPictures() {
+    if (!m_bannersReady) {
+        m_anima->HorizontalMoveAnimaInit(L"", L"");
+        return;
+    }
+    DataService::BannerRecord first;
+    {
+        std::lock_guard<std::mutex> lock(m_bannersLock);
+        auto found = m_banners.find(1);
+        if (found != m_banners.end()) first = found->second;
+    }
+    const size_t dot = first.localFile.rfind(L'.');
+    const std::wstring extension = dot == std::wstring::npos ? std::wstring() : first.localFile.substr(dot);
+    m_anima->HorizontalMoveAnimaInit(m_install.workFolder + L"\\", extension);
+}
+
 void InstallUIMainWnd::StartCarousel() {
     if (!m_anima) {
-        CAnima::Settings settings;
-        settings.frameCount = m_frameCount;
-        settings.fontFace = GetLanguageFontName();
-        settings.uiFace = GetLanguageUiFace(m_uiLanguage.load());
-        settings.whiteCaptions = m_configure && m_configure->m_softwareId == 10;
-        settings.dots.assign(m_dots.begin(), m_dots.end());
-        m_anima.reset(new CAnima(m_hWnd, m_imagePlay, &m_pm, settings));
-        LOG(INFO) << " Carousel frame size: " << m_anima->Width() << "*" << m_anima->Height();
+        MakeCarousel();
         // Banners that came in before the carousel existed are shown from the start.
-        if (m_bannersReady) OnBannersReady();
-        else m_anima->HorizontalMoveAnimaInit(L"", L"");
+        MakeCarouselPictures();
     }
     m_currentFrame = 1;
     // Dots beyond the frames have nothing to show.
@@ -77,7 +96,22 @@ void InstallUIMainWnd::StartCarousel() {
     if (m_frameCount >= 2) ::SetTimer(m_hWnd, kCarouselTimer, m_carouselInterval, nullptr);
 }
 
-void InstallUIMainWnd::StopCarousel() { ::KillTimer(m_hWnd, kCarouselTimer); }
+void InstallUIMainWnd::StopCarousel() {
+    ::KillTimer(m_hWnd, kCarouselTimer);
+    if (m_anima) m_anima->FinishSlide();
+}
+
+void InstallUIMainWnd::RebuildCarousel() {
+    if (!m_anima) return;
+    m_anima->FinishSlide();
+    // Pictures made at the old scale go; the frames are made again for the area as it is now.
+    m_pm.RemoveAllImages();
+    MakeCarousel();
+    MakeCarouselPictures();
+    m_anima->ShowFrame(m_currentFrame);
+}
+
+void InstallUIMainWnd::OnScaleChanged(int, int) { RebuildCarousel(); }
 
 void InstallUIMainWnd::OnCarouselTimer() {
     if (m_dots.empty()) return;
@@ -104,16 +138,9 @@ void InstallUIMainWnd::OnSelectChanged(DuiLib::TNotifyUI& msg) {
 void InstallUIMainWnd::OnBannersReady() {
     m_bannersReady = true;
     if (!m_anima) return;
-    DataService::BannerRecord first;
-    {
-        std::lock_guard<std::mutex> lock(m_bannersLock);
-        auto found = m_banners.find(1);
-        if (found != m_banners.end()) first = found->second;
-    }
-    const size_t dot = first.localFile.rfind(L'.');
-    const std::wstring extension = dot == std::wstring::npos ? std::wstring() : first.localFile.substr(dot);
+    m_anima->FinishSlide();
     m_pm.RemoveAllImages();
-    m_anima->HorizontalMoveAnimaInit(m_install.workFolder + L"\\", extension);
+    MakeCarouselPictures();
     // The show starts again at frame 1, now with the banners.
     m_currentFrame = 1;
     if (!m_dots.empty()) m_dots[0]->Selected(true, false);

@@ -16,6 +16,7 @@
 #include "base/LanguageTables.h"
 #include "base/TextCodec.h"
 #include "platform/FuntionImpl.h"
+#include "window/InstallFolder.h"
 #include "window/MessageBoxKinds.h"
 #include "window/SettingsPanel.h"
 #include "window/WindowShell.h"
@@ -167,17 +168,35 @@ std::wstring InstallUIMainWnd::GetInstallPath() {
 }
 
 int InstallUIMainWnd::BrowseInstallFolder() {
+    // The picker opens at the box's folder (or the nearest one above it that exists) and says
+    // what it asks for, with the caption of the folder box.
+    InstallFolder::PickerStart start{InstallFolder::PickerStartFolder(m_pathEdit ? m_pathEdit->GetText() : m_defaultFolder)};
+    const std::wstring prompt = m_installPathText ? m_installPathText->GetText() : std::wstring();
     BROWSEINFOW info{};
     info.hwndOwner = GetForegroundWindow();
     info.ulFlags = 0x51;  // file-system folders only, new dialog style, edit box
+    info.lpszTitle = prompt.empty() ? nullptr : prompt.c_str();
+    info.lpfn = &InstallFolder::PickerCallback;
+    info.lParam = reinterpret_cast<LPARAM>(&start);
     PIDLIST_ABSOLUTE picked = SHBrowseForFolderW(&info);
     if (!picked) return -1;
     wchar_t folder[MAX_PATH] = {};
     bool ok = SHGetPathFromIDListW(picked, folder) != FALSE;
     CoTaskMemFree(picked);
     if (!ok) return -1;
+    return TakePickedFolder(folder);
+}
+
+int InstallUIMainWnd::TakePickedFolder(const std::wstring& folder) {
+    const std::wstring text = WindowTexts::PickedFolderText(folder);
+    // Too long for the installer: refused as a wrong folder, the box keeps what it had.
+    if (!InstallFolder::InstallPathFits(WindowTexts::ComposeInstallPath(text, m_softwareName))) {
+        LOG(INFO) << " Picked folder too long: " << text.size();
+        ShowMessageBox(MsgPathError, L"");
+        return -1;
+    }
     UpdateSpaceLabels(folder);
-    if (m_pathEdit) m_pathEdit->SetText(WindowTexts::PickedFolderText(folder));
+    if (m_pathEdit) m_pathEdit->SetText(text);
     return 0;
 }
 

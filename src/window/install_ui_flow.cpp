@@ -2,6 +2,7 @@
 // running, free space, the SSD suggestion, the folder), the install worker's start, the
 // progress bar with its bands and crawl timers, the taskbar button, and what each message of
 // the worker does to the pages.
+#include "window/InstallFolder.h"
 #include "window/install_ui_mainwnd.h"
 
 #include <process.h>
@@ -126,6 +127,9 @@ void InstallUIMainWnd::OnTimer(UINT_PTR id) {
         }
         case kCarouselTimer:
             OnCarouselTimer();
+            break;
+        case CAnima::kStepTimer:
+            if (!m_anima || !m_anima->OnStepTimer()) ::KillTimer(m_hWnd, CAnima::kStepTimer);
             break;
         default:
             break;
@@ -404,6 +408,17 @@ bool InstallUIMainWnd::AppIsRunning() {
 }
 
 bool InstallUIMainWnd::IsCorrectInstallPath() {
+    // 0. A folder too long for the installer (typed or pasted into the box) is refused as a wrong
+    // folder before anything is fixed or created; it is never cut.
+    const std::wstring planned =
+        m_installPath.empty() ? WindowTexts::ComposeInstallPath(m_pathEdit ? m_pathEdit->GetText() : std::wstring(), m_softwareName)
+                              : m_installPath;
+    if (!InstallFolder::InstallPathFits(planned)) {
+        LOG(INFO) << " Install path too long: " << planned.size();
+        ShowMessageBox(MsgPathError, L"");
+        return false;
+    }
+
     // 1. The space checks need the package size the service told.
     if (m_configure->loadState() == CConfigure::kLoaded && m_configure->m_source == CConfigure::kSourceServer) {
         const int64_t size = m_configure->m_fileSize;

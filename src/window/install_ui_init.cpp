@@ -4,6 +4,7 @@
 // folder, the early configuration thread, the progress event, the start log lines and events,
 // the PC facts once per machine, the icon, the language, the taskbar progress and the automated
 // mode's timer.
+#include "window/InstallFolder.h"
 #include "window/install_ui_mainwnd.h"
 
 #include <process.h>
@@ -91,6 +92,13 @@ void InstallUIMainWnd::InitWindow() {
     wchar_t programFiles[MAX_PATH] = {};
     SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
     m_defaultFolder = std::wstring(programFiles) + L"\\Orbala";
+    // A product installed before is updated where it is: a second copy elsewhere would orphan the
+    // first (both share one uninstall entry). Its folder is then this machine's default.
+    const std::wstring installed = InstallFolder::ReadInstalledFolder(m_softwareName);
+    if (!installed.empty()) {
+        LOG(INFO) << " Installed folder: " << TextCodec::WideToUtf8(installed);
+        m_defaultFolder = installed;
+    }
     if (m_pathEdit) m_pathEdit->SetText(m_defaultFolder);
 
     // 10. The download configuration is usually in before the user presses "install".

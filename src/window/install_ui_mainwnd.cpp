@@ -110,7 +110,13 @@ std::string InstallUIMainWnd::AnalyticsLanguageCode() { return GetLanguageCode(m
 void InstallUIMainWnd::ResizeForSettings(bool collapsed) {
     RECT rc{};
     GetWindowRect(m_hWnd, &rc);
-    MoveWindow(m_hWnd, rc.left, rc.top, rc.right - rc.left, m_pm.Scale(SettingsPanel::HeightFor(collapsed)), TRUE);
+    // The open panel never reaches under the taskbar of the monitor the window is on.
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    RECT work{0, 0, 0, 0};
+    if (GetMonitorInfoW(MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTONEAREST), &monitor)) work = monitor.rcWork;
+    RECT fit = SettingsPanel::FitHeightInWorkArea(rc, m_pm.Scale(SettingsPanel::HeightFor(collapsed)), work);
+    MoveWindow(m_hWnd, fit.left, fit.top, fit.right - fit.left, fit.bottom - fit.top, TRUE);
 }
 
 LRESULT InstallUIMainWnd::OnDestroy(UINT, WPARAM, LPARAM, BOOL& handled) {

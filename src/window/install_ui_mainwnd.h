@@ -104,6 +104,9 @@ public:
     std::wstring GetInstallPath();
     // The folder picker; 0 when a folder was chosen (the edit box then holds it), -1 cancelled.
     int BrowseInstallFolder();
+    // A folder the picker returned into the box: 0 taken, -1 refused (too long for the installer:
+    // the path message shows and the box keeps its text).
+    int TakePickedFolder(const std::wstring& folder);
     // Free space of the folder's drive and the needed space into their labels; false when the
     // free space cannot be read.
     bool UpdateSpaceLabels(const std::wstring& folder);
@@ -214,6 +217,7 @@ protected:
     void OnItemSelect(DuiLib::TNotifyUI& msg) override;
     void OnTimer(UINT_PTR id) override;
     LRESULT OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) override;
+    void OnScaleChanged(int oldScale, int newScale) override;
 
 private:
     // install_ui_init.cpp
@@ -339,6 +343,9 @@ public:
     // to move to.
     void StartCarousel();
     void StopCarousel();
+    // Makes the carousel's pictures again for the carousel area as it is now (a new scale) and
+    // shows the current frame.
+    void RebuildCarousel();
     // Timer 2000: selects the next dot (which slides to its frame).
     void OnCarouselTimer();
     // Message 2952: the carousel shows the downloaded banners from now on.
@@ -351,6 +358,9 @@ public:
     DataService::BannerMap Banners();
 
 private:
+    // The carousel for the carousel area as it is now, and its pictures (banners when they are in).
+    void MakeCarousel();
+    void MakeCarouselPictures();
     std::unique_ptr<CAnima> m_anima;
     int m_currentFrame = 1;
     std::atomic<bool> m_bannersReady{false};

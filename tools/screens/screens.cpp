@@ -26,6 +26,7 @@
 #include "DuiLib/Core/UIDlgBuilder.h"
 #include "DuiLib/Core/UIManager.h"
 #include "DuiLib/Core/UIRender.h"
+#include "DuiLib/Core/UISystemLook.h"
 #include "DuiLib/Layout/UIContainer.h"
 #include "base/LanguageFaces.h"
 #include "base/LanguageTables.h"
@@ -253,7 +254,7 @@ void RenderLanguage(int language, const std::wstring& outRoot, int scale) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: duilib_screens SKIN_ZIP OUT_FOLDER [LANGUAGE_FILTER] [SCALE_PERCENT]\n");
+        std::fprintf(stderr, "usage: duilib_screens SKIN_ZIP OUT_FOLDER [LANGUAGE_FILTER] [SCALE_PERCENT] [hc]\n");
         return 2;
     }
     std::ifstream in(argv[1], std::ios::binary);
@@ -271,6 +272,8 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     int scale = argc > 4 ? _wtoi(argv[4]) : 100;
+    // "hc": drawn as with the system's high contrast on, in the system's colours.
+    if (argc > 5 && std::wstring(argv[5]) == L"hc") SystemLook::OverrideHighContrast(1);
     for (int language = 0; language < static_cast<int>(std::size(kLanguages)); ++language) {
         std::wstring tag = TextCodec::Utf8ToWide(kLanguages[language].tag);
         // "=tag": that language only; otherwise every language whose tag contains the filter.

@@ -1,6 +1,7 @@
 #include "DuiLib/Control/UIButton.h"
 
 #include "DuiLib/Core/UIManager.h"
+#include "DuiLib/Core/UISystemLook.h"
 #include "DuiLib/Core/UIRender.h"
 
 namespace DuiLib {
@@ -132,7 +133,18 @@ std::wstring CButtonUI::CurrentForeImage() const {
     return m_foreImage;
 }
 
+bool CButtonUI::SystemFace() const { return m_manager && m_manager->IsHighContrast() && !m_text.empty(); }
+
 void CButtonUI::PaintBkColor(HDC hdc) {
+    if (SystemFace()) {
+        // High contrast: the system's button face, its highlight when hot, pushed or focused.
+        const bool lit = IsEnabled() && ((m_state & (UISTATE_PUSHED | UISTATE_HOT)) || FocusShown());
+        const DWORD face = SystemLook::RoleColor(lit ? SystemLook::Role::Highlight : SystemLook::Role::ButtonFace);
+        const DWORD edge = SystemLook::RoleColor(IsEnabled() ? SystemLook::Role::ButtonText : SystemLook::Role::GrayText);
+        CRenderEngine::DrawRoundRect(hdc, m_rcItem, Scale(m_borderRound.cx), Scale(m_borderRound.cy), face, edge,
+                                     std::max(1, Scale(1)));
+        return;
+    }
     DWORD keep = m_bkColor;
     if (!IsEnabled() && UI::AlphaOf(m_disabledBkColor)) m_bkColor = m_disabledBkColor;
     else if ((m_state & UISTATE_PUSHED) && UI::AlphaOf(m_pushedBkColor)) m_bkColor = m_pushedBkColor;
@@ -142,6 +154,7 @@ void CButtonUI::PaintBkColor(HDC hdc) {
 }
 
 void CButtonUI::PaintStatusImage(HDC hdc) {
+    if (SystemFace()) return;  // the skin's pictures of the button give way to the system's face
     std::wstring image = CurrentImage();
     if (!image.empty()) DrawImage(hdc, image);
     std::wstring fore = CurrentForeImage();
@@ -149,6 +162,11 @@ void CButtonUI::PaintStatusImage(HDC hdc) {
 }
 
 DWORD CButtonUI::StateTextColor() const {
+    if (SystemFace()) {
+        if (!IsEnabled()) return SystemLook::RoleColor(SystemLook::Role::GrayText);
+        const bool lit = (m_state & (UISTATE_PUSHED | UISTATE_HOT)) || FocusShown();
+        return SystemLook::RoleColor(lit ? SystemLook::Role::HighlightText : SystemLook::Role::ButtonText);
+    }
     if (IsEnabled()) {
         if ((m_state & UISTATE_PUSHED) && UI::AlphaOf(m_pushedTextColor)) return m_pushedTextColor;
         if ((m_state & UISTATE_HOT) && UI::AlphaOf(m_hotTextColor)) return m_hotTextColor;

@@ -21,6 +21,9 @@ public:
     void SetEnabled(bool enabled) override;
     void PaintBkColor(HDC hdc) override;
     void PaintStatusImage(HDC hdc) override;
+    // High contrast: a button with a text is drawn as the system's button (face, border, text);
+    // buttons that are a picture only (the title bar's) and options keep their pictures.
+    virtual bool SystemFace() const;
 
     void SetNormalImage(const std::wstring& image) { m_normalImage = image; Invalidate(); }
     void SetHotImage(const std::wstring& image) { m_hotImage = image; Invalidate(); }
@@ -52,6 +55,7 @@ public:
     void* GetInterface(const std::wstring& name) override;
 
     void SetAttribute(const std::wstring& name, const std::wstring& value) override;
+    bool SystemFace() const override { return false; }  // the box or dot is the state: kept
     void SetManager(CPaintManagerUI* manager, CControlUI* parent, bool init = true) override;
     const std::wstring& GetGroup() const { return m_group; }
     void SetGroup(const std::wstring& group);

@@ -493,6 +493,8 @@ void CComboUI::PaintText(HDC hdc) {
     RECT rc = UI::Deflate(m_rcItem, pad);
     DWORD color = IsEnabled() ? (UI::AlphaOf(m_textColor) ? m_textColor : (m_manager ? m_manager->GetDefaultTextColor() : 0xFF000000))
                               : (UI::AlphaOf(m_disabledTextColor) ? m_disabledTextColor : 0xFFA0A0A8);
+    if (m_manager && m_manager->IsHighContrast())
+        color = IsEnabled() ? m_manager->GetDefaultTextColor() : m_manager->GetDefaultDisabledColor();
     UINT style = DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | (rtl ? (DT_RIGHT | DT_RTLREADING) : 0);
     CRenderEngine::DrawText(hdc, m_manager, rc, text, color, m_font, style, false);
 }

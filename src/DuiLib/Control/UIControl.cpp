@@ -4,6 +4,7 @@
 
 #include "DuiLib/Core/UIManager.h"
 #include "DuiLib/Core/UIRender.h"
+#include "DuiLib/Core/UISystemLook.h"
 
 namespace DuiLib {
 
@@ -111,6 +112,7 @@ void CControlUI::SetAttribute(const std::wstring& name, const std::wstring& valu
     else if (name == L"bkcolor2" && UI::ParseColor(value, color)) m_bkColor2 = color;
     else if (name == L"bordercolor" && UI::ParseColor(value, color)) m_borderColor = color;
     else if (name == L"focusbordercolor" && UI::ParseColor(value, color)) m_focusBorderColor = color;
+    else if (name == L"highcontrastimage") m_highContrastImage = UI::ParseBool(value);
     else if (name == L"bordersize") m_borderSize = UI::ParseInt(value);
     else if (name == L"borderround") m_borderRound = UI::ParseSize(value);
     else if (name == L"bkimage") m_bkImage = value;
@@ -231,6 +233,15 @@ void CControlUI::DoPaint(HDC hdc, const RECT& rcPaint) {
 
 void CControlUI::PaintBkColor(HDC hdc) {
     if (!UI::AlphaOf(m_bkColor)) return;
+    if (m_manager && m_manager->IsHighContrast()) {
+        // Panels take the system's window colour, which the system's text colour is read against.
+        const DWORD window = SystemLook::RoleColor(SystemLook::Role::Window);
+        if (m_borderRound.cx > 0 || m_borderRound.cy > 0)
+            CRenderEngine::DrawRoundRect(hdc, m_rcItem, Scale(m_borderRound.cx), Scale(m_borderRound.cy), window, 0, 0);
+        else
+            CRenderEngine::FillRect(hdc, m_rcPaint, window);
+        return;
+    }
     if (m_borderRound.cx > 0 || m_borderRound.cy > 0) {
         CRenderEngine::DrawRoundRect(hdc, m_rcItem, Scale(m_borderRound.cx), Scale(m_borderRound.cy), m_bkColor, 0, 0);
         return;
@@ -240,12 +251,21 @@ void CControlUI::PaintBkColor(HDC hdc) {
 }
 
 void CControlUI::PaintBkImage(HDC hdc) {
-    if (!m_bkImage.empty()) DrawImage(hdc, m_bkImage);
+    if (m_bkImage.empty()) return;
+    // High contrast: the picture behind a panel of controls is decoration and would stand under
+    // the system's text colours; it goes unless the layout marks it as content
+    // (highcontrastimage). Pictures of single controls (icons, illustrations) stay: each has a
+    // text beside it that says the same.
+    if (m_manager && m_manager->IsHighContrast() && GetCount() > 0 && !m_highContrastImage) return;
+    DrawImage(hdc, m_bkImage);
 }
 
 void CControlUI::PaintBorder(HDC hdc) {
     DWORD color = m_borderColor;
-    if (m_focused && UI::AlphaOf(m_focusBorderColor) && m_manager && m_manager->IsFocusVisible()) color = m_focusBorderColor;
+    const bool highContrast = m_manager && m_manager->IsHighContrast();
+    if (highContrast && UI::AlphaOf(color)) color = SystemLook::RoleColor(SystemLook::Role::WindowText);
+    if (m_focused && UI::AlphaOf(m_focusBorderColor) && m_manager && m_manager->IsFocusVisible())
+        color = SystemLook::FocusRingColor(m_focusBorderColor);
     if (!UI::AlphaOf(color) || m_borderSize <= 0) return;
     int size = std::max(1, Scale(m_borderSize));
     if (m_borderRound.cx > 0 || m_borderRound.cy > 0)

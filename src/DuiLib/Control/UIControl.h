@@ -164,6 +164,7 @@ protected:
     bool m_mouse = true;
     bool m_keyboard = true;
     bool m_float = false;
+    bool m_highContrastImage = false;  // the background picture is content: kept in high contrast
     UINT m_state = 0;
 
     CPaintManagerUI* m_manager = nullptr;

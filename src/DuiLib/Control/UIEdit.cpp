@@ -4,6 +4,7 @@
 
 #include "DuiLib/Core/UIManager.h"
 #include "DuiLib/Core/UIRender.h"
+#include "DuiLib/Core/UISystemLook.h"
 
 namespace DuiLib {
 namespace {
@@ -37,7 +38,13 @@ std::wstring CEditUI::GetText() const {
 }
 
 void CEditUI::SetText(const std::wstring& text) {
-    std::wstring t = m_maxChar > 0 && static_cast<int>(text.size()) > m_maxChar ? text.substr(0, m_maxChar) : text;
+    std::wstring t = text;
+    if (m_maxChar > 0 && static_cast<int>(t.size()) > m_maxChar) {
+        // Cut between characters, never inside a surrogate pair.
+        size_t keep = static_cast<size_t>(m_maxChar);
+        if (keep > 0 && t[keep - 1] >= 0xD800 && t[keep - 1] <= 0xDBFF) --keep;
+        t.resize(keep);
+    }
     CLabelUI::SetText(t);
     if (m_native && GetText() != t) SetWindowTextW(m_native, t.c_str());
 }
@@ -185,6 +192,8 @@ LRESULT CALLBACK CEditUI::NativeProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
 void CEditUI::SetPos(const RECT& rc) {
     CLabelUI::SetPos(rc);
     if (m_native) {
+        // A new scale made new fonts: the box takes the font of the current one.
+        SendMessageW(m_native, WM_SETFONT, reinterpret_cast<WPARAM>(m_manager ? m_manager->GetFont(m_font) : nullptr), FALSE);
         RECT r = NativeRect();
         SetWindowPos(m_native, nullptr, r.left, r.top, UI::Width(r), UI::Height(r), SWP_NOZORDER | SWP_NOACTIVATE);
     }
@@ -241,6 +250,13 @@ void CEditUI::DoEvent(TEventUI& event) {
 }
 
 void CEditUI::PaintStatusImage(HDC hdc) {
+    if (m_manager && m_manager->IsHighContrast()) {
+        // The system's window colours, with a border in its text colour (its highlight with focus).
+        const DWORD edge = m_focused ? SystemLook::FocusRingColor(0) : SystemLook::RoleColor(SystemLook::Role::WindowText);
+        CRenderEngine::FillRect(hdc, m_rcItem, SystemLook::RoleColor(SystemLook::Role::Window));
+        CRenderEngine::DrawRect(hdc, m_rcItem, std::max(1, Scale(1)), edge);
+        return;
+    }
     std::wstring image = m_normalImage;
     if (!IsEnabled() && !m_disabledImage.empty()) image = m_disabledImage;
     else if (m_focused && !m_focusedImage.empty()) image = m_focusedImage;

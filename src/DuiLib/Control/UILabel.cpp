@@ -143,6 +143,8 @@ void CLabelUI::SetPos(const RECT& rc) {
 }
 
 DWORD CLabelUI::StateTextColor() const {
+    if (m_manager && m_manager->IsHighContrast())
+        return IsEnabled() ? m_manager->GetDefaultTextColor() : m_manager->GetDefaultDisabledColor();
     if (!IsEnabled()) {
         if (UI::AlphaOf(m_disabledTextColor)) return m_disabledTextColor;
         return m_manager ? m_manager->GetDefaultDisabledColor() : 0xFFA0A0A8;

@@ -4,6 +4,7 @@
 
 #include "DuiLib/Core/UIManager.h"
 #include "DuiLib/Core/UIRender.h"
+#include "DuiLib/Core/UISystemLook.h"
 
 namespace DuiLib {
 
@@ -60,10 +61,13 @@ RECT CProgressUI::FillRect() const {
 void CProgressUI::PaintStatusImage(HDC hdc) {
     RECT fill = FillRect();
     if (UI::IsEmptyRect(fill)) return;
-    if (UI::AlphaOf(m_foreColor)) {
+    const bool highContrast = m_manager && m_manager->IsHighContrast();
+    if (UI::AlphaOf(m_foreColor) || highContrast) {
         int r = std::min(UI::Height(fill), UI::Width(fill)) / 2;
-        CRenderEngine::DrawRoundRect(hdc, fill, r, r, m_foreColor, 0, 0);
+        CRenderEngine::DrawRoundRect(hdc, fill, r, r,
+                                     highContrast ? SystemLook::RoleColor(SystemLook::Role::Highlight) : m_foreColor, 0, 0);
     }
+    if (highContrast) return;  // the system's highlight is the fill
     if (m_foreImage.empty()) return;
     if (m_stretchFore) {
         DrawImage(hdc, m_foreImage, &fill);

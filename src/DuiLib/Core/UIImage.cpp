@@ -339,7 +339,18 @@ const TImageInfo* CImageCache::Get(const std::wstring& name) {
 const TImageInfo* CImageCache::GetScaled(const std::wstring& name, int scalePercent) {
     Entry* e = Load(name);
     if (!e) return nullptr;
-    if (scalePercent <= 100) return e->base.get();
+    if (scalePercent == e->nativeScale || (e->nativeScale == 100 && scalePercent <= 100)) return e->base.get();
+    if (e->nativeScale != 100) {
+        // Drawn for another scale: resized from what there is, once per scale.
+        auto found = e->scaled.find(scalePercent);
+        if (found != e->scaled.end()) return found->second.get();
+        int w = std::max(1, MulDiv(e->base->width, scalePercent, e->nativeScale));
+        int h = std::max(1, MulDiv(e->base->height, scalePercent, e->nativeScale));
+        auto image = ImageCodec::Resize(*e->base, w, h);
+        const TImageInfo* result = image.get();
+        e->scaled[scalePercent] = std::move(image);
+        return result ? result : e->base.get();
+    }
     const TImageInfo* hiRes = HiRes(name, *e);
     if (scalePercent == 200 && hiRes) return hiRes;
     auto found = e->scaled.find(scalePercent);
@@ -353,10 +364,11 @@ const TImageInfo* CImageCache::GetScaled(const std::wstring& name, int scalePerc
     return result ? result : e->base.get();
 }
 
-void CImageCache::Add(const std::wstring& name, std::unique_ptr<TImageInfo> image) {
+void CImageCache::Add(const std::wstring& name, std::unique_ptr<TImageInfo> image, int scalePercent) {
     if (name.empty() || !image) return;
     Entry entry;
     entry.base = std::move(image);
+    entry.nativeScale = scalePercent > 0 ? scalePercent : 100;
     entry.hiResLooked = true;  // an image added by name has no companion
     m_entries[Key(name)] = std::move(entry);
 }

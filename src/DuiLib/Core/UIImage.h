@@ -69,8 +69,10 @@ public:
     // The image for a screen scale in percent: its own size times the scale, from the @2x image
     // where there is one. Null when there is no such image.
     const TImageInfo* GetScaled(const std::wstring& name, int scalePercent);
-    // Adds (or replaces) an image under a name; the cache owns it.
-    void Add(const std::wstring& name, std::unique_ptr<TImageInfo> image);
+    // Adds (or replaces) an image under a name; the cache owns it. scalePercent is the scale the
+    // image was drawn for: at that scale it is drawn as it is (pictures the window makes at its
+    // own scale, the carousel's frames), at another it is resized from it.
+    void Add(const std::wstring& name, std::unique_ptr<TImageInfo> image, int scalePercent = 100);
     bool Exists(const std::wstring& name) { return Get(name) != nullptr; }
     // Whether the source has an image file of that name, without decoding it.
     bool Has(const std::wstring& name);
@@ -86,6 +88,7 @@ private:
         std::unique_ptr<TImageInfo> base;
         std::unique_ptr<TImageInfo> hiRes;  // the @2x image, when it exists
         bool hiResLooked = false;           // decoded on the first use above 100 %, not before
+        int nativeScale = 100;              // the scale base was drawn for
         std::map<int, std::unique_ptr<TImageInfo>> scaled;
         bool missing = false;
     };

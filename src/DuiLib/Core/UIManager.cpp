@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "DuiLib/Core/UIRender.h"
+#include "DuiLib/Core/UISystemLook.h"
 #include "deployment_values.h"
 
 namespace DuiLib {
@@ -60,26 +61,38 @@ CPaintManagerUI* CPaintManagerUI::FromWindow(HWND hwnd) {
     return nullptr;
 }
 
-int CPaintManagerUI::GetSystemScale() {
-    // DUILIB_SCALE (100 to 200) forces a scale, for looking at layouts at another scale: a
+int CPaintManagerUI::ScaleForDpi(int dpi) {
+    if (dpi <= 0) dpi = 96;
+    int percent = (MulDiv(dpi, 100, 96) + 12) / 25 * 25;
+    return std::clamp(percent, kMinScale, kMaxScale);
+}
+
+int CPaintManagerUI::GetSystemScale(HWND window) {
+    // DUILIB_SCALE (100 to 300) forces a scale, for looking at layouts at another scale: a
     // development aid of test builds; a release takes the scale from the display alone.
     const char* forced = Deployment::kTestBuild ? std::getenv("DUILIB_SCALE") : nullptr;
-    int percent = 100;
-    if (forced && *forced) {
-        percent = std::atoi(forced);
-    } else {
-        HDC dc = GetDC(nullptr);
-        int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
-        if (dc) ReleaseDC(nullptr, dc);
-        percent = MulDiv(dpi, 100, 96);
+    if (forced && *forced) return ScaleForDpi(MulDiv(std::atoi(forced), 96, 100));
+    // A per-monitor aware process asks the window's own monitor (Windows 10 1607 and later; the
+    // manifest declares that awareness). Older systems have one scale for every monitor.
+    using DpiForWindow = UINT(WINAPI*)(HWND);
+    static const DpiForWindow dpiForWindow = reinterpret_cast<DpiForWindow>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (window && dpiForWindow) {
+        UINT dpi = dpiForWindow(window);
+        if (dpi > 0) return ScaleForDpi(static_cast<int>(dpi));
     }
-    percent = (percent + 12) / 25 * 25;
-    return std::clamp(percent, 100, 200);
+    HDC dc = GetDC(nullptr);
+    int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
+    if (dc) ReleaseDC(nullptr, dc);
+    return ScaleForDpi(dpi);
 }
 
 // ---- The window ----
 
-CPaintManagerUI::CPaintManagerUI() { m_measureDC = CreateCompatibleDC(nullptr); }
+CPaintManagerUI::CPaintManagerUI() {
+    m_measureDC = CreateCompatibleDC(nullptr);
+    m_highContrast = SystemLook::HighContrast();
+}
 
 CPaintManagerUI::~CPaintManagerUI() {
     // Controls of the tree go first, while the manager they report to still exists.
@@ -103,6 +116,33 @@ void CPaintManagerUI::Init(HWND hwnd) {
     if (m_hwnd) Managers().erase(m_hwnd);
     m_hwnd = hwnd;
     if (hwnd) Managers()[hwnd] = this;
+    RefreshSystemLook();
+}
+
+void CPaintManagerUI::RefreshSystemLook() {
+    const bool highContrast = SystemLook::HighContrast();
+    if (highContrast == m_highContrast) return;
+    m_highContrast = highContrast;
+    NeedUpdate();
+    Invalidate();
+    // The native edit box asks its colours again when it repaints.
+    for (const auto& child : m_nativeChildren) ::InvalidateRect(child.first, nullptr, TRUE);
+}
+
+DWORD CPaintManagerUI::GetDefaultTextColor() const {
+    return m_highContrast ? SystemLook::RoleColor(SystemLook::Role::WindowText) : m_defaultTextColor;
+}
+DWORD CPaintManagerUI::GetDefaultDisabledColor() const {
+    return m_highContrast ? SystemLook::RoleColor(SystemLook::Role::GrayText) : m_defaultDisabledColor;
+}
+DWORD CPaintManagerUI::GetDefaultLinkColor() const {
+    return m_highContrast ? SystemLook::RoleColor(SystemLook::Role::Link) : m_defaultLinkColor;
+}
+DWORD CPaintManagerUI::GetDefaultLinkHoverColor() const {
+    return m_highContrast ? SystemLook::RoleColor(SystemLook::Role::Link) : m_defaultLinkHoverColor;
+}
+DWORD CPaintManagerUI::GetWindowBkColor() const {
+    return m_highContrast ? SystemLook::RoleColor(SystemLook::Role::Window) : m_window.bkColor;
 }
 
 SIZE CPaintManagerUI::GetClientSize() const {
@@ -138,7 +178,7 @@ void CPaintManagerUI::SetWindowAttribute(const std::wstring& name, const std::ws
 }
 
 void CPaintManagerUI::SetScale(int percent) {
-    percent = std::clamp(percent, 100, 200);
+    percent = std::clamp(percent, kMinScale, kMaxScale);
     if (percent == m_scale) return;
     m_scale = percent;
     ReleaseFonts();
@@ -510,7 +550,7 @@ void CPaintManagerUI::Paint(HDC target, const RECT& rcPaint) {
     if (!m_offscreenDC) return;
     int saved = SaveDC(m_offscreenDC);
     IntersectClipRect(m_offscreenDC, rcPaint.left, rcPaint.top, rcPaint.right, rcPaint.bottom);
-    CRenderEngine::FillRect(m_offscreenDC, rcPaint, m_window.bkColor | 0xFF000000);
+    CRenderEngine::FillRect(m_offscreenDC, rcPaint, GetWindowBkColor() | 0xFF000000);
     if (m_root) m_root->DoPaint(m_offscreenDC, rcPaint);
     if (UI::AlphaOf(m_window.borderColor)) CRenderEngine::DrawRect(m_offscreenDC, RECT{0, 0, size.cx, size.cy}, 1, m_window.borderColor);
     RestoreDC(m_offscreenDC, saved);
@@ -529,7 +569,7 @@ void CPaintManagerUI::LayeredPaint() {
     if (!m_offscreenDC) return;
     std::memset(m_offscreenBits, 0, static_cast<size_t>(size.cx) * size.cy * 4);
     RECT all{0, 0, size.cx, size.cy};
-    if (UI::AlphaOf(m_window.bkColor) == 0xFF && !m_window.layered) CRenderEngine::FillRect(m_offscreenDC, all, m_window.bkColor);
+    if (UI::AlphaOf(m_window.bkColor) == 0xFF && !m_window.layered) CRenderEngine::FillRect(m_offscreenDC, all, GetWindowBkColor());
     if (m_root) m_root->DoPaint(m_offscreenDC, all);
     GdiFlush();
     RECT wr{};
@@ -546,7 +586,7 @@ void CPaintManagerUI::RenderTo(HDC hdc) {
     UpdateLayout();
     SIZE size = GetClientSize();
     RECT all{0, 0, size.cx, size.cy};
-    if (!m_window.layered) CRenderEngine::FillRect(hdc, all, m_window.bkColor | 0xFF000000);
+    if (!m_window.layered) CRenderEngine::FillRect(hdc, all, GetWindowBkColor() | 0xFF000000);
     if (m_root) m_root->DoPaint(hdc, all);
     if (UI::AlphaOf(m_window.borderColor) && !m_window.layered) CRenderEngine::DrawRect(hdc, all, 1, m_window.borderColor);
     GdiFlush();
@@ -667,6 +707,12 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         case WM_ERASEBKGND:
             lRes = 1;
             return true;
+        case WM_SETTINGCHANGE:
+        case WM_THEMECHANGED:
+        case WM_SYSCOLORCHANGE:
+            // High contrast switched on or off while the window shows: it repaints in the new colours.
+            RefreshSystemLook();
+            return false;
         case WM_PAINT: {
             UpdateLayout();
             if (m_window.layered) {
@@ -826,9 +872,11 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         case WM_CTLCOLORSTATIC: {
             auto it = m_nativeChildren.find(reinterpret_cast<HWND>(lParam));
             if (it == m_nativeChildren.end()) return false;
-            DWORD bk = it->second->GetNativeBkColor();
+            // High contrast: the system's colours, not the skin's, for the box and its text.
+            DWORD bk = m_highContrast ? SystemLook::RoleColor(SystemLook::Role::Window) : it->second->GetNativeBkColor();
+            DWORD text = m_highContrast ? SystemLook::RoleColor(SystemLook::Role::WindowText) : it->second->GetNativeTextColor();
             HDC dc = reinterpret_cast<HDC>(wParam);
-            SetTextColor(dc, UI::ToColorRef(it->second->GetNativeTextColor()));
+            SetTextColor(dc, UI::ToColorRef(text));
             SetBkColor(dc, UI::ToColorRef(bk));
             if (!m_nativeBrush || m_nativeBrushColor != bk) {
                 if (m_nativeBrush) DeleteObject(m_nativeBrush);

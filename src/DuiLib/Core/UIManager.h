@@ -66,8 +66,13 @@ public:
     static const CResourceZip& GetResourceZip();
     // The paint manager of a window of this process (its own or a parent's), or null.
     static CPaintManagerUI* FromWindow(HWND hwnd);
-    // The screen scale of the system in percent (100 to 200, steps of 25).
-    static int GetSystemScale();
+    // The screen scale in percent (100 to 300, steps of 25) of the monitor the window is on, or of
+    // the system when there is no window or the system cannot tell per window.
+    static int GetSystemScale(HWND window = nullptr);
+    // A monitor's dots per inch as a scale: 96 is 100 %, rounded to steps of 25, 100 to 300.
+    static int ScaleForDpi(int dpi);
+    static constexpr int kMinScale = 100;
+    static constexpr int kMaxScale = 300;
 
     // ---- The window ----
     // Binds to a window (null: no window; set a size with SetClientSize).
@@ -82,7 +87,8 @@ public:
     void SetWindowAttribute(const std::wstring& name, const std::wstring& value);
 
     // Screen scale in percent; every logical size is multiplied by it. Set before the first layout
-    // (the window base does it from the system).
+    // (the window base does it from the monitor, and again when the window moves to a monitor of
+    // another scale). A change drops the fonts made at the old scale and lays out again.
     int GetScale() const { return m_scale; }
     void SetScale(int percent);
     int Scale(int logical) const { return MulDiv(logical, m_scale, 100); }
@@ -150,10 +156,18 @@ public:
     // Fonts, images and default colours come from another window (the combo's drop-down list).
     void SetResourceParent(CPaintManagerUI* parent) { m_resourceParent = parent; }
 
-    DWORD GetDefaultTextColor() const { return m_defaultTextColor; }
-    DWORD GetDefaultDisabledColor() const { return m_defaultDisabledColor; }
-    DWORD GetDefaultLinkColor() const { return m_defaultLinkColor; }
-    DWORD GetDefaultLinkHoverColor() const { return m_defaultLinkHoverColor; }
+    // The layout's colours, or the system's while high contrast is on.
+    DWORD GetDefaultTextColor() const;
+    DWORD GetDefaultDisabledColor() const;
+    DWORD GetDefaultLinkColor() const;
+    DWORD GetDefaultLinkHoverColor() const;
+    DWORD GetWindowBkColor() const;
+
+    // ---- The system's look ----
+    // High contrast as the system had it when last asked: at Init and at every WM_SETTINGCHANGE,
+    // WM_THEMECHANGED and WM_SYSCOLORCHANGE (the window repaints when it changed).
+    bool IsHighContrast() const { return m_highContrast; }
+    void RefreshSystemLook();
 
     // ---- Images ----
     CImageCache& GetImageCache();
@@ -244,6 +258,7 @@ private:
     int m_defaultFont = -1;
     std::wstring m_faceOverride;
     CPaintManagerUI* m_resourceParent = nullptr;
+    bool m_highContrast = false;
     DWORD m_defaultTextColor = 0xFF000000;
     DWORD m_defaultDisabledColor = 0xFFA0A0A8;
     DWORD m_defaultLinkColor = 0xFF8372FF;

@@ -846,9 +846,11 @@ void CRenderEngine::DrawTextLayout(HDC hdc, CPaintManagerUI* manager, const TTex
             RECT rc{origin.x + p.rc.left, origin.y + p.rc.top, origin.x + p.rc.right, origin.y + p.rc.bottom};
             if (UI::IsEmptyRect(UI::Intersect(rc, clip))) continue;
             const TTextRun& run = layout.runs[p.run];
+            // High contrast: colours written in the text give way to the system's text and link colours.
+            const bool systemColours = manager && manager->IsHighContrast();
             DWORD c = color;
-            if (run.style.hasColor) c = run.style.color;
-            else if (run.style.link >= 0 && manager) c = manager->GetDefaultLinkColor();
+            if (run.style.link >= 0 && manager && (systemColours || !run.style.hasColor)) c = manager->GetDefaultLinkColor();
+            else if (run.style.hasColor && !systemColours) c = run.style.color;
             if (run.style.link >= 0 && run.style.link == hotLink && manager) c = manager->GetDefaultLinkHoverColor();
             SetTextColor(hdc, UI::ToColorRef(c));
             std::wstring piece = ShapingText(run.text.substr(p.start, p.length));

@@ -50,7 +50,7 @@ LRESULT WindowImplBase::OnCreate() {
     LONG_PTR style = GetWindowLongPtrW(m_hWnd, GWL_STYLE);
     SetWindowLongPtrW(m_hWnd, GWL_STYLE, style | WS_CLIPCHILDREN);
     m_pm.Init(m_hWnd);
-    m_pm.SetScale(CPaintManagerUI::GetSystemScale());
+    m_pm.SetScale(CPaintManagerUI::GetSystemScale(m_hWnd));
     CDialogBuilder builder;
     std::unique_ptr<CControlUI> root = builder.Create(GetSkinFolder() + GetSkinFile(), &m_pm, this);
     m_pm.AttachRoot(std::move(root));
@@ -64,6 +64,20 @@ LRESULT WindowImplBase::OnCreate() {
         SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
     InitWindow();
     m_pm.SendNotify(m_pm.GetRoot(), L"windowinit", 0, 0, true);
+    return 0;
+}
+
+LRESULT WindowImplBase::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
+    const int oldScale = m_pm.GetScale();
+    // Both halves carry the same value for a window; the vertical one sizes the text.
+    m_pm.SetScale(CPaintManagerUI::ScaleForDpi(HIWORD(wParam)));
+    const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+    if (suggested && suggested->right > suggested->left && suggested->bottom > suggested->top)
+        SetWindowPos(m_hWnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    m_pm.UpdateLayout();
+    if (m_pm.GetScale() != oldScale) OnScaleChanged(oldScale, m_pm.GetScale());
+    m_pm.Invalidate();
     return 0;
 }
 
@@ -81,6 +95,8 @@ LRESULT WindowImplBase::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_NCACTIVATE:
             if (!IsIconic(m_hWnd)) return wParam == FALSE ? TRUE : TRUE;
             break;
+        case WM_DPICHANGED:
+            return OnDpiChanged(wParam, lParam);
         case WM_NCHITTEST: {
             POINT pt{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
             ScreenToClient(m_hWnd, &pt);

@@ -4,7 +4,9 @@
 // and then sends "windowinit". The window is frameless: the layout's caption area drags it. It
 // dispatches notifications by name to OnClick, OnSelectChanged and OnItemSelect, gives window
 // timers of its own to OnTimer, gives every message first to HandleCustomMessage, and answers
-// Esc by clicking the layout's "closebtn" when it shows.
+// Esc by clicking the layout's "closebtn" when it shows. Moved to a monitor of another scale
+// (WM_DPICHANGED) it lays out, fonts and images at the new scale and takes the rectangle the
+// system suggests.
 #include <string>
 
 #include "DuiLib/Core/UIBase.h"
@@ -51,6 +53,11 @@ protected:
     virtual bool ResponseDefaultKeyEvent(WPARAM key);
     // Can the point (client pixels) drag the window?
     virtual bool IsCaptionPoint(POINT pt);
+    // The window now draws at another scale (its new size and layout are in place): what the
+    // window made itself at the old scale is made again here.
+    virtual void OnScaleChanged(int oldScale, int newScale) {}
+    // WM_DPICHANGED: the new dots per inch (wParam) and the suggested window rectangle (lParam).
+    LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
 
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
     LRESULT OnCreate();

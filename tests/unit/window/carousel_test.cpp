@@ -3,6 +3,7 @@
 // captions' colour, and the banners fetched from the local services reaching the carousel.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -11,10 +12,12 @@
 #include "DuiLib/Control/UILabel.h"
 #include "DuiLib/Core/UIImage.h"
 #include "DuiLib/Core/UIManager.h"
+#include "DuiLib/Core/UISystemLook.h"
 #include "DuiLib/Layout/UIContainer.h"
 #include "base/TextCodec.h"
 #include "platform/FuntionImpl.h"
 #include "support/analytics_identity.h"
+#include "support/installer_window.h"
 #include "support/local_services.h"
 #include "support/log_capture.h"
 #include "support/recording_report.h"
@@ -87,9 +90,9 @@ TEST_F(AnimaTest, SlideStepsAreCutOnceAndReusedBackwards) {
 
     auto anima = Make(5);
     anima->HorizontalMoveAnimaInit(L"", L"");
-    const DWORD start = GetTickCount();
+    // Without a window to tick, the slide has ended when Animate returns.
     anima->Animate(1, 3);
-    EXPECT_GE(GetTickCount() - start, 24u * CAnima::kStepMs);
+    EXPECT_FALSE(anima->IsSliding());
     EXPECT_EQ(anima->StepsMade(), 25);
     for (int k = 1; k <= 25; ++k) {
         const DuiLib::TImageInfo* step = Image(CAnima::StepName(1, 3, k));
@@ -217,13 +220,8 @@ class CarouselWindowTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { SetMainWindowClassName(L"QV_UI_Frame_carousel_test"); }
     void TearDown() override {
-        if (window_) {
-            if (IsWindow(window_->GetHWND())) DestroyWindow(window_->GetHWND());
-            Pump(50);
-            window_->WaitForAllThreadExit();
-            window_.reset();
-        }
-        log_.reset();
+        DuiLib::SystemLook::OverrideClientAreaAnimation(-1);
+        installer_window::Close(window_, log_);
         FuntionImpl::SetDataServiceHost("");
     }
     // Opens the window over the source skin (with some labels and skin files changed) and shows
@@ -231,14 +229,7 @@ protected:
     void Open(const std::map<std::string, std::string>& labels, const std::map<std::string, std::string>& files = {}) {
         std::map<std::string, std::string> replaced = files;
         replaced["configure/configure.xml"] = test_support::ConfigureWith(labels);
-        const std::string bytes = test_support::MakeSkinArchive(replaced);
-        ASSERT_TRUE(DuiLib::CPaintManagerUI::SetResourceZip(bytes.data(), bytes.size()));
-        log_.reset(new CSingleUserLog(&report_, TestIdentity(), nullptr));
-        log_->InitReport(486, 61, "1.0.0.0", "Orbala Lumeno", "http://127.0.0.1/d.exe", false, 3086);
-        window_.reset(new TestWindow());
-        window_->SetAnalytics(log_.get());
-        ASSERT_TRUE(window_->Create(nullptr, L"Orbala Lumeno", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 600, 400));
-        window_->ShowWindow(true, true);
+        ASSERT_TRUE(installer_window::Open(test_support::MakeSkinArchive(replaced), report_, log_, window_));
         Pump(200);
         auto* tab = dynamic_cast<DuiLib::CTabLayoutUI*>(window_->Pm().FindControl(L"main_tablayout"));
         ASSERT_TRUE(tab);
@@ -272,12 +263,12 @@ TEST_F(CarouselWindowTest, DotsSlideAndTheTimerAdvances) {
     EXPECT_TRUE(DotSelected(1));
 
     ASSERT_TRUE(Click(Hwnd(), L"image_play_option3"));
-    PumpUntil([&] { return window_->CurrentFrame() == 3; }, 3000);
+    PumpUntil([&] { return window_->CurrentFrame() == 3 && !anima->IsSliding(); }, 3000);
     EXPECT_EQ(window_->CurrentFrame(), 3);
     EXPECT_EQ(Shown(), L"Merge0103.png25");
     EXPECT_EQ(anima->StepsMade(), 25);
     ASSERT_TRUE(Click(Hwnd(), L"image_play_option1"));
-    PumpUntil([&] { return window_->CurrentFrame() == 1; }, 3000);
+    PumpUntil([&] { return window_->CurrentFrame() == 1 && !anima->IsSliding(); }, 3000);
     EXPECT_EQ(Shown(), L"Merge0103.png00");
     EXPECT_EQ(anima->StepsMade(), 26);
 
@@ -290,6 +281,7 @@ TEST_F(CarouselWindowTest, DotsSlideAndTheTimerAdvances) {
     window_->OnCarouselTimer();
     EXPECT_EQ(window_->CurrentFrame(), 1);
     EXPECT_TRUE(DotSelected(1));
+    PumpUntil([&] { return !anima->IsSliding(); }, 3000);
     EXPECT_EQ(Shown(), L"Merge0105.png00");
 
     // Timer 2000 runs until the carousel stops.
@@ -297,6 +289,59 @@ TEST_F(CarouselWindowTest, DotsSlideAndTheTimerAdvances) {
     window_->StartCarousel();
     window_->StopCarousel();
     EXPECT_FALSE(KillTimer(Hwnd(), InstallUIMainWnd::kCarouselTimer));
+}
+
+// A slide runs on the window's timer: no message of the window's thread takes long while the
+// frames move, and the steps still come one by one until the target frame shows. With the
+// system's client-area animations off there is no slide: the target frame shows at once.
+TEST_F(CarouselWindowTest, SlidesNeverHoldTheWindowsThreadAndRespectAnimationsOff) {
+    struct Case {
+        const char* what;
+        int animations;
+    } cases[] = {{"animations on", 1}, {"animations off", 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DuiLib::SystemLook::OverrideClientAreaAnimation(c.animations);
+        Open({});
+        window_->StartCarousel();
+        CAnima* anima = window_->Carousel();
+        ASSERT_TRUE(anima);
+        ASSERT_TRUE(Click(Hwnd(), L"image_play_option3"));
+        // Dispatch every message by hand and time the longest.
+        DWORD longest = 0;
+        int stepsSeen = 0;
+        std::wstring last;
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < 3000) {
+            MSG msg;
+            if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (window_->CurrentFrame() == 3 && !anima->IsSliding()) break;
+                Sleep(5);
+                continue;
+            }
+            const DWORD before = GetTickCount();
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+            longest = std::max<DWORD>(longest, GetTickCount() - before);
+            if (Shown() != last) {
+                last = Shown();
+                ++stepsSeen;
+            }
+        }
+        EXPECT_EQ(window_->CurrentFrame(), 3);
+        EXPECT_FALSE(anima->IsSliding());
+        EXPECT_EQ(Shown(), L"Merge0103.png25");
+        EXPECT_LT(longest, 8 * CAnima::kStepMs);
+        if (c.animations) {
+            EXPECT_EQ(anima->StepsMade(), CAnima::kSteps);
+            EXPECT_GE(stepsSeen, CAnima::kSteps / 2);  // the steps were seen one by one
+        } else {
+            EXPECT_EQ(anima->StepsMade(), 1);  // only the target frame was made
+            EXPECT_FALSE(KillTimer(Hwnd(), CAnima::kStepTimer));
+        }
+        DuiLib::SystemLook::OverrideClientAreaAnimation(-1);
+        TearDown();
+    }
 }
 
 TEST_F(CarouselWindowTest, OneFrameHasNoTimer) {
