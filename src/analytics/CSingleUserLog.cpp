@@ -292,6 +292,10 @@ AnalyticsFormat::FunnelCommon CSingleUserLog::FunnelCommonValues() {
     common.toolsLang = ToolsLanguage();
     common.kitFlag = m_kitFlag;
     common.mainPid = m_mainPid;
+    {
+        std::lock_guard<std::mutex> lock(m_installModeLock);
+        common.installMode = m_installMode;
+    }
     std::wstring marker = DayMarkerPath();
     if (m_firstFunnel.exchange(false) && !marker.empty()) {
         std::string text;
@@ -336,6 +340,11 @@ int32_t CSingleUserLog::AddUserLog_funnelExPair(const std::string& category, con
                                                 const std::string& key, const std::string& value, bool bWait,
                                                 bool isToolKit) {
     return AddUserLog_funnelEx(category, action, {{key, value}}, bWait, isToolKit);
+}
+
+void CSingleUserLog::SetInstallMode(const std::string& mode) {
+    std::lock_guard<std::mutex> lock(m_installModeLock);
+    m_installMode = mode;
 }
 
 void CSingleUserLog::UpdateCommon(int32_t uiLanguage, const std::string& productVersion) {
