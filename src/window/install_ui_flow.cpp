@@ -159,7 +159,15 @@ LRESULT InstallUIMainWnd::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lP
         return 0;
     }
     if (msg == kMsgUnattendedStart) {
-        StartUnattended();
+        // The click waits for the early configuration query (bounded by its own time limits):
+        // the free-space checks before an installation need the package size it brings.
+        HANDLE query = m_threads[kThreadPreQuery];
+        if (query && WaitForSingleObject(query, 0) == WAIT_TIMEOUT && GetTickCount() - m_windowStartTick < 20000) {
+            Sleep(50);
+            PostMessageW(m_hWnd, kMsgUnattendedStart, 0, 0);
+        } else {
+            StartUnattended();
+        }
         handled = TRUE;
         return 0;
     }

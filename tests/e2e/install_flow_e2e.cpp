@@ -1017,6 +1017,13 @@ struct VisibilityWatch {
         for (const auto& w : FindWindowsOfClass(kClass))
             if (w.second == pid) (IsWindowVisible(w.first) ? sawVisible : sawHidden) = true;
     }
+    // Watches the setup's windows until it ends; false when it did not end in time.
+    bool UntilExit(SetupProcess& setup, DWORD ms) {
+        return WaitUntil([&] {
+            Poll(setup.Pid());
+            return !setup.IsRunning();
+        }, ms);
+    }
 };
 
 // A tinyproxy of the host on a loopback port, with its own configuration and log in a folder of
@@ -1107,10 +1114,7 @@ TEST_F(InstallFlowE2E, QuietInstallsIntoItsFolderInItsLanguageWithoutAWindow) {
     setup_.reset(new SetupProcess());
     ASSERT_TRUE(setup_->Start(exe_, L"/QUIET /dir=\"" + folder + L"\" /Lang=de /log=\"" + logCopy + L"\" /norestart"));
     VisibilityWatch watch;
-    ASSERT_TRUE(WaitUntil([&] {
-        watch.Poll(setup_->Pid());
-        return !setup_->IsRunning();
-    }, 150000)) << Log();
+    ASSERT_TRUE(watch.UntilExit(*setup_, 150000)) << Log();
     EXPECT_EQ(setup_->ExitCode(), DWORD(Unattended::kInstalled)) << Log();
     EXPECT_FALSE(watch.sawVisible);
     EXPECT_TRUE(watch.sawHidden) << "the window exists, hidden";
@@ -1185,10 +1189,7 @@ TEST_F(InstallFlowE2E, UnattendedFailuresEndWithTheirExitCodes) {
         setup_.reset(new SetupProcess());
         ASSERT_TRUE(setup_->Start(exe_, arguments));
         VisibilityWatch watch;
-        ASSERT_TRUE(WaitUntil([&] {
-            watch.Poll(setup_->Pid());
-            return !setup_->IsRunning();
-        }, 150000)) << Log();
+        ASSERT_TRUE(watch.UntilExit(*setup_, 150000)) << Log();
         EXPECT_EQ(setup_->ExitCode(), c.exitCode) << Log();
         const std::string log = Log();
         EXPECT_NE(log.find(c.logged), std::string::npos) << log;
