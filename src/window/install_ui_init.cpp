@@ -226,6 +226,7 @@ void InstallUIMainWnd::ReadSkinValues() {
     // An unattended run installs only: the product is not started in the administrator's
     // elevated session.
     if (IsUnattended()) m_needStartFlag = 0;
+    m_install.unattended = IsUnattended();
     m_install.needStartFlag = m_needStartFlag;
 }
 
