@@ -43,7 +43,6 @@ Json::Value CommonMembers(const Identity& id, const FunnelCommon& common, bool i
     body["tools_lang"] = common.toolsLang;
     body["kit_type"] = isToolKit ? 2 : (common.kitFlag ? 1 : 0);
     body["pid"] = common.mainPid;
-    if (!common.installMode.empty()) body["install_mode"] = common.installMode;
     return body;
 }
 

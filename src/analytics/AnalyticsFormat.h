@@ -44,9 +44,6 @@ struct FunnelCommon {
     std::string toolsLang;
     bool kitFlag = false;
     int32_t mainPid = 0;
-    // "quiet" or "passive" for a run started from the command line without the user (the member
-    // "install_mode" is then added to every funnel event); empty for a run with its window.
-    std::string installMode;
 };
 std::string FunnelBody(const Identity& id, const FunnelCommon& common, bool isToolKit, const std::string& eventType,
                        const std::string& coreFuncName, int32_t funcStep, const std::string& category,

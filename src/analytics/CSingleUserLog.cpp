@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <easylogging++.h>
+#include <json/json.h>
 
 #include <algorithm>
 #include <chrono>
@@ -292,10 +293,6 @@ AnalyticsFormat::FunnelCommon CSingleUserLog::FunnelCommonValues() {
     common.toolsLang = ToolsLanguage();
     common.kitFlag = m_kitFlag;
     common.mainPid = m_mainPid;
-    {
-        std::lock_guard<std::mutex> lock(m_installModeLock);
-        common.installMode = m_installMode;
-    }
     std::wstring marker = DayMarkerPath();
     if (m_firstFunnel.exchange(false) && !marker.empty()) {
         std::string text;
@@ -343,8 +340,14 @@ int32_t CSingleUserLog::AddUserLog_funnelExPair(const std::string& category, con
 }
 
 void CSingleUserLog::SetInstallMode(const std::string& mode) {
-    std::lock_guard<std::mutex> lock(m_installModeLock);
-    m_installMode = mode;
+    // An extra common member: the report object keeps it beside the ones UpdateCommon passes and
+    // puts it into the "common" object of every funnel event.
+    Json::Value value(Json::objectValue);
+    value["install_mode"] = mode;
+    const std::string json = Json::writeString(Json::StreamWriterBuilder(), value);
+    if (m_ending) return;
+    std::shared_lock<std::shared_timed_mutex> lock(m_reportLock);
+    if (m_report && !m_ending) m_report->SetExtraCommon(json.c_str());
 }
 
 void CSingleUserLog::UpdateCommon(int32_t uiLanguage, const std::string& productVersion) {

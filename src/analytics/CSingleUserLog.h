@@ -88,8 +88,8 @@ public:
     int32_t AddUserLog_funnelExPair(const std::string& category, const std::string& action, const std::string& key,
                                     const std::string& value, bool bWait, bool isToolKit);
 
-    // Marks every later funnel event of the run with "install_mode" (a run from the command line
-    // without the user: "quiet" or "passive"); empty: no mark.
+    // Marks every later funnel event of the run with the common member "install_mode" (a run
+    // from the command line without the user: "quiet" or "passive").
     void SetInstallMode(const std::string& mode);
     // Passes {"tools_lang", "product_version"} to the report object as extra common members.
     void UpdateCommon(int32_t uiLanguage, const std::string& productVersion);
@@ -170,8 +170,6 @@ private:
     std::string m_startupUrl;
     bool m_kitFlag = false;
     int32_t m_mainPid = 0;
-    std::mutex m_installModeLock;
-    std::string m_installMode;
     bool m_isNew = false;
     std::atomic<bool> m_firstFunnel{true};
     void* m_ga4Event = nullptr;
