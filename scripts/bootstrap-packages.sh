@@ -14,6 +14,7 @@ PACKAGES=(
   libeasyloggingpp-dev googletest
   libcpp-httplib-dev libssl-dev g++ pkg-config
   aria2 curl
+  tinyproxy
   locales
 )
 

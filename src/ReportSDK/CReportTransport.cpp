@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "ReportSDK/CSdkLog.h"
+#include "base/SystemProxy.h"
 #include "base/TlsPolicy.h"
 
 namespace {
@@ -110,10 +111,13 @@ int CReportTransport::Post(void* handle, const std::string& address, const std::
         curl_easy_setopt(curl, CURLOPT_XFERINFODATA, const_cast<Cancel*>(cancel));
         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     }
+    // The system's proxy for the collector, unless "proxy.txt" names one: the file wins.
+    SystemProxy::Apply(curl, address);
     std::string proxy = ReadProxy();
     if (!proxy.empty()) curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
 
     CURLcode result = curl_easy_perform(curl);
+    if (proxy.empty()) SystemProxy::LogIfFailed(curl, address, result);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     // The options point at this call's texts: none of them may outlive it in a kept handle.

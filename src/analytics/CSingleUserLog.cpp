@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <easylogging++.h>
+#include <json/json.h>
 
 #include <algorithm>
 #include <chrono>
@@ -336,6 +337,17 @@ int32_t CSingleUserLog::AddUserLog_funnelExPair(const std::string& category, con
                                                 const std::string& key, const std::string& value, bool bWait,
                                                 bool isToolKit) {
     return AddUserLog_funnelEx(category, action, {{key, value}}, bWait, isToolKit);
+}
+
+void CSingleUserLog::SetInstallMode(const std::string& mode) {
+    // An extra common member: the report object keeps it beside the ones UpdateCommon passes and
+    // puts it into the "common" object of every funnel event.
+    Json::Value value(Json::objectValue);
+    value["install_mode"] = mode;
+    const std::string json = Json::writeString(Json::StreamWriterBuilder(), value);
+    if (m_ending) return;
+    std::shared_lock<std::shared_timed_mutex> lock(m_reportLock);
+    if (m_report && !m_ending) m_report->SetExtraCommon(json.c_str());
 }
 
 void CSingleUserLog::UpdateCommon(int32_t uiLanguage, const std::string& productVersion) {

@@ -88,6 +88,9 @@ public:
     int32_t AddUserLog_funnelExPair(const std::string& category, const std::string& action, const std::string& key,
                                     const std::string& value, bool bWait, bool isToolKit);
 
+    // Marks every later funnel event of the run with the common member "install_mode" (a run
+    // from the command line without the user: "quiet" or "passive").
+    void SetInstallMode(const std::string& mode);
     // Passes {"tools_lang", "product_version"} to the report object as extra common members.
     void UpdateCommon(int32_t uiLanguage, const std::string& productVersion);
     // Logs and returns true: the object owns no thread.

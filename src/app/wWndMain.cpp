@@ -28,6 +28,7 @@
 #include "deployment_values.h"
 #include "ReportSDK/WebLog.h"
 #include "base/TextCodec.h"
+#include "base/Unattended.h"
 
 namespace {
 
@@ -62,6 +63,20 @@ std::string ReportedWindowsVersion() {
 #pragma GCC diagnostic pop
     return std::to_string(version.dwMajorVersion) + "." + std::to_string(version.dwMinorVersion) + "." +
            std::to_string(version.dwBuildNumber);
+}
+
+// An unattended run's end: the program log is copied where /log asked (written out first),
+// and the exit code is returned.
+int EndUnattended(const Unattended::Options& options, int exitCode) {
+    if (!options.Unattended() && options.logCopy.empty()) return 0;
+    LOG(INFO) << " Exit code " << exitCode;
+    if (!options.logCopy.empty()) {
+        el::Loggers::flushAll();
+        const std::wstring log = CSingleUserLog::GetInstance()->GetLogFilePath();
+        if (log.empty() || !CopyFileW(log.c_str(), options.logCopy.c_str(), FALSE))
+            LOG(INFO) << " Log not copied to " << TextCodec::WideToUtf8(options.logCopy) << ": error " << GetLastError();
+    }
+    return options.Unattended() ? exitCode : 0;
 }
 
 // Taken with an atomic exchange: the crash handler may take the same handle on another thread.
@@ -138,12 +153,27 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
         return 0;
     }
 
-    // 7. A window of this product is already open: bring it forward instead.
+    // The command line of an unattended install.
+    const Unattended::Options unattended = Unattended::Parse(commandLine);
+    if (!unattended.error.empty()) {
+        LOG(INFO) << " Command line refused: " << unattended.error;
+        return Unattended::kBadCommandLine;
+    }
+    if (unattended.help) {
+        MessageBoxW(nullptr, Unattended::HelpText().c_str(), L"Orbala Lumeno setup", MB_OK | MB_ICONINFORMATION);
+        return 0;
+    }
+    if (unattended.Unattended())
+        LOG(INFO) << " Unattended: " << Unattended::ModeName(unattended.mode) << ", language " << unattended.language
+                  << ", wait " << unattended.waitSeconds << " s" << (unattended.noRestart ? ", no restart" : "");
+
+    // 7. A window of this product is already open: bring it forward instead (an unattended run
+    // shows nothing: it waits for that run below).
     if (!values.downloaderIdText.empty()) {
         std::wstring className = WindowClassNameFor(values.downloaderIdText);
         SetMainWindowClassName(className);
         HWND existing = FindWindowW(className.c_str(), nullptr);
-        if (existing != nullptr && !FuntionImpl::IsAutoRun()) {
+        if (existing != nullptr && !FuntionImpl::IsAutoRun() && !unattended.Unattended()) {
             LOG(INFO) << " Already running: showing the open window";
             ShowWindow(existing, SW_SHOW);
             SwitchToThisWindow(existing, TRUE);
@@ -154,7 +184,21 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     // 8. One instance per product.
     std::wstring mutexName = InstanceMutexNameFor(values.downloaderId);
     g_instanceMutex = CreateMutexW(nullptr, TRUE, mutexName.c_str());
-    if (GetLastError() == ERROR_ALREADY_EXISTS && !FuntionImpl::IsAutoRun()) {
+    const bool mutexExisted = GetLastError() == ERROR_ALREADY_EXISTS;
+    if (mutexExisted && g_instanceMutex && unattended.Unattended() && !FuntionImpl::IsAutoRun()) {
+        // An unattended run waits for the other run to end (its mutex is then ours), for at
+        // most /wait seconds.
+        LOG(INFO) << " Already running: " << TextCodec::WideToUtf8(mutexName) << " exists, waiting up to "
+                  << unattended.waitSeconds << " s";
+        DWORD waited = WaitForSingleObject(g_instanceMutex, unattended.waitSeconds * 1000u);
+        if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+            LOG(INFO) << " Already running: the other run did not end";
+            CloseHandle(g_instanceMutex);
+            g_instanceMutex = nullptr;
+            return EndUnattended(unattended, Unattended::kAlreadyRunning);
+        }
+        LOG(INFO) << " The other run ended";
+    } else if (mutexExisted && !FuntionImpl::IsAutoRun()) {
         LOG(INFO) << " Already running: " << TextCodec::WideToUtf8(mutexName) << " exists";
         if (g_instanceMutex) CloseHandle(g_instanceMutex);
         g_instanceMutex = nullptr;
@@ -182,11 +226,14 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     CSingleUserLog::GetInstance()->InitReport(values.downloaderId, values.siteId, TextCodec::WideToUtf8(values.softwareVersion),
                                TextCodec::WideToUtf8(values.softwareName), TextCodec::WideToUtf8(values.startupUrl),
                                KitFlagFor(values.downloaderId), values.mainPid);
+    // Every funnel event of an unattended run says so.
+    if (unattended.Unattended()) CSingleUserLog::GetInstance()->SetInstallMode(Unattended::ModeName(unattended.mode));
 
     // 10. Products that do not support 32-bit Windows refuse to run there.
     if (ShouldRefuse32BitSystem(values.support32System, FuntionImpl::Is64BitSystem())) {
         LOG(INFO) << " 32-bit Windows is not supported by this product";
         CSingleUserLog::GetInstance()->AddUserLogEvent("Other", "32bitStartupForbided", "", true);
+        if (unattended.Unattended()) return EndUnattended(unattended, Unattended::kSystemNotSupported);
         ShowNotSupportSystemBox();
         return 0;
     }
@@ -213,9 +260,11 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
         firewall.join();
         return 0;
     }
+    window->SetUnattended(unattended);
     window->Create(nullptr, L"Orbala Lumeno", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 600, 400, nullptr);
     window->CenterWindow();
-    window->ShowWindow(true, true);
+    // An unattended run's window stays hidden (/passive shows it on its running page).
+    if (!unattended.Unattended()) window->ShowWindow(true, true);
     DuiLib::CWindowWnd::MessageLoop();
 
     // 14. Shutdown in order.
@@ -228,12 +277,13 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     LOG(INFO) << " Wait exit 3";
     // A download the user walked away from may still be running: the window it reports to
     // stays, and the process ends with it.
+    const int exitCode = window->UnattendedExitCode();
     if (!window->AllThreadsEnded()) {
         LOG(INFO) << " Exit with a thread still running";
-        return 0;
+        return EndUnattended(unattended, exitCode);
     }
     delete window;
     curl_global_cleanup();
     CoUninitialize();
-    return 0;
+    return EndUnattended(unattended, exitCode);
 }

@@ -1,6 +1,7 @@
 #include "base/LanguageTables.h"
 
 #include <algorithm>
+#include <cctype>
 #include <iterator>
 #include <vector>
 
@@ -82,6 +83,19 @@ const IdGroup kIdGroups[] = {
 }  // namespace
 
 std::string GetLanguageCode(int32_t language) { return Row(language).serviceCode; }
+
+int32_t LanguageFromCode(const std::string& code) {
+    auto same = [&code](const char* known) {
+        size_t n = std::char_traits<char>::length(known);
+        if (n != code.size() || n == 0) return false;
+        for (size_t i = 0; i < n; ++i)
+            if (std::tolower(static_cast<unsigned char>(code[i])) != known[i]) return false;
+        return true;
+    };
+    for (int32_t language = 0; language < kLanguageCount; ++language)
+        if (same(kRows[language].serviceCode) || same(kRows[language].installerCode)) return language;
+    return -1;
+}
 
 std::string GetLanguageEventName(int32_t language) { return Row(language).eventName; }
 

@@ -19,6 +19,9 @@ inline bool IsKnownLanguage(int32_t language) { return language >= 0 && language
 
 // Language code sent to the maker's services ("en", "zh-cn", ...).
 std::string GetLanguageCode(int32_t language);
+// The language whose service code ("en", "zh-cn", ...) or installer code ("zhcn") is `code`,
+// without regard to case; -1 for any other text.
+int32_t LanguageFromCode(const std::string& code);
 // Label of the "SetLanguage" event ("English", "Japanese", ..., "Nederlands").
 std::string GetLanguageEventName(int32_t language);
 // File name in the skin's "language" folder ("language_english.xml"); English's for others.

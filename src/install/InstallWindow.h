@@ -36,6 +36,7 @@ struct InstallWindowState {
     bool retry = false;                      // "Retry" rather than "First" in the step events
     int32_t needStartFlag = 0;               // 1: start the product after installing
     bool appendFileName = false;             // the installer line carries the setup's file name
+    bool unattended = false;                 // installed from the command line: no product page opens
     int32_t downloaderId = 0;
     std::atomic<int64_t> packageSize{0};     // set by the download progress reporting
     DWORD installClickTick = 0;

@@ -552,8 +552,11 @@ void InstallWorker::Finish() {
 
     int32_t language = m_window.UiLanguage();
     std::wstring productUrl;
-    if (language >= 0 && language < 21 && m_window.SkinLabel(kProductUrlLabels[language], productUrl) &&
-        !productUrl.empty()) {
+    if (m_state.unattended) {
+        // Installed from the command line: no browser opens on the administrator's desktop.
+        LOG(INFO) << " Product page not opened: unattended install";
+    } else if (language >= 0 && language < 21 && m_window.SkinLabel(kProductUrlLabels[language], productUrl) &&
+               !productUrl.empty()) {
         LOG(INFO) << " Open Url: " << TextCodec::WideToUtf8(productUrl);
         // Only a web page: the shell would run a file, a share or a program just as well.
         if (OutboundUrl::AllowedInThisBuild(productUrl))

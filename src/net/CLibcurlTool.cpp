@@ -11,6 +11,7 @@
 #include "net/HttpHeaders.h"
 #include "net/RangeTarget.h"
 #include "base/DownloadSettings.h"
+#include "base/SystemProxy.h"
 #include "base/TlsPolicy.h"
 #include "easylogging++.h"
 
@@ -212,8 +213,10 @@ CURLcode CLibcurlTool::httpGet(const std::string& url, char* headerBuffer, long&
         figureError(res);
         return res;
     }
+    SystemProxy::Apply(m_pCurl, url);
     res = curl_easy_perform(m_pCurl);
     TlsPolicy::LogIfRefused(m_pCurl, res);
+    SystemProxy::LogIfFailed(m_pCurl, url, res);
     curl_easy_getinfo(m_pCurl, CURLINFO_RESPONSE_CODE, &responseCode);
     if (result) {
         char* finalUrl = nullptr;
@@ -257,8 +260,10 @@ CURLcode CLibcurlTool::httpGet(const std::string& url, std::string& body, const 
         curl_easy_setopt(m_pCurl, CURLOPT_PROTOCOLS_STR, protocols);
         curl_easy_setopt(m_pCurl, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
     }
+    SystemProxy::Apply(m_pCurl, url);
     res = curl_easy_perform(m_pCurl);
     TlsPolicy::LogIfRefused(m_pCurl, res);
+    SystemProxy::LogIfFailed(m_pCurl, url, res);
     // Only a completed request replaces the caller's text: a time-out or a broken connection
     // leaves it as it was, never half a body.
     if (res == CURLE_OK) body = received;
@@ -281,10 +286,12 @@ int CLibcurlTool::HttpPost(const std::string& url, const std::string& postBody, 
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     TlsPolicy::Apply(curl);
+    SystemProxy::Apply(curl, url);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 8L);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, 10L);
     CURLcode res = curl_easy_perform(curl);
     TlsPolicy::LogIfRefused(curl, res);
+    SystemProxy::LogIfFailed(curl, url, res);
     curl_easy_cleanup(curl);
     return res;
 }
@@ -336,8 +343,10 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, int64_t fromP
     // on slow machines) low.
     curl_easy_setopt(m_pCurl, CURLOPT_BUFFERSIZE, kSegmentBufferSize);
     CURLcode res = TlsPolicy::Apply(m_pCurl);
+    SystemProxy::Apply(m_pCurl, url);
     if (res == CURLE_OK) res = curl_easy_perform(m_pCurl);
     TlsPolicy::LogIfRefused(m_pCurl, res);
+    SystemProxy::LogIfFailed(m_pCurl, url, res);
     // Bytes received before the end of the transfer (also one that failed) go into the file, as
     // they would have one piece at a time. A block cut short ends the request as a refused
     // piece does: with a write error.

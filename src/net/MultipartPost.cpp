@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "base/SystemProxy.h"
 #include "base/TlsPolicy.h"
 
 namespace {
@@ -85,6 +86,7 @@ CURLcode PostMultipartForm(CURL* handle, const std::string& url, const std::vect
         curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 1L);
         curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
         TlsPolicy::Apply(handle);
+        SystemProxy::Apply(handle, url);
         if (limits.connectTimeoutSeconds > 0) curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
         if (limits.stallSeconds > 0) {
             curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -92,6 +94,7 @@ CURLcode PostMultipartForm(CURL* handle, const std::string& url, const std::vect
         }
         result = curl_easy_perform(handle);
         TlsPolicy::LogIfRefused(handle, result);
+        SystemProxy::LogIfFailed(handle, url, result);
         curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     }
     // The handle keeps pointers to the form and the header list until it is reset.

@@ -26,6 +26,7 @@
 #include "window/ControlTextQuery.h"
 #include "window/InstallFlowRules.h"
 #include "window/MessageBoxKinds.h"
+#include "window/UnattendedRun.h"
 #include "window/WindowLanguage.h"
 #include "window/WindowTexts.h"
 
@@ -161,6 +162,19 @@ LRESULT InstallUIMainWnd::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lP
         handled = TRUE;
         return 0;
     }
+    if (msg == kMsgUnattendedStart) {
+        // The click waits for the early configuration query (bounded by its own time limits):
+        // the free-space checks before an installation need the package size it brings.
+        HANDLE query = m_threads[kThreadPreQuery];
+        if (query && WaitForSingleObject(query, 0) == WAIT_TIMEOUT && GetTickCount() - m_windowStartTick < 20000) {
+            Sleep(50);
+            PostMessageW(m_hWnd, kMsgUnattendedStart, 0, 0);
+        } else {
+            StartUnattended();
+        }
+        handled = TRUE;
+        return 0;
+    }
     if (msg == WM_ENDSESSION) {
         if (wParam) OnSessionEnd();
         handled = FALSE;
@@ -211,6 +225,7 @@ void InstallUIMainWnd::HandleWorkerMessage(UINT msg, WPARAM wParam) {
             break;
         case kMsgDownloadFailed: {  // 2944
             SetTaskbarState(TBPF_ERROR);
+            if (IsUnattended()) NoteUnattendedEnd(UnattendedRun::ForDownloadFailure(wParam));
             if (wParam == 9) {
                 ShowMessageBox(MsgInternetFail, L"");
             } else if (wParam == 10) {
@@ -234,6 +249,10 @@ void InstallUIMainWnd::HandleWorkerMessage(UINT msg, WPARAM wParam) {
             SetInstallProgress(100);
             SaveProductLanguage();
             FinalPageSteps();
+            if (IsUnattended()) {
+                NoteUnattendedEnd(Unattended::kInstalled);
+                Close();
+            }
             break;
         case kMsgVerifyStarted:  // 2946
             SetInstallProgress(InstallFlowRules::kDownloadEnd);
@@ -267,6 +286,11 @@ void InstallUIMainWnd::HandleWorkerMessage(UINT msg, WPARAM wParam) {
                 m_closeMode = 1;
             }
             SetTaskbarState(TBPF_NOPROGRESS);
+            if (IsUnattended()) {
+                NoteUnattendedEnd(Unattended::kInstalled);
+                Close();
+                break;
+            }
             if (m_log->Closing.load()) {
                 LOG(INFO) << " BgMode will auto exit when success";
                 Sleep(3000);
@@ -315,6 +339,12 @@ void InstallUIMainWnd::DownLoadFail() {
         m_startApp->SetVisible(true);
     }
     Show(m_startShortcut, false);
+    if (IsUnattended()) {
+        // No "Try again" without a user: the run ends with the failure's code.
+        NoteUnattendedEnd(Unattended::kFailed);
+        Close();
+        return;
+    }
     if (FuntionImpl::IsAutoRun()) ::SetTimer(m_hWnd, kAutoRetryTimer, 1000, nullptr);
     if (m_log->Closing.load()) {
         m_log->AddUserLog_funnelExPair("DownFail", "DownFailReason", "DownFailError",
@@ -432,6 +462,13 @@ bool InstallUIMainWnd::IsCorrectInstallPath() {
         uint64_t shortFree = 0;
         int32_t r = EnoughFreeSpace(size, shortFree);
         if (r == InstallFlowRules::kDownloadDriveShort) {
+            ShowMessageBox(MsgNoEnoughSpace, L"");
+            return false;
+        }
+        if (r == InstallFlowRules::kInstallDriveShort && IsUnattended() && !m_unattended.folder.empty()) {
+            // The administrator's folder is not moved to another drive behind their back.
+            m_log->AddUserLogEvent("Other", "FlowError", "DL008", false);
+            m_log->AddUserLogEvent("Other", "NoEnoughSpace", "install_" + std::to_string(shortFree), false);
             ShowMessageBox(MsgNoEnoughSpace, L"");
             return false;
         }

@@ -65,7 +65,9 @@ void InstallUIMainWnd::InitWindow() {
     ReadSkinValues();
 
     // 5. The licence box: ticked in the automated mode, else as the product asks.
-    if (m_licenseCheck) m_licenseCheck->SetCheck(FuntionImpl::IsAutoRun() || m_chooseLicense == 1, false);
+    // An unattended run's licence is accepted by whoever gave the switch.
+    if (m_licenseCheck)
+        m_licenseCheck->SetCheck(IsUnattended() || FuntionImpl::IsAutoRun() || m_chooseLicense == 1, false);
 
     // 6. Exactly one licence link stays in the licence row.
     m_useNewLicense = m_newLicenseFlag == L"1";
@@ -99,7 +101,8 @@ void InstallUIMainWnd::InitWindow() {
         LOG(INFO) << " Installed folder: " << TextCodec::WideToUtf8(installed);
         m_defaultFolder = installed;
     }
-    if (m_pathEdit) m_pathEdit->SetText(m_defaultFolder);
+    // A folder given on the command line (/dir) wins: the administrator chose it.
+    if (m_pathEdit) m_pathEdit->SetText(m_unattended.folder.empty() ? m_defaultFolder : m_unattended.folder);
 
     // 10. The download configuration is usually in before the user presses "install".
     m_threads[0] = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &InstallUIMainWnd::AsyncGetCbsInfoThreadFunc, this, 0, nullptr));
@@ -151,8 +154,12 @@ void InstallUIMainWnd::InitWindow() {
         else taskbar->Release();
     }
 
-    // 21. The automated mode presses "install" by itself.
-    if (FuntionImpl::IsAutoRun()) ::SetTimer(m_hWnd, kAutoInstallTimer, 2000, nullptr);
+    // 21. The automated mode presses "install" by itself; an unattended run at once.
+    if (IsUnattended()) {
+        PostMessageW(m_hWnd, kMsgUnattendedStart, 0, 0);
+    } else if (FuntionImpl::IsAutoRun()) {
+        ::SetTimer(m_hWnd, kAutoInstallTimer, 2000, nullptr);
+    }
 }
 
 void InstallUIMainWnd::BindControls() {
@@ -225,6 +232,10 @@ void InstallUIMainWnd::ReadSkinValues() {
     m_newLicenseFlag = text(L"NewLicenseFlag");
     // What the install worker is given by the window.
     m_install.downloaderId = m_downloaderId;
+    // An unattended run installs only: the product is not started in the administrator's
+    // elevated session.
+    if (IsUnattended()) m_needStartFlag = 0;
+    m_install.unattended = IsUnattended();
     m_install.needStartFlag = m_needStartFlag;
 }
 

@@ -15,7 +15,7 @@
 #include "window/WindowTexts.h"
 
 void InstallUIMainWnd::InitLanguage() {
-    SelectLanguageItem(FuntionImpl::GetLanguageByLocalSystem());
+    SelectLanguageItem(m_unattended.language >= 0 ? m_unattended.language : FuntionImpl::GetLanguageByLocalSystem());
     m_log->UpdateCommon(m_uiLanguage.load(), TextCodec::WideToUtf8(m_configure->softwareVersion()));
     ApplyLanguage();
     ResizeForSettings(true);

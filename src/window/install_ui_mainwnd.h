@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "analytics/CSingleUserLog.h"
+#include "base/Unattended.h"
 #include "config/CConfigure.h"
 #include "config/DataService.h"
 #include "DuiLib/Core/WindowImplBase.h"
@@ -140,6 +141,18 @@ public:
     // Value of the progress bar, kept by the progress page.
     std::atomic<int> m_progressValue{0};
 
+    // ---- Unattended run (install_ui_unattended.cpp) ----
+    // setup.exe /quiet or /passive: set before Create. The window then presses "install" itself
+    // as soon as it is created (the licence ticked, the folder and language of the switches),
+    // shows no message box (each one's cause becomes the exit code) and closes itself at the
+    // end. /quiet never shows the window; /passive shows it once the running page is up.
+    void SetUnattended(const Unattended::Options& options) { m_unattended = options; }
+    bool IsUnattended() const { return m_unattended.Unattended(); }
+    // The exit code of the unattended run: its first failure, or installed; kFailed when it
+    // ended without either (closed, or stopped before the end).
+    int UnattendedExitCode() const { return m_unattendedExit < 0 ? Unattended::kFailed : m_unattendedExit; }
+    static constexpr UINT kMsgUnattendedStart = WM_USER + 1942;
+
     // Timer of the automated mode: presses "install" two seconds after the start.
     static constexpr UINT_PTR kAutoInstallTimer = 666;
 
@@ -204,6 +217,13 @@ private:
     // WM_ENDSESSION: the session ends with the process in it.
     void OnSessionEnd();
     // ---- end of install flow ----
+
+    // Unattended run.
+    Unattended::Options m_unattended;
+    int m_unattendedExit = -1;
+    void StartUnattended();
+    // Keeps the first code that ends the run (a later box of the same failure does not replace it).
+    void NoteUnattendedEnd(int exitCode);
 
 public:
 

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -23,6 +24,7 @@
 #include "DuiLib/Core/WindowImplBase.h"
 #include "DuiLib/Layout/UIContainer.h"
 #include "base/TextCodec.h"
+#include "base/Unattended.h"
 #include "support/install_fixtures.h"
 #include "support/local_services.h"
 #include "support/setup_driver.h"
@@ -1002,4 +1004,279 @@ TEST_F(InstallFlowE2E, TryAgainAfterTheTimeLimitLeavesTheInstallerRunning) {
         << Log();
     const std::string log = Log();
     EXPECT_EQ(log.find(" Kill proc: "), std::string::npos) << log;
+}
+
+// Unattended installs from the command line (/quiet, /passive), and the system's proxy.
+namespace {
+
+// Whether any window of the setup's class was visible while the run lasted (polled).
+struct VisibilityWatch {
+    bool sawVisible = false;
+    bool sawHidden = false;
+    void Poll(DWORD pid) {
+        for (const auto& w : FindWindowsOfClass(kClass))
+            if (w.second == pid) (IsWindowVisible(w.first) ? sawVisible : sawHidden) = true;
+    }
+    // Watches the setup's windows until it ends; false when it did not end in time.
+    bool UntilExit(SetupProcess& setup, DWORD ms) {
+        return WaitUntil([&] {
+            Poll(setup.Pid());
+            return !setup.IsRunning();
+        }, ms);
+    }
+};
+
+// A tinyproxy of the host on a loopback port, with its own configuration and log in a folder of
+// the test; stopped (by the id in its pid file) at the end.
+class HostProxy {
+public:
+    explicit HostProxy(int port) : port_(port) {
+        folder_ = "/tmp/orbala-e2e-proxy-" + std::to_string(GetCurrentProcessId());
+        std::string conf = "User nobody\nGroup nogroup\nPort " + std::to_string(port) +
+                           "\nListen 127.0.0.1\nTimeout 60\nLogFile \\\"" + folder_ + "/proxy.log\\\"\nLogLevel Connect\n"
+                           "PidFile \\\"" + folder_ + "/proxy.pid\\\"\nMaxClients 100\nAllow 127.0.0.1\n";
+        HostShell("mkdir -p " + folder_ + " && chmod 777 " + folder_ + " && printf '" + Escape(conf) + "' > " + folder_ +
+                  "/proxy.conf && tinyproxy -c " + folder_ + "/proxy.conf");
+        started_ = WaitUntil([&] { return !Read("proxy.pid").empty(); }, 10000);
+    }
+    ~HostProxy() { Stop(); }
+    void Stop() {
+        if (!started_) return;
+        HostShell("kill $(cat " + folder_ + "/proxy.pid)");
+        WaitUntil([&] { return Read("proxy.pid").empty(); }, 10000);
+        started_ = false;
+    }
+    bool Started() const { return started_; }
+    std::string Log() { return Read("proxy.log"); }
+
+private:
+    static std::string Escape(const std::string& text) {
+        std::string out;
+        for (char c : text) out += c == '\n' ? std::string("\\n") : std::string(1, c);
+        return out;
+    }
+    std::string Read(const std::string& name) { return test_support::ReadFile(test_support::WinePath(folder_ + "/" + name)); }
+    int port_;
+    std::string folder_;
+    bool started_ = false;
+};
+
+// The user's Internet settings of the Wine prefix (shared by every test): set for one case, and
+// removed at its end so that no other case goes through a proxy.
+class InternetSettingsProxy {
+public:
+    InternetSettingsProxy(const std::wstring& server, const std::wstring& bypass) {
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key_, nullptr) != ERROR_SUCCESS)
+            return;
+        DWORD one = 1;
+        ok_ = RegSetValueExW(key_, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one) == 0 &&
+              RegSetValueExW(key_, L"ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
+                             DWORD((server.size() + 1) * sizeof(wchar_t))) == 0 &&
+              RegSetValueExW(key_, L"ProxyOverride", 0, REG_SZ, reinterpret_cast<const BYTE*>(bypass.c_str()),
+                             DWORD((bypass.size() + 1) * sizeof(wchar_t))) == 0;
+    }
+    ~InternetSettingsProxy() {
+        if (!key_) return;
+        for (const wchar_t* name : {L"ProxyEnable", L"ProxyServer", L"ProxyOverride"}) RegDeleteValueW(key_, name);
+        RegCloseKey(key_);
+    }
+    bool Ok() const { return ok_; }
+
+private:
+    static constexpr const wchar_t* kKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    HKEY key_ = nullptr;
+    bool ok_ = false;
+};
+
+// A loopback port nothing listens on.
+int ClosedPort() {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int len = sizeof a;
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        closesocket(s);
+        return 0;
+    }
+    closesocket(s);
+    return ntohs(a.sin_port);
+}
+
+}  // namespace
+
+// /quiet with its folder, language and log: installed with no window at all, the installer
+// started with the folder and language, the log copied, the funnel marked, the product not started.
+TEST_F(InstallFlowE2E, QuietInstallsIntoItsFolderInItsLanguageWithoutAWindow) {
+    Serve(L"");
+    const std::wstring folder = dir_.File(L"Quiet Apps");
+    const std::wstring logCopy = dir_.File(L"copied setup.log");
+    setup_.reset(new SetupProcess());
+    ASSERT_TRUE(setup_->Start(exe_, L"/QUIET /dir=\"" + folder + L"\" /Lang=de /log=\"" + logCopy + L"\" /norestart"));
+    VisibilityWatch watch;
+    ASSERT_TRUE(watch.UntilExit(*setup_, 150000)) << Log();
+    EXPECT_EQ(setup_->ExitCode(), DWORD(Unattended::kInstalled)) << Log();
+    EXPECT_FALSE(watch.sawVisible);
+    EXPECT_TRUE(watch.sawHidden) << "the window exists, hidden";
+    const std::wstring installed = folder + L"\\" + install_fixtures::ProductName();
+    EXPECT_NE(GetFileAttributesW((installed + L"\\" + install_fixtures::ProcessName()).c_str()), INVALID_FILE_ATTRIBUTES);
+    std::wstring language;
+    ASSERT_TRUE(install_fixtures::ReadUninstallValue(L"Inno Setup: Language", language));
+    EXPECT_EQ(N(language), "de");
+    const std::string copied = test_support::ReadFile(logCopy);
+    size_t line = copied.find(" [Start Install CmdLine]: ");
+    ASSERT_NE(line, std::string::npos) << copied;
+    const std::string command = copied.substr(line, copied.find('\n', line) - line);
+    EXPECT_NE(command.find("/DIR=\"" + N(installed) + "\""), std::string::npos) << command;
+    EXPECT_NE(command.find("/LANG=de "), std::string::npos) << command;
+    EXPECT_NE(command.find("/NORESTART"), std::string::npos) << command;
+    EXPECT_NE(copied.find(" Exit code 0"), std::string::npos);
+    EXPECT_EQ(copied.find(" ShowMsgBox: "), std::string::npos) << copied;
+    EXPECT_TRUE(install_fixtures::Launches(installed).empty()) << "the product is not started";
+    EXPECT_EQ(copied.find(" Open Url: "), std::string::npos) << "no browser opens";
+    // The events flow as in a run with a window, each funnel event marked.
+    EXPECT_TRUE(WaitUntil([&] { return SentAction("6.ProgramFinsh"); }, 15000));
+    const std::vector<Json::Value> requests = LocalServices::Requests("/collect");
+    ASSERT_FALSE(requests.empty());
+    for (const Json::Value& r : requests)
+        EXPECT_EQ(test_support::ParseJson(r["body"].asString())["common"]["install_mode"].asString(), "quiet") << r["body"].asString();
+    install_fixtures::EndProcessesNamed({install_fixtures::ProcessName()});
+}
+
+// Each failure of an unattended run ends it with its own exit code, never with a box.
+TEST_F(InstallFlowE2E, UnattendedFailuresEndWithTheirExitCodes) {
+    const int closedPort = ClosedPort();
+    ASSERT_NE(closedPort, 0);
+    HANDLE otherRun = nullptr;
+    std::unique_ptr<SmallDrive> drive;
+    const struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        std::wstring arguments;
+        DWORD exitCode;
+        const char* logged;
+    } cases[] = {
+        {"bad command line", [] {}, L"/quiet /lang=xx", Unattended::kBadCommandLine, " Command line refused: unknown language"},
+        {"bad folder", [&] { Serve(L""); }, L"/quiet \"/dir=C:\\bad|folder\"", Unattended::kNoSpaceOrBadFolder,
+         " Unattended folder refused: "},
+        {"another run holds the product", [&] {
+             Serve(L"");
+             otherRun = CreateMutexW(nullptr, TRUE, L"KDR_Downloader_486");
+         }, L"/quiet /wait=1", Unattended::kAlreadyRunning, " Already running: the other run did not end"},
+        {"download service down", [&] {
+             const std::string address = "http://127.0.0.1:" + std::to_string(closedPort) + "/download/" + kPackage;
+             Serve(L"", ", \"Download_url\": \"" + address + "\", \"Extra_download_url\": \"" + address + "\"");
+         }, L"/quiet", Unattended::kNoService, " ShowMsgBox: 8"},
+        {"package refused", [&] { Serve(L"unsigned"); }, L"/quiet", Unattended::kPackageRefused, " ShowMsgBox: 7"},
+        {"no space on a small drive", [&] {
+             drive.reset(new SmallDrive(1024));
+             Serve(L"", ", \"Filesize\": 4194304");
+         }, L"", Unattended::kNoSpaceOrBadFolder, " ShowMsgBox: 11"},
+        {"installer time-out", [&] {
+             GiveSetupSkinLabels(exe_, {{"InstallTimeout", "3"}});
+             Serve(L"slow");
+         }, L"/passive", Unattended::kInstallerFailed, " ShowMsgBox: 6"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        c.arrange();
+        std::wstring arguments = c.arguments;
+        if (drive) {
+            ASSERT_TRUE(drive->Ready()) << "a 1 MiB tmpfs mounted as a drive of the prefix (needs root)";
+            arguments = L"/quiet /dir=" + drive->Root() + L"Orbala";
+        }
+        setup_.reset(new SetupProcess());
+        ASSERT_TRUE(setup_->Start(exe_, arguments));
+        VisibilityWatch watch;
+        ASSERT_TRUE(watch.UntilExit(*setup_, 150000)) << Log();
+        EXPECT_EQ(setup_->ExitCode(), c.exitCode) << Log();
+        const std::string log = Log();
+        EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+        EXPECT_TRUE(FindWindowsOfClass(kBoxClass).empty());
+        // /quiet never shows the window; /passive shows its running page once it is up.
+        EXPECT_EQ(watch.sawVisible, arguments.find(L"/passive") != std::wstring::npos);
+        std::wstring language;
+        EXPECT_FALSE(install_fixtures::ReadUninstallValue(L"Inno Setup: Language", language)) << "nothing installed";
+        if (otherRun) {
+            ReleaseMutex(otherRun);
+            CloseHandle(otherRun);
+            otherRun = nullptr;
+        }
+        drive.reset();
+    }
+    // The slow installer the time-out left running ends its installation by itself: waited for,
+    // so that the next case starts without it.
+    std::wstring language;
+    EXPECT_TRUE(WaitUntil([&] { return install_fixtures::ReadUninstallValue(L"Inno Setup: Language", language); }, 60000));
+}
+
+// /passive: the window shows only once its running page is up, and closes itself when installed.
+// A second unattended run started meanwhile waits for it, then runs.
+TEST_F(InstallFlowE2E, PassiveShowsOnlyTheRunningPageAndASecondRunWaitsForIt) {
+    Serve(L"");
+    setup_.reset(new SetupProcess());
+    ASSERT_TRUE(setup_->Start(exe_, L"/passive"));
+    HWND shown = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        for (const auto& w : FindWindowsOfClass(kClass))
+            if (w.second == setup_->Pid() && IsWindowVisible(w.first)) shown = w.first;
+        return shown != nullptr || !setup_->IsRunning();
+    }, 60000));
+    ASSERT_NE(shown, nullptr) << Log();
+    // When it first shows, the install click has been handled: the running page is up.
+    EXPECT_NE(Log().find(" BeginInstallTask"), std::string::npos);
+    setup_driver::Screenshot(ORBALA_E2E_ARTEFACTS, "passive-running");
+    SetupProcess second;
+    ASSERT_TRUE(second.Start(exe_, L"/quiet /wait=120"));
+    ASSERT_TRUE(setup_->WaitForExit(150000)) << Log();
+    EXPECT_EQ(setup_->ExitCode(), DWORD(Unattended::kInstalled)) << Log();
+    // The second run got the product's mutex once the first ended, and installs in its turn.
+    ASSERT_TRUE(second.WaitForExit(150000)) << Log();
+    EXPECT_EQ(second.ExitCode(), DWORD(Unattended::kInstalled)) << Log();
+    const std::string log = Log();
+    EXPECT_NE(log.find(" Already running: KDR_Downloader_486 exists, waiting up to 120 s"), std::string::npos) << log;
+    EXPECT_NE(log.find(" The other run ended"), std::string::npos) << log;
+    EXPECT_EQ(log.find(" ShowMsgBox: "), std::string::npos) << log;
+}
+
+// The system's proxy (the prefix's Internet settings) with a real proxy of the host: every
+// request goes through it; set but stopped, the run ends with the proxy's failure.
+TEST_F(InstallFlowE2E, QuietInstallGoesThroughTheSystemsProxy) {
+    const int port = ClosedPort();
+    ASSERT_NE(port, 0);
+    const std::string proxyText = "127.0.0.1:" + std::to_string(port);
+    InternetSettingsProxy settings(TextCodec::Utf8ToWide(proxyText), L"<-loopback>");
+    ASSERT_TRUE(settings.Ok());
+    {
+        HostProxy proxy(port);
+        ASSERT_TRUE(proxy.Started()) << "tinyproxy from the host (scripts/bootstrap-packages.sh installs it)";
+        Serve(L"");
+        setup_.reset(new SetupProcess());
+        ASSERT_TRUE(setup_->Start(exe_, L"/quiet"));
+        ASSERT_TRUE(setup_->WaitForExit(150000)) << Log();
+        EXPECT_EQ(setup_->ExitCode(), DWORD(Unattended::kInstalled)) << Log();
+        const std::string log = Log();
+        EXPECT_NE(log.find(" Proxy for https://127.0.0.1:47443: http://" + proxyText + " (fixed)"), std::string::npos) << log;
+        EXPECT_NE(log.find(" Proxy for http://127.0.0.1:47080: http://" + proxyText + " (fixed)"), std::string::npos) << log;
+        const std::string proxied = proxy.Log();
+        // The configuration query and the events (HTTPS: tunnels, checked end to end), the package (HTTP).
+        EXPECT_NE(proxied.find("CONNECT 127.0.0.1:47443"), std::string::npos) << proxied;
+        EXPECT_NE(proxied.find("GET http://127.0.0.1:47080/download/" + kPackage), std::string::npos) << proxied;
+        EXPECT_FALSE(LocalServices::Requests("/queryDownloaderV2").empty());
+        EXPECT_TRUE(WaitUntil([&] { return !LocalServices::Requests("/collect").empty(); }, 15000));
+        install_fixtures::EndProcessesNamed({install_fixtures::ProcessName()});
+    }
+    // The proxy is stopped, the setting stays: no service is reachable, and the log says why.
+    TearDown();
+    SetUp();
+    Serve(L"");
+    setup_.reset(new SetupProcess());
+    ASSERT_TRUE(setup_->Start(exe_, L"/quiet"));
+    ASSERT_TRUE(setup_->WaitForExit(150000)) << Log();
+    EXPECT_EQ(setup_->ExitCode(), DWORD(Unattended::kNoService)) << Log();
+    const std::string log = Log();
+    EXPECT_NE(log.find(" Proxy failed: http://" + proxyText + " for http://127.0.0.1:47080"), std::string::npos) << log;
+    EXPECT_TRUE(LocalServices::Requests("/download/" + kPackage).empty());
 }
