@@ -143,6 +143,9 @@ void InstallUIMainWnd::InitWindow() {
         else taskbar->Release();
     }
 
+    // The setting page's default button: Enter installs.
+    FocusPageDefault();
+
     // 21. The automated mode presses "install" by itself.
     if (FuntionImpl::IsAutoRun()) ::SetTimer(m_hWnd, kAutoInstallTimer, 2000, nullptr);
 }

@@ -38,8 +38,10 @@ std::wstring CEditUI::GetText() const {
 
 void CEditUI::SetText(const std::wstring& text) {
     std::wstring t = m_maxChar > 0 && static_cast<int>(text.size()) > m_maxChar ? text.substr(0, m_maxChar) : text;
+    bool changed = t != m_text;
     CLabelUI::SetText(t);
     if (m_native && GetText() != t) SetWindowTextW(m_native, t.c_str());
+    if (changed && m_manager) m_manager->NotifyAccessible(EVENT_OBJECT_VALUECHANGE, this);
 }
 
 void CEditUI::SetAttribute(const std::wstring& name, const std::wstring& value) {
@@ -175,7 +177,10 @@ LRESULT CALLBACK CEditUI::NativeProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
             if (text != self->m_text) {
                 self->m_text = text;
                 self->m_layoutValid = false;
-                if (self->m_manager) self->m_manager->SendNotify(self, L"textchanged");
+                if (self->m_manager) {
+                    self->m_manager->NotifyAccessible(EVENT_OBJECT_VALUECHANGE, self);
+                    self->m_manager->SendNotify(self, L"textchanged");
+                }
             }
         }
     }

@@ -4,7 +4,7 @@
 // and then sends "windowinit". The window is frameless: the layout's caption area drags it. It
 // dispatches notifications by name to OnClick, OnSelectChanged and OnItemSelect, gives window
 // timers of its own to OnTimer, gives every message first to HandleCustomMessage, and answers
-// Esc by clicking the layout's "closebtn" when it shows.
+// Esc, Alt+F4 and the system menu's Close by clicking the layout's "closebtn" when it shows.
 #include <string>
 
 #include "DuiLib/Core/UIBase.h"
@@ -49,6 +49,9 @@ protected:
     virtual LRESULT OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled);
     // Keys nothing else took: Esc clicks "closebtn".
     virtual bool ResponseDefaultKeyEvent(WPARAM key);
+    // Alt+F4 or the system menu's Close: clicks "closebtn" when it shows (nothing while it is
+    // hidden or disabled). False lets the system close the window (a layout without one).
+    virtual bool OnCloseCommand();
     // Can the point (client pixels) drag the window?
     virtual bool IsCaptionPoint(POINT pt);
 
