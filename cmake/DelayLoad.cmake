@@ -21,7 +21,7 @@ set(ORBALA_KNOWN_DLLS
   advapi32 clbcatq comdlg32 difxapi gdi32 imagehlp imm32 kernel32 msctf msvcrt normaliz nsi ole32
   oleaut32 psapi rpcrt4 sechost setupapi shell32 shlwapi user32 wldap32 ws2_32 ntdll)
 set(ORBALA_DELAY_DLLS crypt32 bcrypt secur32 gdiplus msimg32 usp10 comctl32 version wintrust iphlpapi urlmon
-  dbghelp)
+  dbghelp oleacc)
 
 string(REGEX REPLACE "-gcc(-posix)?$" "" _tool_prefix "${CMAKE_C_COMPILER}")
 find_program(ORBALA_DLLTOOL NAMES ${_tool_prefix}-dlltool REQUIRED)

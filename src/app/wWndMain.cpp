@@ -38,17 +38,33 @@ HANDLE g_instanceMutexForWorker = nullptr;  // released by the install worker's 
 
 constexpr int kSkinResourceId = 138;
 
-// Hands the skin archive to the toolkit. False when the resource is missing or empty.
-bool LoadSkinArchive(HINSTANCE instance) {
+// Hands the skin archive to the toolkit and reads every entry of it once. False, with what is
+// wrong, when the resource is missing, empty, not an archive, or holds an entry that cannot be
+// read (a damaged download of the setup).
+bool LoadSkinArchive(HINSTANCE instance, std::string& problem) {
     HRSRC info = FindResourceW(instance, MAKEINTRESOURCEW(kSkinResourceId), L"ZIPRES");
-    if (info == nullptr) return false;
-    HGLOBAL handle = LoadResource(instance, info);
-    if (handle == nullptr) return false;
+    HGLOBAL handle = info ? LoadResource(instance, info) : nullptr;
+    if (handle == nullptr) {
+        problem = "skin resource missing";
+        return false;
+    }
     DWORD size = SizeofResource(instance, info);
     const void* data = LockResource(handle);
     bool ok = size != 0 && data != nullptr && DuiLib::CPaintManagerUI::SetResourceZip(data, size);
     FreeResource(handle);
-    return ok;
+    if (!ok) {
+        problem = "skin resource is not a readable archive";
+        return false;
+    }
+    return DuiLib::CPaintManagerUI::GetResourceZip().Verify(&problem);
+}
+
+// A damaged setup cannot show its own window: a plain system box says so (its texts are in the
+// damaged skin, so the box speaks English).
+void ShowDamagedSetupBox() {
+    MessageBoxW(nullptr,
+                L"This setup program is damaged and cannot continue.\n\nPlease download Orbala Lumeno setup again and run the new copy.",
+                L"Orbala Lumeno", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
 // The Windows version as this program is told it ("major.minor.build"). Version queries answer
@@ -103,7 +119,8 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
 
     // 2-3. The skin archive and the start-up keys of the product configuration.
     StartupValues values;
-    bool haveSkin = LoadSkinArchive(hInstance);
+    std::string skinProblem;
+    bool haveSkin = LoadSkinArchive(hInstance, skinProblem);
     if (haveSkin) {
         DuiLib::CMarkup markup;
         if (markup.LoadFromResource(L"configure\\configure.xml")) ReadStartupValues(markup, values);
@@ -166,6 +183,16 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     if (unattended.Unattended())
         LOG(INFO) << " Unattended: " << Unattended::ModeName(unattended.mode) << ", language " << unattended.language
                   << ", wait " << unattended.waitSeconds << " s" << (unattended.noRestart ? ", no restart" : "");
+
+    // A damaged skin: no window can be built from it. Said once in the log and to the user (an
+    // unattended run only in the log and its exit code), and the run ends here, before it holds
+    // the instance mutex or starts any work.
+    if (!haveSkin) {
+        LOG(INFO) << " Skin archive damaged: " << skinProblem;
+        if (unattended.Unattended()) return Unattended::kFailed;
+        ShowDamagedSetupBox();
+        return 0;
+    }
 
     // 7. A window of this product is already open: bring it forward instead (an unattended run
     // shows nothing: it waits for that run below).

@@ -62,6 +62,13 @@ void MessageBoxWnd::ApplyKind(DuiLib::CPaintManagerUI& pm, int32_t kind, int32_t
 
 void MessageBoxWnd::InitWindow() {
     ApplyKind(m_pm, m_kind, m_language, m_extraText);
+    // The box's own title is its window text, which screen readers announce with the box; the
+    // close button is named in the language; the first button is the default and has the focus.
+    std::wstring title = m_pm.GetControlText(L"msg_title");
+    if (!title.empty()) SetWindowTextW(m_hWnd, title.c_str());
+    if (DuiLib::CControlUI* close = m_pm.FindControl(L"closebtn"))
+        close->SetToolTip(WindowLanguage::GetLanguageText(L"install_page", L"install_closebtn", m_language));
+    m_pm.SetDefaultButton(m_pm.FindControl(L"btn_yes"));
     DuiLib::CControlUI* no = m_pm.FindControl(L"btn_no");
     if (MessageBoxKinds::AutoAnswers(FuntionImpl::IsAutoRun(), no && no->IsVisible()))
         ::SetTimer(m_hWnd, MessageBoxKinds::kAutoAnswerTimer, MessageBoxKinds::kAutoAnswerElapse, nullptr);

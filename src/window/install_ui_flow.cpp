@@ -216,6 +216,14 @@ void InstallUIMainWnd::FinalPageSteps() {
     ::KillTimer(m_hWnd, kCarouselTimer);
     if (m_mainTab) m_mainTab->SelectItem(0);
     m_closeMode = 1;
+    FocusPageDefault();
+}
+
+void InstallUIMainWnd::FocusPageDefault() {
+    DuiLib::CControlUI* button = m_installBtn;
+    if (m_mainTab && m_mainTab->GetCurSel() == 1) button = FindControl(L"install_minbtn");
+    else if (m_pageTab && m_pageTab->GetCurSel() == 1) button = m_startApp;
+    m_pm.SetDefaultButton(button);
 }
 
 void InstallUIMainWnd::HandleWorkerMessage(UINT msg, WPARAM wParam) {
@@ -280,6 +288,7 @@ void InstallUIMainWnd::HandleWorkerMessage(UINT msg, WPARAM wParam) {
                 m_closeMode = 1;
                 Show(m_startApp, true);
                 Show(m_startShortcut, false);
+                FocusPageDefault();
             } else {
                 // The product starts from the running page; a close from here on is final.
                 m_successOnRunningPage = true;
@@ -345,6 +354,7 @@ void InstallUIMainWnd::DownLoadFail() {
         Close();
         return;
     }
+    FocusPageDefault();
     if (FuntionImpl::IsAutoRun()) ::SetTimer(m_hWnd, kAutoRetryTimer, 1000, nullptr);
     if (m_log->Closing.load()) {
         m_log->AddUserLog_funnelExPair("DownFail", "DownFailReason", "DownFailError",
@@ -516,6 +526,7 @@ bool InstallUIMainWnd::IsCorrectInstallPath() {
     if (m_mainTab) m_mainTab->SelectItem(1);
     if (m_pageTab) m_pageTab->SelectItem(1);
     if (m_closeBtn) m_closeBtn->SetEnabled(true);
+    FocusPageDefault();
     return true;
 }
 

@@ -154,6 +154,9 @@ void InstallUIMainWnd::InitWindow() {
         else taskbar->Release();
     }
 
+    // The setting page's default button: Enter installs.
+    FocusPageDefault();
+
     // 21. The automated mode presses "install" by itself; an unattended run at once.
     if (IsUnattended()) {
         PostMessageW(m_hWnd, kMsgUnattendedStart, 0, 0);

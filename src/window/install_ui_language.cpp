@@ -7,6 +7,7 @@
 #include "DuiLib/Control/UIButton.h"
 #include "DuiLib/Control/UICombo.h"
 #include "DuiLib/Control/UILabel.h"
+#include "DuiLib/Core/UIRichText.h"
 #include "DuiLib/Layout/UIContainer.h"
 #include "base/LanguageTables.h"
 #include "base/TextCodec.h"
@@ -61,6 +62,21 @@ void InstallUIMainWnd::ApplyLanguage() {
     // 4. The settings button and the licence link that stays in the licence row.
     if (m_installSetting) m_installSetting->SetVisible(true);
     if (DuiLib::CLabelUI* link = m_useNewLicense ? m_licenseLinkNew : m_licenseLink) link->SetVisible(true);
+
+    // 5. Buttons without words are named in the language too.
+    ApplyPictureButtonNames();
+}
+
+void InstallUIMainWnd::ApplyPictureButtonNames() {
+    const int32_t language = m_uiLanguage.load();
+    if (m_closeBtn) m_closeBtn->SetToolTip(WindowLanguage::GetLanguageText(L"install_page", L"install_closebtn", language));
+    if (m_minBtn) m_minBtn->SetToolTip(WindowLanguage::GetLanguageText(L"install_page", L"install_minbtn", language));
+    // A carousel dot is named by the first line of its picture's caption.
+    for (size_t i = 0; i < m_dots.size(); ++i) {
+        std::wstring caption = m_pm.GetControlText(L"anima_text_" + std::to_wstring(i + 1));
+        size_t end = caption.find(L"{n}");
+        m_dots[i]->SetToolTip(DuiLib::PlainText(DuiLib::ParseRichText(caption.substr(0, end))));
+    }
 }
 
 void InstallUIMainWnd::ApplyLicenceText() {

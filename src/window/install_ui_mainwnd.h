@@ -198,6 +198,11 @@ protected:
     LRESULT HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) override;
     LRESULT AnswerControlTextQuery(WPARAM wParam, LPARAM lParam, BOOL& handled);
     LRESULT OnClose(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) override;
+    // Alt+F4 on any page is the close request of the close button (the running page shows none).
+    bool OnCloseCommand() override {
+        OnCancelRequest();
+        return true;
+    }
     // Starts the install worker's thread (tests replace it to keep the installation out).
     virtual void StartInstallWorker();
 
@@ -262,6 +267,16 @@ private:
     // install_ui_language.cpp
     void ApplyLicenceText();
     void ApplyInstallPageTexts();
+    // Names of the buttons that show a picture only (close, minimise, carousel dots), in the
+    // language: their tooltips, which screen readers read as their names.
+    void ApplyPictureButtonNames();
+
+public:
+    // The page's default button (Install; Start or Try again; Hide on the running page) takes
+    // the focus as its page appears, so Enter presses it.
+    void FocusPageDefault();
+
+private:
 
     CSingleUserLog* m_log;
     std::unique_ptr<CConfigure> m_configure;

@@ -227,6 +227,7 @@ void COptionUI::Selected(bool selected, bool triggerEvent) {
     m_selected = selected;
     Invalidate();
     if (!m_manager) return;
+    m_manager->NotifyAccessible(EVENT_OBJECT_STATECHANGE, this);
     if (!m_group.empty()) {
         if (!m_selected) return;
         const std::vector<CControlUI*>* group = m_manager->GetOptionGroup(m_group);

@@ -224,12 +224,19 @@ LRESULT CComboWnd::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, bool&
                     else Close();
                     return 0;
                 case VK_ESCAPE:
-                case VK_F4:
                     handled = true;
                     Close();
                     return 0;
+                case VK_F4:
+                    // Closing the list with its key takes the highlighted item.
+                    handled = true;
+                    if (m_highlight >= 0) Choose(m_highlight);
+                    else Close();
+                    return 0;
                 case VK_TAB:
-                    Close();
+                    // Leaving with Tab takes the highlighted item; the key then moves the focus.
+                    if (m_highlight >= 0) Choose(m_highlight);
+                    else Close();
                     return 0;
                 default:
                     return 0;
@@ -322,12 +329,27 @@ std::wstring CComboUI::GetText() const {
 bool CComboUI::SelectItem(int index, bool takeFocus, bool triggerEvent) {
     if (index < 0 || index >= static_cast<int>(GetCount())) return false;
     if (takeFocus && m_manager) m_manager->SetFocus(this);
-    if (index == m_curSel) return true;
-    int old = m_curSel;
-    m_curSel = index;
-    Invalidate();
+    if (index != m_curSel) ShowItem(index);
+    if (index == m_chosenSel) return true;
+    int old = m_chosenSel;
+    m_chosenSel = index;
     if (triggerEvent && m_manager) m_manager->SendNotify(this, L"itemselect", static_cast<WPARAM>(index), static_cast<LPARAM>(old));
     return true;
+}
+
+void CComboUI::ShowItem(int index) {
+    if (index == m_curSel) return;
+    m_curSel = index;
+    Invalidate();
+    if (m_manager) m_manager->NotifyAccessible(EVENT_OBJECT_VALUECHANGE, this);
+}
+
+void CComboUI::ConfirmChoice() {
+    if (IsChoicePending()) SelectItem(m_curSel, false, true);
+}
+
+void CComboUI::CancelChoice() {
+    if (IsChoicePending() && m_chosenSel >= 0) ShowItem(m_chosenSel);
 }
 
 int CComboUI::NextVisibleItem(int index, int step) const {
@@ -386,7 +408,7 @@ void CComboUI::SetAttribute(const std::wstring& name, const std::wstring& value)
     else if (name == L"dropboxsize") m_dropBoxSize = UI::ParseSize(value);
     else if (name == L"dropboxbkcolor" && UI::ParseColor(value, color)) m_dropBoxBkColor = color;
     else if (name == L"dropboxbordercolor" && UI::ParseColor(value, color)) m_dropBoxBorderColor = color;
-    else if (name == L"selectedid" || name == L"cursel") m_curSel = UI::ParseInt(value, -1);
+    else if (name == L"selectedid" || name == L"cursel") m_curSel = m_chosenSel = UI::ParseInt(value, -1);
 }
 
 UINT CComboUI::GetControlFlags() const { return IsEnabled() ? (UIFLAG_TABSTOP | UIFLAG_SETCURSOR) : 0; }
@@ -413,6 +435,7 @@ void CComboUI::DoEvent(TEventUI& event) {
         case UIEVENT_KILLFOCUS:
             m_focused = false;
             CloseDropDown();
+            CancelChoice();
             Invalidate();
             return;
         case UIEVENT_KEYDOWN:
@@ -421,11 +444,14 @@ void CComboUI::DoEvent(TEventUI& event) {
                 case VK_UP:
                 case VK_DOWN: {
                     int next = NextVisibleItem(m_curSel, event.chKey == VK_DOWN ? 1 : -1);
-                    if (next >= 0) SelectItem(next);
+                    if (next >= 0) ShowItem(next);
                     return;
                 }
-                case VK_SPACE:
                 case VK_RETURN:
+                    if (IsChoicePending()) ConfirmChoice();
+                    else ShowDropDown();
+                    return;
+                case VK_SPACE:
                 case VK_F4:
                     ShowDropDown();
                     return;

@@ -2,7 +2,10 @@
 // The combo box: a list of items (<ListLabelElement text="..."/> children) of which one is
 // selected and shown; a click opens the drop-down list below it. Hidden items stay in the list
 // (their indexes count) but are neither shown nor reachable with the keyboard. A change of the
-// selection sends "itemselect" (wParam: new index, lParam: old index).
+// selection sends "itemselect" (wParam: new index, lParam: old index), and only once the choice
+// is confirmed: the arrows of the closed combo show the next item without choosing it; Enter
+// chooses the item shown, leaving the combo puts the chosen one back. In the open list an item
+// is chosen by a click, Enter, Space, F4 or Tab; Esc or a click elsewhere closes it unchanged.
 #include <memory>
 #include <string>
 
@@ -31,6 +34,12 @@ public:
     // Selects item index (hidden ones too); false when there is no such item. Sends
     // "itemselect" when the selection changes and triggerEvent is true.
     bool SelectItem(int index, bool takeFocus = false, bool triggerEvent = true);
+    // The item chosen last (the one "itemselect" told of); GetCurSel is the one shown.
+    int GetChosenSel() const { return m_chosenSel; }
+    bool IsChoicePending() const { return m_curSel != m_chosenSel; }
+    // Chooses the item shown / shows the chosen item again.
+    void ConfirmChoice();
+    void CancelChoice();
     // Next (or previous) visible item from index, or -1.
     int NextVisibleItem(int index, int step) const;
     bool IsDropped() const { return m_dropWindow != nullptr; }
@@ -65,8 +74,10 @@ public:
 private:
     friend class CComboWnd;
     void OnDropClosed(CComboWnd* window);
+    void ShowItem(int index);
 
     int m_curSel = -1;
+    int m_chosenSel = -1;
     int m_font = -1;
     DWORD m_textColor = 0;
     DWORD m_disabledTextColor = 0;

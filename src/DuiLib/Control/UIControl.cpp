@@ -46,6 +46,7 @@ void CControlUI::SetEnabled(bool enabled) {
         if (m_focused && m_manager) m_manager->SetFocus(nullptr);
     }
     Invalidate();
+    if (m_manager) m_manager->NotifyAccessible(EVENT_OBJECT_STATECHANGE, this);
 }
 
 void CControlUI::SetSelected(bool selected) {
@@ -57,6 +58,14 @@ void CControlUI::SetSelected(bool selected) {
 void CControlUI::SetFocus() {
     if (m_manager) m_manager->SetFocus(this);
 }
+
+void CControlUI::SetFocusPart(int part) {
+    int count = GetFocusPartCount();
+    if (part < 0 || part >= count) part = 0;
+    m_focusPart = part;
+}
+
+std::vector<RECT> CControlUI::GetFocusRects() { return {m_rcItem}; }
 
 void CControlUI::SetFixedWidth(int cx) {
     if (cx < 0) return;

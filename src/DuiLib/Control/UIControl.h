@@ -45,6 +45,13 @@ public:
     virtual void SetSelected(bool selected);
     bool IsFocused() const { return m_focused; }
     virtual void SetFocus();
+    // Focus stops inside the control: a text with several links has one per link, and Tab moves
+    // through them in order before leaving the control. Most controls have one.
+    virtual int GetFocusPartCount() { return 1; }
+    int GetFocusPart() const { return m_focusPart; }
+    virtual void SetFocusPart(int part);
+    // What the focus ring goes round (window pixels): the control, or its focused link.
+    virtual std::vector<RECT> GetFocusRects();
     bool IsMouseEnabled() const { return m_mouse; }
     void SetMouseEnabled(bool enable) { m_mouse = enable; }
     bool IsKeyboardEnabled() const { return m_keyboard; }
@@ -166,6 +173,7 @@ protected:
     bool m_float = false;
     bool m_highContrastImage = false;  // the background picture is content: kept in high contrast
     UINT m_state = 0;
+    int m_focusPart = 0;
 
     CPaintManagerUI* m_manager = nullptr;
     CControlUI* m_parent = nullptr;

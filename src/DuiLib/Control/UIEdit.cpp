@@ -45,8 +45,10 @@ void CEditUI::SetText(const std::wstring& text) {
         if (keep > 0 && t[keep - 1] >= 0xD800 && t[keep - 1] <= 0xDBFF) --keep;
         t.resize(keep);
     }
+    bool changed = t != m_text;
     CLabelUI::SetText(t);
     if (m_native && GetText() != t) SetWindowTextW(m_native, t.c_str());
+    if (changed && m_manager) m_manager->NotifyAccessible(EVENT_OBJECT_VALUECHANGE, this);
 }
 
 void CEditUI::SetAttribute(const std::wstring& name, const std::wstring& value) {
@@ -182,7 +184,10 @@ LRESULT CALLBACK CEditUI::NativeProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
             if (text != self->m_text) {
                 self->m_text = text;
                 self->m_layoutValid = false;
-                if (self->m_manager) self->m_manager->SendNotify(self, L"textchanged");
+                if (self->m_manager) {
+                    self->m_manager->NotifyAccessible(EVENT_OBJECT_VALUECHANGE, self);
+                    self->m_manager->SendNotify(self, L"textchanged");
+                }
             }
         }
     }

@@ -160,11 +160,50 @@ void CLabelUI::PaintText(HDC hdc) {
 }
 
 UINT CLabelUI::GetControlFlags() const {
-    return (m_showHtml && m_text.find(L"{a") != std::wstring::npos) ? UIFLAG_SETCURSOR : 0;
+    if (!HasLinks()) return 0;
+    return UIFLAG_SETCURSOR | (IsEnabled() && m_keyboard ? UIFLAG_TABSTOP : 0);
+}
+
+int CLabelUI::GetFocusPartCount() {
+    int links = HasLinks() ? GetLinkCount() : 0;
+    return links > 0 ? links : 1;
+}
+
+std::vector<RECT> CLabelUI::GetFocusRects() {
+    if (!HasLinks()) return CControlUI::GetFocusRects();
+    std::vector<RECT> rects = GetTextLayout().LinkRects(m_focusPart);
+    if (rects.empty()) return CControlUI::GetFocusRects();
+    POINT origin = TextOrigin();
+    for (RECT& r : rects) OffsetRect(&r, origin.x, origin.y);
+    return rects;
+}
+
+std::wstring CLabelUI::GetLinkText(int link) const {
+    std::wstring text;
+    TRichText rich = ParseRichText(m_text, m_showHtml);
+    for (const TTextRun& run : rich.runs)
+        if (run.style.link == link) text += run.text;
+    return UI::Trim(text);
 }
 
 void CLabelUI::DoEvent(TEventUI& event) {
-    bool links = m_showHtml && m_text.find(L"{a") != std::wstring::npos;
+    bool links = HasLinks();
+    // A caption passes a click on its words to the control it labels.
+    std::wstring labelFor = GetAttribute(L"labelfor");
+    if (!labelFor.empty() && m_manager && IsEnabled()) {
+        if (event.Type == UIEVENT_BUTTONDOWN || event.Type == UIEVENT_DBLCLICK) {
+            m_captionPushed = LinkAt(event.ptMouse) < 0;
+            if (m_captionPushed) return;
+        } else if (event.Type == UIEVENT_BUTTONUP && m_captionPushed) {
+            m_captionPushed = false;
+            CControlUI* target = m_manager->FindControl(labelFor);
+            if (target && UI::Contains(m_rcItem, event.ptMouse) && LinkAt(event.ptMouse) < 0 && target->IsActive()) {
+                if (target->GetControlFlags() & UIFLAG_TABSTOP) m_manager->SetFocus(target);
+                target->Activate();
+            }
+            return;
+        }
+    }
     if (links) {
         switch (event.Type) {
             case UIEVENT_SETCURSOR:
@@ -187,7 +226,14 @@ void CLabelUI::DoEvent(TEventUI& event) {
             case UIEVENT_BUTTONDOWN:
             case UIEVENT_DBLCLICK:
                 m_pushedLink = LinkAt(event.ptMouse);
+                if (m_pushedLink >= 0) SetFocusPart(m_pushedLink);
                 return;
+            case UIEVENT_KEYDOWN:
+                if ((event.chKey == VK_RETURN || event.chKey == VK_SPACE) && IsEnabled() && m_manager) {
+                    m_manager->SendNotify(this, L"link", static_cast<WPARAM>(m_focusPart));
+                    return;
+                }
+                break;
             case UIEVENT_BUTTONUP: {
                 int link = LinkAt(event.ptMouse);
                 bool fire = m_pushedLink >= 0 && link == m_pushedLink && IsEnabled();

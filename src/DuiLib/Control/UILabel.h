@@ -21,7 +21,15 @@ public:
     void SetPos(const RECT& rc) override;
     void PaintText(HDC hdc) override;
     void DoEvent(TEventUI& event) override;
+    // A text with links takes the keyboard focus, one stop per link; Enter or Space opens the
+    // focused link. A label written with labelfor="name" passes a click on its text (not on a
+    // link) to that control, as a check box's caption does.
     UINT GetControlFlags() const override;
+    int GetFocusPartCount() override;
+    std::vector<RECT> GetFocusRects() override;
+    bool HasLinks() const { return m_showHtml && m_text.find(L"{a") != std::wstring::npos; }
+    // The plain text of link index (its words without markup).
+    std::wstring GetLinkText(int link) const;
 
     int GetFont() const { return m_font; }
     void SetFont(int id) { m_font = id; m_layoutValid = false; NeedParentUpdate(); }
@@ -70,6 +78,7 @@ protected:
 
     int m_hotLink = -1;
     int m_pushedLink = -1;
+    bool m_captionPushed = false;
 };
 
 class CTextUI : public CLabelUI {

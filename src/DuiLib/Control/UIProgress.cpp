@@ -40,6 +40,7 @@ bool CProgressUI::SetValue(int value) {
     if (value == m_value.load()) return true;
     m_value = value;
     Invalidate();
+    if (m_manager) m_manager->NotifyAccessible(EVENT_OBJECT_VALUECHANGE, this);
     return true;
 }
 

@@ -1,13 +1,16 @@
 #include "DuiLib/Core/UIManager.h"
 
 #include <windowsx.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
+#include "DuiLib/Core/UIAccessible.h"
 #include "DuiLib/Core/UIRender.h"
 #include "DuiLib/Core/UISystemLook.h"
+#include "DuiLib/Layout/UIContainer.h"
 #include "deployment_values.h"
 
 namespace DuiLib {
@@ -29,13 +32,23 @@ std::map<HWND, CPaintManagerUI*>& Managers() {
 
 int StyleKey(bool bold, bool italic, bool underline) { return (bold ? 1 : 0) | (italic ? 2 : 0) | (underline ? 4 : 0); }
 
-// Controls that take Tab, in tree order, counting only those whose parents all show.
-void CollectTabStops(CControlUI* control, std::vector<CControlUI*>& out) {
+// Focus stops in tree order: controls that take Tab (each link of a text is a stop of its own),
+// counting only those whose parents all show and that the window shows at least in part: the
+// settings panel below the edge of a collapsed window is not reached.
+void CollectTabStops(CControlUI* control, const RECT& shown, std::vector<std::pair<CControlUI*, int>>& out) {
     if (!control || !control->IsVisible()) return;
-    if (control->IsEnabled() && control->IsKeyboardEnabled() && (control->GetControlFlags() & UIFLAG_TABSTOP) &&
-        !UI::IsEmptyRect(control->GetPos()))
-        out.push_back(control);
-    for (size_t i = 0; i < control->GetCount(); ++i) CollectTabStops(control->GetItemAt(i), out);
+    RECT visible = UI::Intersect(shown, control->GetPos());
+    if (UI::IsEmptyRect(visible)) return;
+    if (control->IsEnabled() && control->IsKeyboardEnabled() && (control->GetControlFlags() & UIFLAG_TABSTOP)) {
+        int parts = control->GetFocusPartCount();
+        for (int part = 0; part < parts; ++part) out.emplace_back(control, part);
+    }
+    for (size_t i = 0; i < control->GetCount(); ++i) CollectTabStops(control->GetItemAt(i), visible, out);
+}
+
+RECT Inflated(RECT rc, int by) {
+    InflateRect(&rc, by, by);
+    return rc;
 }
 
 }  // namespace
@@ -95,6 +108,9 @@ CPaintManagerUI::CPaintManagerUI() {
 }
 
 CPaintManagerUI::~CPaintManagerUI() {
+    // Clients may still hold the window's accessible object: from now on it answers that the
+    // window is gone.
+    ReleaseAccessible();
     // Controls of the tree go first, while the manager they report to still exists.
     m_root.reset();
     if (m_hwnd) {
@@ -196,7 +212,7 @@ void CPaintManagerUI::SetRTL(bool rtl) {
 // ---- The control tree ----
 
 void CPaintManagerUI::AttachRoot(std::unique_ptr<CControlUI> root) {
-    m_focus = m_hot = m_pushed = nullptr;
+    m_focus = m_hot = m_pushed = m_defaultButton = nullptr;
     m_root = std::move(root);
     if (m_root) m_root->SetManager(this, nullptr, true);
     NeedUpdate();
@@ -240,6 +256,7 @@ void CPaintManagerUI::UpdateLayout() {
 
 void CPaintManagerUI::ReapControl(CControlUI* control) {
     if (m_focus == control) m_focus = nullptr;
+    if (m_defaultButton == control) m_defaultButton = nullptr;
     if (m_hot == control) m_hot = nullptr;
     if (m_pushed == control) m_pushed = nullptr;
     KillTimers(control);
@@ -271,15 +288,19 @@ const std::vector<CControlUI*>* CPaintManagerUI::GetOptionGroup(const std::wstri
 
 // ---- Focus ----
 
-void CPaintManagerUI::SetFocus(CControlUI* control) {
+void CPaintManagerUI::SetFocus(CControlUI* control, bool takeWindowFocus) {
     if (control == m_focus) {
-        if (control && m_hwnd && GetFocus() == nullptr) ::SetFocus(m_hwnd);
+        if (control && m_hwnd && takeWindowFocus && ::GetFocus() == nullptr) ::SetFocus(m_hwnd);
         return;
     }
-    if (m_hwnd && control) {
+    if (m_hwnd && control && takeWindowFocus) {
         HWND focused = ::GetFocus();
+        // The focus event for the new control follows below, not for the one the window had.
+        m_takingWindowFocus = true;
         if (focused != m_hwnd && (!focused || GetParent(focused) != m_hwnd)) ::SetFocus(m_hwnd);
+        m_takingWindowFocus = false;
     }
+    InvalidateFocusRing();
     CControlUI* old = m_focus;
     m_focus = control;
     if (old) {
@@ -298,21 +319,102 @@ void CPaintManagerUI::SetFocus(CControlUI* control) {
         control->DoEvent(e);
         SendNotify(control, L"setfocus");
     }
+    if (m_focus && m_focus == control) {
+        InvalidateFocusRing();
+        NotifyAccessible(EVENT_OBJECT_FOCUS, control);
+    }
+}
+
+std::vector<std::pair<CControlUI*, int>> CPaintManagerUI::GetTabStops() {
+    std::vector<std::pair<CControlUI*, int>> stops;
+    if (!m_root) return stops;
+    UpdateLayout();
+    SIZE size = GetClientSize();
+    CollectTabStops(m_root.get(), RECT{0, 0, size.cx, size.cy}, stops);
+    return stops;
+}
+
+RECT CPaintManagerUI::GetShownRect(CControlUI* control) const {
+    RECT empty{0, 0, 0, 0};
+    if (!control) return empty;
+    SIZE size = GetClientSize();
+    RECT shown = UI::Intersect(control->GetPos(), RECT{0, 0, size.cx, size.cy});
+    for (CControlUI* c = control; c; c = c->GetParent()) {
+        if (!c->IsVisible()) return empty;
+        shown = UI::Intersect(shown, c->GetPos());
+        if (UI::IsEmptyRect(shown)) return empty;
+    }
+    return shown;
+}
+
+void CPaintManagerUI::SetFocusVisible(bool visible) {
+    if (visible == m_focusVisible) return;
+    m_focusVisible = visible;
+    InvalidateFocusRing();
+    if (m_focus) m_focus->Invalidate();
+}
+
+void CPaintManagerUI::SetDefaultButton(CControlUI* control) {
+    CControlUI* old = m_defaultButton;
+    m_defaultButton = control;
+    if (old && old != control) NotifyAccessible(EVENT_OBJECT_STATECHANGE, old);
+    if (control && control->IsActive()) SetFocus(control, false);
+    if (control) NotifyAccessible(EVENT_OBJECT_STATECHANGE, control);
+}
+
+void CPaintManagerUI::SetFocusRingColor(DWORD argb) {
+    m_focusRingColor = argb;
+    InvalidateFocusRing();
+}
+
+void CPaintManagerUI::InvalidateFocusRing() {
+    if (!m_focus || !m_focusVisible) return;
+    int margin = Scale(kFocusRingGap + kFocusRingWidth) + 1;
+    for (const RECT& rc : m_focus->GetFocusRects()) Invalidate(Inflated(rc, margin));
+}
+
+void CPaintManagerUI::PaintFocusRing(HDC hdc) {
+    if (!m_focus || !m_focusVisible || !m_focus->IsVisible()) return;
+    RECT shown = GetShownRect(m_focus);
+    if (UI::IsEmptyRect(shown)) return;
+    // The ring may stand outside the control, but not outside a scrolling parent's view.
+    SIZE size = GetClientSize();
+    RECT clip{0, 0, size.cx, size.cy};
+    for (CControlUI* p = m_focus->GetParent(); p; p = p->GetParent()) {
+        auto* container = static_cast<CContainerUI*>(p->GetInterface(L"Container"));
+        if (container && container->IsScrollBarShown()) clip = UI::Intersect(clip, p->GetPos());
+    }
+    int width = std::max(1, Scale(kFocusRingWidth));
+    int gap = Scale(kFocusRingGap);
+    int saved = SaveDC(hdc);
+    IntersectClipRect(hdc, clip.left, clip.top, clip.right, clip.bottom);
+    for (const RECT& rc : m_focus->GetFocusRects())
+        CRenderEngine::DrawRect(hdc, Inflated(rc, gap + width), width, SystemLook::FocusRingColor(m_focusRingColor));
+    RestoreDC(hdc, saved);
 }
 
 bool CPaintManagerUI::MoveFocus(bool forward) {
-    std::vector<CControlUI*> stops;
-    CollectTabStops(m_root.get(), stops);
+    std::vector<std::pair<CControlUI*, int>> stops = GetTabStops();
     if (stops.empty()) return false;
-    auto it = std::find(stops.begin(), stops.end(), m_focus);
+    auto it = m_focus ? std::find(stops.begin(), stops.end(), std::make_pair(m_focus, m_focus->GetFocusPart())) : stops.end();
     size_t index;
     if (it == stops.end()) index = forward ? 0 : stops.size() - 1;
     else {
         size_t at = static_cast<size_t>(it - stops.begin());
         index = forward ? (at + 1) % stops.size() : (at + stops.size() - 1) % stops.size();
     }
-    m_focusVisible = true;
-    SetFocus(stops[index]);
+    SetFocusVisible(true);
+    CControlUI* next = stops[index].first;
+    if (next == m_focus) {
+        // Another link of the same text.
+        InvalidateFocusRing();
+        next->SetFocusPart(stops[index].second);
+        InvalidateFocusRing();
+        NotifyAccessible(EVENT_OBJECT_FOCUS, next);
+    } else {
+        next->SetFocusPart(stops[index].second);
+        SetFocus(next);
+    }
     if (m_focus) m_focus->Invalidate();
     return true;
 }
@@ -552,6 +654,7 @@ void CPaintManagerUI::Paint(HDC target, const RECT& rcPaint) {
     IntersectClipRect(m_offscreenDC, rcPaint.left, rcPaint.top, rcPaint.right, rcPaint.bottom);
     CRenderEngine::FillRect(m_offscreenDC, rcPaint, GetWindowBkColor() | 0xFF000000);
     if (m_root) m_root->DoPaint(m_offscreenDC, rcPaint);
+    PaintFocusRing(m_offscreenDC);
     if (UI::AlphaOf(m_window.borderColor)) CRenderEngine::DrawRect(m_offscreenDC, RECT{0, 0, size.cx, size.cy}, 1, m_window.borderColor);
     RestoreDC(m_offscreenDC, saved);
     BitBlt(target, rcPaint.left, rcPaint.top, UI::Width(rcPaint), UI::Height(rcPaint), m_offscreenDC, rcPaint.left, rcPaint.top,
@@ -571,6 +674,7 @@ void CPaintManagerUI::LayeredPaint() {
     RECT all{0, 0, size.cx, size.cy};
     if (UI::AlphaOf(m_window.bkColor) == 0xFF && !m_window.layered) CRenderEngine::FillRect(m_offscreenDC, all, GetWindowBkColor());
     if (m_root) m_root->DoPaint(m_offscreenDC, all);
+    PaintFocusRing(m_offscreenDC);
     GdiFlush();
     RECT wr{};
     GetWindowRect(m_hwnd, &wr);
@@ -588,6 +692,7 @@ void CPaintManagerUI::RenderTo(HDC hdc) {
     RECT all{0, 0, size.cx, size.cy};
     if (!m_window.layered) CRenderEngine::FillRect(hdc, all, GetWindowBkColor() | 0xFF000000);
     if (m_root) m_root->DoPaint(hdc, all);
+    PaintFocusRing(hdc);
     if (UI::AlphaOf(m_window.borderColor) && !m_window.layered) CRenderEngine::DrawRect(hdc, all, 1, m_window.borderColor);
     GdiFlush();
 }
@@ -622,10 +727,43 @@ void CPaintManagerUI::DispatchEvent(CControlUI* control, TEventUI& event) {
     control->DoEvent(event);
 }
 
+void CPaintManagerUI::UpdateToolTip(CControlUI* control) {
+    if (!m_hwnd) return;
+    std::wstring text = control ? control->GetToolTip() : std::wstring();
+    if (!m_tooltip) {
+        if (text.empty()) return;
+        INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
+        InitCommonControlsEx(&icc);
+        m_tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hwnd, nullptr, GetInstance(), nullptr);
+        if (!m_tooltip) return;
+        TTTOOLINFOW tool{};
+        tool.cbSize = sizeof(tool);
+        tool.uFlags = TTF_SUBCLASS;  // the tooltip sees the window's mouse messages itself
+        tool.hwnd = m_hwnd;
+        tool.uId = 1;
+        tool.lpszText = const_cast<wchar_t*>(L"");
+        SendMessageW(m_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+        SendMessageW(m_tooltip, TTM_SETMAXTIPWIDTH, 0, Scale(400));
+    }
+    m_tooltipText = text;
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.hwnd = m_hwnd;
+    tool.uId = 1;
+    tool.hinst = nullptr;
+    tool.lpszText = const_cast<wchar_t*>(m_tooltipText.c_str());
+    SendMessageW(m_tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    if (control) tool.rect = control->GetPos();
+    SendMessageW(m_tooltip, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageW(m_tooltip, TTM_ACTIVATE, text.empty() ? FALSE : TRUE, 0);
+}
+
 void CPaintManagerUI::SetHot(CControlUI* control, POINT pt) {
     if (control == m_hot) return;
     CControlUI* old = m_hot;
     m_hot = control;
+    UpdateToolTip(control);
     if (old) {
         TEventUI e;
         e.Type = UIEVENT_MOUSELEAVE;
@@ -645,6 +783,10 @@ bool CPaintManagerUI::HandleKey(UINT uMsg, WPARAM wParam) {
         MoveFocus(GetKeyState(VK_SHIFT) >= 0);
         return true;
     }
+    // Keys that move within a control show where the focus is, as Tab does.
+    if (uMsg == WM_KEYDOWN && (wParam == VK_UP || wParam == VK_DOWN || wParam == VK_LEFT || wParam == VK_RIGHT ||
+                               wParam == VK_PRIOR || wParam == VK_NEXT))
+        SetFocusVisible(true);
     if (!m_focus || wParam == VK_ESCAPE) return false;
     TEventUI e;
     e.Type = uMsg == WM_KEYDOWN ? UIEVENT_KEYDOWN : UIEVENT_KEYUP;
@@ -689,6 +831,9 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         case WM_DUI_ASYNC:
             FireQueued();
             if (m_layeredPending) LayeredPaint();
+            return true;
+        case WM_DUI_ACCACTION:
+            DoAccessibleAction(*this, reinterpret_cast<CControlUI*>(wParam), static_cast<int>(lParam));
             return true;
         case WM_DUI_ENDEDIT: {
             auto it = m_nativeChildren.find(reinterpret_cast<HWND>(lParam));
@@ -867,7 +1012,17 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         case WM_SETFOCUS:
         case WM_KILLFOCUS:
             if (m_focus) m_focus->Invalidate();
+            InvalidateFocusRing();
+            // A screen reader tells which control has the focus when the window gets it.
+            // (Not when the focus only comes back from the window's own edit box.)
+            if (uMsg == WM_SETFOCUS && m_focus && !m_takingWindowFocus &&
+                !(wParam && IsChild(m_hwnd, reinterpret_cast<HWND>(wParam))))
+                NotifyAccessible(EVENT_OBJECT_FOCUS, m_focus);
             return false;
+        case WM_GETOBJECT:
+            if (static_cast<LONG>(lParam) != static_cast<LONG>(OBJID_CLIENT)) return false;
+            lRes = AnswerGetObject(wParam, lParam);
+            return lRes != 0;
         case WM_CTLCOLOREDIT:
         case WM_CTLCOLORSTATIC: {
             auto it = m_nativeChildren.find(reinterpret_cast<HWND>(lParam));
@@ -889,6 +1044,8 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         case WM_DESTROY:
             for (const TimerEntry& t : m_timers) ::KillTimer(m_hwnd, t.windowId);
             m_timers.clear();
+            if (m_tooltip) DestroyWindow(m_tooltip);
+            m_tooltip = nullptr;
             return false;
         default:
             return false;

@@ -118,13 +118,43 @@ public:
 
     // ---- Focus, hover and keyboard ----
     CControlUI* GetFocus() const { return m_focus; }
-    void SetFocus(CControlUI* control);
+    // Gives the control the keyboard focus; with takeWindowFocus the window takes the system's
+    // keyboard focus too (a page that shows its default button leaves the system focus alone).
+    void SetFocus(CControlUI* control, bool takeWindowFocus = true);
     CControlUI* GetHot() const { return m_hot; }
     CControlUI* GetPushed() const { return m_pushed; }
-    // Moves the focus to the next (or previous) control that takes Tab.
+    // Moves the focus to the next (or previous) focus stop that takes Tab: controls, and each
+    // link of a text, in tree order; hidden controls and controls outside the window or cut
+    // away by their parents are passed over.
     bool MoveFocus(bool forward);
+    // The focus stops Tab goes through now: (control, part) in order.
+    std::vector<std::pair<CControlUI*, int>> GetTabStops();
     // True once the keyboard moved the focus; focus rings are drawn only then.
     bool IsFocusVisible() const { return m_focusVisible; }
+    void SetFocusVisible(bool visible);
+    // The part of the control the window shows (window pixels): its rectangle cut by its parents
+    // and the client area; empty when it is hidden, cut away or outside the window.
+    RECT GetShownRect(CControlUI* control) const;
+    // The page's default button: it has the focus when the page appears (Enter presses it) and
+    // screen readers are told it is the default.
+    void SetDefaultButton(CControlUI* control);
+    CControlUI* GetDefaultButton() const { return m_defaultButton; }
+    // The colour of the focus ring (ARGB), set in one place for every control of the window.
+    void SetFocusRingColor(DWORD argb);
+    DWORD GetFocusRingColor() const { return m_focusRingColor; }
+    // The ring's thickness and its distance outside the control (logical pixels).
+    static constexpr int kFocusRingWidth = 2;
+    static constexpr int kFocusRingGap = 1;
+
+    // The standard tooltip window that shows the tooltip of the control under the mouse (made on
+    // the first control with one; null before).
+    HWND GetToolTipWindow() const { return m_tooltip; }
+
+    // ---- Assistive technology ----
+    // Tells accessibility clients that something of the control changed (EVENT_OBJECT_FOCUS,
+    // _VALUECHANGE, _STATECHANGE, _NAMECHANGE); part is the focus stop for links, -1 for the
+    // control's current one.
+    void NotifyAccessible(DWORD event, CControlUI* control, int part = -1);
 
     // ---- Notifications ----
     void AddNotifier(INotifyUI* notifier);
@@ -212,6 +242,11 @@ private:
     };
 
     void Paint(HDC target, const RECT& rcPaint);
+    void PaintFocusRing(HDC hdc);
+    void InvalidateFocusRing();
+    LRESULT AnswerGetObject(WPARAM wParam, LPARAM lParam);
+    void ReleaseAccessible();
+    void UpdateToolTip(CControlUI* control);
     void LayeredPaint();
     void EnsureOffscreen(SIZE size);
     void ReleaseFonts();
@@ -241,6 +276,13 @@ private:
     CControlUI* m_hot = nullptr;
     CControlUI* m_pushed = nullptr;
     bool m_focusVisible = false;
+    bool m_takingWindowFocus = false;
+    CControlUI* m_defaultButton = nullptr;
+    DWORD m_focusRingColor = 0xFF1C1A2E;  // the skin's darkest text colour: 16:1 on white
+    // The window's accessible object while clients hold it (released with the manager).
+    class CAccessibleUI* m_accessible = nullptr;
+    HWND m_tooltip = nullptr;
+    std::wstring m_tooltipText;  // the tooltip window reads the text from here
     bool m_mouseTracking = false;
     POINT m_lastMouse{-1, -1};
     std::map<std::wstring, std::vector<CControlUI*>> m_optionGroups;

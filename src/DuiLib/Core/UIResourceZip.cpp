@@ -128,21 +128,71 @@ std::vector<std::string> CResourceZip::EntryNames() const {
 bool CResourceZip::ReadEntry(const std::wstring& name, std::string& content) const {
     const Entry* entry = Find(name);
     if (entry == nullptr) return false;
+    std::string problem;
+    return Inflate(entry->storedName, content, problem);
+}
+
+bool CResourceZip::Verify(std::string* problem) const {
+    if (!m_open) {
+        if (problem) *problem = "not a readable archive";
+        return false;
+    }
+    for (const Entry& e : m_entries) {
+        std::string content, why;
+        if (!Inflate(e.storedName, content, why)) {
+            if (problem) *problem = e.storedName + ": " + why;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CResourceZip::Inflate(const std::string& storedName, std::string& content, std::string& problem) const {
     unzFile zip = OpenMemoryZip(m_data);
-    if (zip == nullptr) return false;
+    if (zip == nullptr) {
+        problem = "not a readable archive";
+        return false;
+    }
     bool ok = false;
-    if (unzLocateFile(zip, entry->storedName.c_str(), 1) == UNZ_OK) {
-        unz_file_info info{};
-        if (unzGetCurrentFileInfo(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) == UNZ_OK &&
-            unzOpenCurrentFile(zip) == UNZ_OK) {
-            std::string out(info.uncompressed_size, '\0');
-            int read = out.empty() ? 0 : unzReadCurrentFile(zip, &out[0], static_cast<unsigned>(out.size()));
-            // unzCloseCurrentFile reports a CRC mismatch once the whole entry was read.
-            int closed = unzCloseCurrentFile(zip);
-            if (read == static_cast<int>(out.size()) && closed == UNZ_OK) {
-                content.swap(out);
-                ok = true;
+    unz_file_info info{};
+    if (unzLocateFile(zip, storedName.c_str(), 1) != UNZ_OK ||
+        unzGetCurrentFileInfo(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+        problem = "entry not found";
+    } else if (info.uncompressed_size > kMaxEntrySize || info.compressed_size > m_data.size()) {
+        // The size fields are not to be believed: an allocation of that size would fail or take
+        // gigabytes, and no skin entry comes near it.
+        problem = "size field out of range (" + std::to_string(info.uncompressed_size) + " bytes, compressed " +
+                  std::to_string(info.compressed_size) + ")";
+    } else if (unzOpenCurrentFile(zip) != UNZ_OK) {
+        problem = "entry cannot be opened";
+    } else {
+        // Read in pieces: the data decides how much there is, up to the size the entry declares.
+        std::string out;
+        char buffer[16384];
+        bool failed = false;
+        for (;;) {
+            int read = unzReadCurrentFile(zip, buffer, sizeof(buffer));
+            if (read < 0) {
+                failed = true;
+                break;
             }
+            if (read == 0) break;
+            out.append(buffer, static_cast<size_t>(read));
+            if (out.size() > info.uncompressed_size) {
+                failed = true;
+                break;
+            }
+        }
+        // unzCloseCurrentFile reports a CRC mismatch once the whole entry was read.
+        int closed = unzCloseCurrentFile(zip);
+        if (failed || out.size() != info.uncompressed_size) {
+            problem = "data cut short or damaged (" + std::to_string(out.size()) + " of " + std::to_string(info.uncompressed_size) +
+                      " bytes)";
+        } else if (closed != UNZ_OK) {
+            problem = "checksum mismatch";
+        } else {
+            content.swap(out);
+            ok = true;
         }
     }
     unzClose(zip);

@@ -15,8 +15,13 @@ public:
     void Close();
     bool IsOpen() const { return m_open; }
 
-    // Reads one entry into `content`. False when there is no such entry or it cannot be inflated.
+    // Reads one entry into `content`. False when there is no such entry or it cannot be inflated
+    // (a damaged entry: a size field out of reason, data cut short, a wrong checksum).
     bool ReadEntry(const std::wstring& name, std::string& content) const;
+    // Reads every entry; false with what is wrong (entry and reason) when one cannot be read.
+    bool Verify(std::string* problem = nullptr) const;
+    // No entry of a skin comes near this; a size field above it marks a damaged archive.
+    static constexpr unsigned long kMaxEntrySize = 64ul << 20;
     bool HasEntry(const std::wstring& name) const;
     // Normalised names of all entries (forward slashes, lower case).
     std::vector<std::string> EntryNames() const;
@@ -29,6 +34,8 @@ private:
         std::string storedName;
     };
     const Entry* Find(const std::wstring& name) const;
+    // Inflates the stored entry; the reason of a failure in `problem`.
+    bool Inflate(const std::string& storedName, std::string& content, std::string& problem) const;
 
     std::string m_data;
     std::vector<Entry> m_entries;

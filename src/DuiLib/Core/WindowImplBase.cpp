@@ -33,6 +33,13 @@ bool WindowImplBase::ResponseDefaultKeyEvent(WPARAM key) {
     return close && close->IsVisible() && close->IsEnabled() && close->Activate();
 }
 
+bool WindowImplBase::OnCloseCommand() {
+    CControlUI* close = m_pm.FindControl(L"closebtn");
+    if (!close) return false;
+    if (close->IsVisible() && close->IsEnabled()) close->Activate();
+    return true;
+}
+
 bool WindowImplBase::IsCaptionPoint(POINT pt) {
     const TWindowInfo& info = m_pm.GetWindowInfo();
     RECT client{};
@@ -123,6 +130,11 @@ LRESULT WindowImplBase::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_KEYDOWN:
             if (m_pm.MessageHandler(msg, wParam, lParam, r)) return r;
             if (ResponseDefaultKeyEvent(wParam)) return 0;
+            break;
+        case WM_SYSCOMMAND:
+            // Alt+F4 and the taskbar's "Close window" do what the layout's close button does
+            // (a window that asks before it closes asks here too).
+            if ((wParam & 0xFFF0) == SC_CLOSE && OnCloseCommand()) return 0;
             break;
         default:
             break;

@@ -4,9 +4,9 @@
 // and then sends "windowinit". The window is frameless: the layout's caption area drags it. It
 // dispatches notifications by name to OnClick, OnSelectChanged and OnItemSelect, gives window
 // timers of its own to OnTimer, gives every message first to HandleCustomMessage, and answers
-// Esc by clicking the layout's "closebtn" when it shows. Moved to a monitor of another scale
-// (WM_DPICHANGED) it lays out, fonts and images at the new scale and takes the rectangle the
-// system suggests.
+// Esc, Alt+F4 and the system menu's Close by clicking the layout's "closebtn" when it shows. Moved
+// to a monitor of another scale (WM_DPICHANGED) it lays out, fonts and images at the new scale and
+// takes the rectangle the system suggests.
 #include <string>
 
 #include "DuiLib/Core/UIBase.h"
@@ -51,6 +51,9 @@ protected:
     virtual LRESULT OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled);
     // Keys nothing else took: Esc clicks "closebtn".
     virtual bool ResponseDefaultKeyEvent(WPARAM key);
+    // Alt+F4 or the system menu's Close: clicks "closebtn" when it shows (nothing while it is
+    // hidden or disabled). False lets the system close the window (a layout without one).
+    virtual bool OnCloseCommand();
     // Can the point (client pixels) drag the window?
     virtual bool IsCaptionPoint(POINT pt);
     // The window now draws at another scale (its new size and layout are in place): what the

@@ -252,7 +252,8 @@ void CContainerUI::DoPaint(HDC hdc, const RECT& rcPaint) {
     PaintScrollBar(hdc);
 }
 
-UINT CContainerUI::GetControlFlags() const { return 0; }
+// A container that scrolls takes the keyboard focus, so its content can be read without a mouse.
+UINT CContainerUI::GetControlFlags() const { return IsScrollBarShown() && IsEnabled() && m_keyboard ? UIFLAG_TABSTOP : 0; }
 
 void CContainerUI::DoEvent(TEventUI& event) {
     if (!IsScrollBarShown()) {
@@ -315,6 +316,10 @@ void CContainerUI::DoEvent(TEventUI& event) {
             if (event.chKey == VK_NEXT || event.chKey == VK_PRIOR) {
                 int page = UI::Height(m_rcScrollBar) * 9 / 10;
                 SetScrollPos(m_scrollPos + (event.chKey == VK_NEXT ? page : -page));
+                return;
+            }
+            if (event.chKey == VK_HOME || event.chKey == VK_END) {
+                SetScrollPos(event.chKey == VK_HOME ? 0 : m_scrollRange);
                 return;
             }
             break;

@@ -3,6 +3,8 @@
 
 #include <minizip/zip.h>
 
+#include <cstdint>
+#include <functional>
 #include <map>
 
 #include "DuiLib/Core/UIDlgBuilder.h"
@@ -62,6 +64,67 @@ TEST(ResourceZip, CorruptedEntryDataIsNotReturned) {
     std::string content = "unchanged";
     EXPECT_FALSE(zip.ReadEntry(L"big.xml", content));
     EXPECT_EQ(content, "unchanged");
+}
+
+namespace {
+uint32_t Le32(const std::string& b, size_t at) {
+    return static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8 | static_cast<uint8_t>(b[at + 2]) << 16 |
+           static_cast<uint32_t>(static_cast<uint8_t>(b[at + 3])) << 24;
+}
+void SetLe32(std::string& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+}  // namespace
+
+// A damaged skin: size fields out of reason and entries cut short are read as failures, with the
+// entry named, and never as an allocation that throws or a short text taken for the whole.
+TEST(ResourceZip, DamagedEntriesFailToReadAndVerify) {
+    std::string body(20000, 'a');
+    for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + (i * 7919) % 26);
+    const std::string intact = test_support::ZipOf({{"layout.xml", body}});
+    ASSERT_FALSE(intact.empty());
+    const size_t central = intact.find(std::string("PK\x01\x02", 4));
+    const size_t end = intact.find(std::string("PK\x05\x06", 4));
+    ASSERT_NE(central, std::string::npos);
+    ASSERT_NE(end, std::string::npos);
+    const uint32_t compressed = Le32(intact, central + 20);
+    struct Case {
+        const char* damage;
+        std::function<void(std::string&)> apply;
+    } cases[] = {
+        {"absurd size in the directory", [&](std::string& b) { SetLe32(b, central + 24, 0xFFFFFFF0u); }},
+        {"absurd size in both headers", [&](std::string& b) { SetLe32(b, central + 24, 0xFFFFFFF0u); SetLe32(b, 22, 0xFFFFFFF0u); }},
+        {"absurd compressed size", [&](std::string& b) { SetLe32(b, central + 20, 0xFFFFFFF0u); SetLe32(b, 18, 0xFFFFFFF0u); }},
+        {"size larger than the data", [&](std::string& b) { SetLe32(b, central + 24, 30000); SetLe32(b, 22, 30000); }},
+        {"size smaller than the data", [&](std::string& b) { SetLe32(b, central + 24, 100); SetLe32(b, 22, 100); }},
+        {"entry cut short", [&](std::string& b) {
+             // Half the compressed data is gone; the directory behind it moves up.
+             size_t cut = compressed / 2;
+             b.erase(30 + 10 + cut, cut);
+             SetLe32(b, end - cut + 16, Le32(b, end - cut + 16) - static_cast<uint32_t>(cut));
+         }},
+    };
+    for (const Case& c : cases) {
+        std::string damaged = intact;
+        c.apply(damaged);
+        DuiLib::CResourceZip zip;
+        if (!zip.Open(damaged.data(), damaged.size())) continue;  // refused whole: as good
+        std::string content = "unchanged";
+        bool read = true;
+        EXPECT_NO_THROW(read = zip.ReadEntry(L"layout.xml", content)) << c.damage;
+        EXPECT_FALSE(read) << c.damage;
+        EXPECT_EQ(content, "unchanged") << c.damage;
+        std::string problem;
+        EXPECT_FALSE(zip.Verify(&problem)) << c.damage;
+        EXPECT_EQ(problem.rfind("layout.xml: ", 0), 0u) << c.damage << ": " << problem;
+    }
+    DuiLib::CResourceZip zip;
+    ASSERT_TRUE(zip.Open(intact.data(), intact.size()));
+    std::string problem;
+    EXPECT_TRUE(zip.Verify(&problem)) << problem;
+    // The skin the build ships reads whole.
+    ASSERT_TRUE(zip.Open(test_support::SourceSkinArchive().data(), test_support::SourceSkinArchive().size()));
+    EXPECT_TRUE(zip.Verify(&problem)) << problem;
 }
 
 TEST(Markup, KeepsAttributeOrderAndConvertsUtf8) {

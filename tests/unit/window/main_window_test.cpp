@@ -4,9 +4,14 @@
 // object behind the analytics object) and its log lines.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <commctrl.h>
+#include <oleacc.h>
+
 #include <json/json.h>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <map>
 #include <memory>
@@ -17,6 +22,8 @@
 #include "DuiLib/Control/UIButton.h"
 #include "DuiLib/Control/UICombo.h"
 #include "DuiLib/Control/UIEdit.h"
+#include "DuiLib/Core/UIAccessible.h"
+#include "DuiLib/Core/UIRichText.h"
 #include "DuiLib/Control/UILabel.h"
 #include "DuiLib/Layout/UIContainer.h"
 #include "base/JsonText.h"
@@ -31,6 +38,7 @@
 #include "support/test_support.h"
 #include "support/window_driver.h"
 #include "window/MessageBoxKinds.h"
+#include "window/MessageBoxWnd.h"
 #include "window/WindowLanguage.h"
 #include "window/WindowShell.h"
 #include "window/WindowTexts.h"
@@ -868,4 +876,643 @@ TEST_F(MainWindowTest, ControlTextQueryAnswersOnlyWellFormedQuestions) {
     // The window still answers afterwards.
     std::wstring text;
     EXPECT_TRUE(asker.Ask(Hwnd(), name, text));
+}
+
+// ---- The keyboard ----
+
+namespace {
+
+std::wstring FocusName(TestWindow& w) {
+    DuiLib::CControlUI* focus = w.Pm().GetFocus();
+    return focus ? focus->GetName() : L"";
+}
+
+void PressKeys(HWND hwnd, std::initializer_list<WPARAM> keys) {
+    for (WPARAM key : keys) {
+        PostKey(hwnd, key);
+        Pump(60);
+    }
+}
+
+// The names Tab reaches now, in order (a text with two links appears twice).
+std::vector<std::wstring> TabStopNames(TestWindow& w) {
+    std::vector<std::wstring> names;
+    for (const auto& stop : w.Pm().GetTabStops()) names.push_back(stop.first->GetName());
+    return names;
+}
+
+bool Has(const std::vector<std::wstring>& names, const std::wstring& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// Relative luminance and contrast ratio of two colours (0x00RRGGBB).
+double Luminance(DWORD rgb) {
+    auto channel = [](int v) {
+        double c = v / 255.0;
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel((rgb >> 16) & 0xFF) + 0.7152 * channel((rgb >> 8) & 0xFF) + 0.0722 * channel(rgb & 0xFF);
+}
+double Contrast(DWORD a, DWORD b) {
+    double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+DWORD PixelAt(const DuiLib::TImageInfo& image, int x, int y) { return image.PixelAt(x, y) & 0xFFFFFF; }
+
+}  // namespace
+
+TEST_F(MainWindowTest, TabReachesOnlyWhatTheWindowShows) {
+    Open();
+    struct Case {
+        const char* state;
+        std::function<void()> arrange;
+        bool settingsReachable;
+    } cases[] = {
+        {"collapsed at start", [] {}, false},
+        {"settings open", [&] { ClickAndPump(L"install_setting"); }, true},
+        {"settings closed again", [&] { ClickAndPump(L"install_setting"); }, false},
+    };
+    for (const Case& c : cases) {
+        c.arrange();
+        std::vector<std::wstring> stops = TabStopNames(*window_);
+        for (const wchar_t* hidden : {L"language_combox", L"install_file_path_edit", L"browser_btn"})
+            EXPECT_EQ(Has(stops, hidden), c.settingsReachable) << c.state << " " << N(hidden);
+        for (const wchar_t* shown : {L"install_btn", L"license_checkbox", L"license_link", L"install_setting"})
+            EXPECT_TRUE(Has(stops, shown)) << c.state << " " << N(shown);
+        // Tab itself: once round the window visits exactly these stops.
+        std::vector<std::wstring> visited;
+        for (size_t i = 0; i < stops.size(); ++i) {
+            PressKeys(Hwnd(), {VK_TAB});
+            visited.push_back(FocusName(*window_));
+        }
+        std::vector<std::wstring> sortedStops = stops, sortedVisited = visited;
+        std::sort(sortedStops.begin(), sortedStops.end());
+        std::sort(sortedVisited.begin(), sortedVisited.end());
+        EXPECT_EQ(sortedVisited, sortedStops) << c.state;
+        EXPECT_TRUE(window_->Pm().IsFocusVisible());
+    }
+}
+
+TEST_F(MainWindowTest, EachPageFocusesItsDefaultButtonAndEnterPressesIt) {
+    Open();
+    EXPECT_EQ(FocusName(*window_), L"install_btn");
+    EXPECT_EQ(window_->Pm().GetDefaultButton(), window_->Find(L"install_btn"));
+    // Enter on the setting page installs.
+    PressKeys(Hwnd(), {VK_RETURN});
+    Pump(200);
+    ASSERT_EQ(window_->workerStarts, 1);
+    struct Case {
+        const char* page;
+        std::function<void()> reach;
+        const wchar_t* focused;
+    } cases[] = {
+        {"running", [] {}, L"install_minbtn"},
+        {"failure", [&] {
+             BoxAnswerer answers;
+             answers.Answer(L"btn_yes");
+             PostMessageW(Hwnd(), kMsgDownloadFailed, 9, 0);
+             PumpUntil([&] { return window_->Visible(L"text_fail_retry"); }, 3000);
+         }, L"start_app"},
+    };
+    for (const Case& c : cases) {
+        c.reach();
+        EXPECT_EQ(FocusName(*window_), c.focused) << c.page;
+        EXPECT_EQ(window_->Pm().GetDefaultButton(), window_->Find(c.focused)) << c.page;
+    }
+    // Enter on the failure page is "Try again".
+    PressKeys(Hwnd(), {VK_RETURN});
+    Pump(200);
+    EXPECT_EQ(window_->workerStarts, 2);
+    // The finish page: Start.
+    PostMessageW(Hwnd(), kMsgInstallSucceeded, 0, 0);
+    Pump(300);
+    EXPECT_EQ(FocusName(*window_), L"start_app");
+}
+
+TEST_F(MainWindowTest, LinksAreTabStopsAndEnterOrSpaceOpensThem) {
+    const std::map<std::string, std::string> newRow{
+        {"NewLicenseFlag", "1"}, {"LicenseUrl", "https://example.com/licence"}, {"PrivacyUrl", "https://example.com/privacy"}};
+    struct Case {
+        const wchar_t* control;
+        int link;
+        WPARAM key;
+        std::wstring opened;  // web page opened, or empty: the licence panel opens (560) or closes (360)
+        int height;
+    };
+    struct Row {
+        std::map<std::string, std::string> labels;
+        std::vector<Case> cases;
+    } rows[] = {
+        {{}, {{L"license_link", 0, VK_RETURN, L"", 560}, {L"license_link", 0, VK_SPACE, L"", 360}}},
+        {newRow, {{L"license_link_new", 0, VK_RETURN, L"https://example.com/privacy", 360},
+                  {L"license_link_new", 1, VK_SPACE, L"https://example.com/licence", 360}}},
+    };
+    for (const Row& row : rows) {
+        Open(row.labels);
+        for (const Case& c : row.cases) {
+            g_opened.clear();
+            // Tab until the link has the focus (a text with two links is two stops).
+            bool reached = false;
+            for (int i = 0; i < 12 && !reached; ++i) {
+                DuiLib::CControlUI* focus = window_->Pm().GetFocus();
+                reached = focus && focus->GetName() == c.control && focus->GetFocusPart() == c.link;
+                if (!reached) PressKeys(Hwnd(), {VK_TAB});
+            }
+            ASSERT_TRUE(reached) << N(c.control) << " " << c.link;
+            PressKeys(Hwnd(), {c.key});
+            Pump(100);
+            EXPECT_EQ(window_->Height(), c.height) << N(c.control) << " " << c.link;
+            if (c.opened.empty()) {
+                EXPECT_TRUE(g_opened.empty());
+            } else {
+                ASSERT_EQ(g_opened.size(), 1u) << N(c.control) << " " << c.link;
+                EXPECT_NE(g_opened[0].first.find(c.opened), std::wstring::npos) << N(g_opened[0].first);
+            }
+        }
+        Close();
+    }
+}
+
+TEST_F(MainWindowTest, LicenceTextScrollsWithTheKeys) {
+    Open();
+    ASSERT_TRUE(ClickLink(Hwnd(), L"license_link", 0));
+    Pump(300);
+    auto* scroll = dynamic_cast<DuiLib::CContainerUI*>(window_->Find(L"license_scroll"));
+    ASSERT_NE(scroll, nullptr);
+    window_->Pm().UpdateLayout();
+    ASSERT_GT(scroll->GetScrollRange(), 0);
+    // Tab reaches the licence text.
+    for (int i = 0; i < 12 && FocusName(*window_) != L"license_scroll"; ++i) PressKeys(Hwnd(), {VK_TAB});
+    ASSERT_EQ(FocusName(*window_), L"license_scroll");
+    struct Case {
+        WPARAM key;
+        std::function<bool(int before, int after)> moved;
+        const char* expectation;
+    } cases[] = {
+        {VK_DOWN, [](int b, int a) { return a > b; }, "down scrolls down"},
+        {VK_NEXT, [](int b, int a) { return a - b > 48; }, "page down scrolls more than a line"},
+        {VK_UP, [](int b, int a) { return a < b; }, "up scrolls up"},
+        {VK_END, [&](int, int a) { return a == scroll->GetScrollRange(); }, "end goes to the end"},
+        {VK_PRIOR, [](int b, int a) { return b - a > 48; }, "page up scrolls back more than a line"},
+        {VK_HOME, [](int, int a) { return a == 0; }, "home goes to the top"},
+    };
+    for (const Case& c : cases) {
+        int before = scroll->GetScrollPos();
+        PressKeys(Hwnd(), {c.key});
+        EXPECT_TRUE(c.moved(before, scroll->GetScrollPos())) << c.expectation << ": " << before << " -> " << scroll->GetScrollPos();
+    }
+}
+
+TEST_F(MainWindowTest, AltF4DoesWhatTheCloseButtonDoes) {
+    struct Case {
+        const char* page;
+        bool running;
+        bool finished;
+        bool asks;
+    } cases[] = {
+        {"setting page", false, false, true},
+        {"running page", true, false, true},
+        {"finish page", true, true, false},
+    };
+    for (const Case& c : cases) {
+        LogCapture log;
+        Open();
+        if (c.running) ClickAndPump(L"install_btn", 200);
+        if (c.finished) {
+            PostMessageW(Hwnd(), kMsgInstallSucceeded, 0, 0);
+            Pump(300);
+        }
+        BoxAnswerer answers;
+        if (c.asks) answers.Answer(L"btn_no");
+        PostMessageW(Hwnd(), WM_SYSKEYDOWN, VK_F4, 0x20000001);  // with Alt down
+        PumpUntil([&] { return answers.Seen().size() == (c.asks ? 1u : 0u) && (c.asks || !IsWindow(Hwnd())); }, 3000);
+        Pump(100);
+        EXPECT_EQ(answers.Seen().size(), c.asks ? 1u : 0u) << c.page;
+        EXPECT_EQ(log.countExact(" ShowMsgBox: 2"), c.asks ? 1 : 0) << c.page;
+        // "No" keeps the window; a final page closes at once.
+        EXPECT_EQ(IsWindow(Hwnd()) != FALSE, c.asks) << c.page;
+        Close();
+    }
+}
+
+TEST_F(MainWindowTest, ClosedComboAppliesALanguageOnlyWhenConfirmed) {
+    struct Case {
+        const char* keys;
+        std::vector<WPARAM> press;
+        int32_t language;
+        int applied;
+    } cases[] = {
+        {"arrows only", {VK_DOWN, VK_DOWN, VK_DOWN}, English, 0},
+        {"arrows and Enter", {VK_DOWN, VK_DOWN, VK_RETURN}, Chinese, 1},
+        {"arrows then Tab away", {VK_DOWN, VK_TAB}, English, 0},
+        {"list: arrows and F4", {VK_SPACE, VK_DOWN, VK_F4}, Japanese, 1},
+        {"list: arrows and Esc", {VK_SPACE, VK_DOWN, VK_DOWN, VK_ESCAPE}, English, 0},
+    };
+    Open();
+    ClickAndPump(L"install_setting");
+    auto* combo = dynamic_cast<DuiLib::CComboUI*>(window_->Find(L"language_combox"));
+    ASSERT_NE(combo, nullptr);
+    for (const Case& c : cases) {
+        // Each case starts in English with the focus on the combo.
+        window_->SelectLanguageItem(English);
+        window_->ApplyLanguage();
+        LogCapture log;
+        for (int i = 0; i < 12 && FocusName(*window_) != L"language_combox"; ++i) PressKeys(Hwnd(), {VK_TAB});
+        ASSERT_EQ(FocusName(*window_), L"language_combox") << c.keys;
+        for (WPARAM key : c.press) PressKeys(Hwnd(), {key});
+        Pump(100);
+        EXPECT_EQ(window_->GetLanguage(), c.language) << c.keys;
+        EXPECT_EQ(log.countExact(" ChangeLanguageTo: " + N(GetLanguageFileName(c.language))), c.applied) << c.keys;
+        // What the combo shows after leaving it is what applies.
+        if (FocusName(*window_) == L"language_combox") PressKeys(Hwnd(), {VK_TAB});
+        EXPECT_EQ(combo->GetCurSel(), c.language) << c.keys;
+        EXPECT_FALSE(combo->IsChoicePending()) << c.keys;
+    }
+}
+
+TEST_F(MainWindowTest, ClickOnTheAgreementWordsTogglesTheBox) {
+    Open({{"ChooseLicense", "0"}});
+    window_->Pm().UpdateLayout();
+    auto* caption = dynamic_cast<DuiLib::CLabelUI*>(window_->Find(L"license_link"));
+    ASSERT_NE(caption, nullptr);
+    POINT words{caption->TextOrigin().x + 8, Center(caption->GetPos()).y};
+    struct Case {
+        const char* where;
+        bool onWords;
+        bool ticked;
+    } cases[] = {{"words", true, true}, {"words again", true, false}, {"link", false, false}};
+    for (const Case& c : cases) {
+        if (c.onWords) PostClickAt(Hwnd(), words);
+        else ASSERT_TRUE(ClickLink(Hwnd(), L"license_link", 0));
+        Pump(200);
+        EXPECT_EQ(window_->LicenceTicked(), c.ticked) << c.where;
+    }
+    // The link itself opened the licence text, not the box.
+    EXPECT_EQ(window_->TabPage(L"set_layout"), 0);
+    EXPECT_EQ(window_->Height(), 560);
+}
+
+TEST_F(MainWindowTest, FocusRingStandsOutAtLeastThreeToOne) {
+    Open();
+    ClickAndPump(L"install_setting");
+    DuiLib::CPaintManagerUI& pm = window_->Pm();
+    pm.SetFocus(nullptr);
+    std::unique_ptr<DuiLib::TImageInfo> plain = pm.Render();
+    ASSERT_TRUE(plain);
+    const int ring = pm.Scale(DuiLib::CPaintManagerUI::kFocusRingGap) + pm.Scale(DuiLib::CPaintManagerUI::kFocusRingWidth) / 2 + 1;
+    int measured = 0;
+    for (size_t i = 0; i < TabStopNames(*window_).size(); ++i) {
+        PressKeys(Hwnd(), {VK_TAB});
+        DuiLib::CControlUI* focus = pm.GetFocus();
+        ASSERT_NE(focus, nullptr);
+        std::unique_ptr<DuiLib::TImageInfo> shot = pm.Render();
+        ASSERT_TRUE(shot);
+        // The ring's left edge, half way down, against what was there without the focus.
+        RECT rc = focus->GetFocusRects().front();
+        int x = rc.left - ring, y = (rc.top + rc.bottom) / 2;
+        if (x < 0 || x >= shot->width || y >= shot->height) continue;
+        double ratio = Contrast(PixelAt(*shot, x, y), PixelAt(*plain, x, y));
+        EXPECT_GE(ratio, 3.0) << N(focus->GetName()) << " part " << focus->GetFocusPart();
+        ++measured;
+    }
+    EXPECT_GE(measured, 6);
+}
+
+// ---- Screen readers ----
+
+namespace {
+
+struct AccObject {
+    long id = -1;
+    long role = 0;
+    long state = 0;
+    std::string name, value, action;
+};
+
+// Runs the screen-reader stand-in (another process) and pumps this thread's messages meanwhile:
+// its calls reach the window through them. Its exit code, -1 when it did not end in time.
+int RunAccClient(const std::wstring& args, DWORD ms = 20000) {
+    std::wstring command = L"\"" + TextCodec::Utf8ToWide(ACC_CLIENT_EXE) + L"\" " + args;
+    STARTUPINFOW si{sizeof(si)};
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
+    PumpUntil([&] { return WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0; }, ms);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(pi.hProcess, &code);
+    if (code == STILL_ACTIVE) TerminateProcess(pi.hProcess, 1);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code == STILL_ACTIVE ? -1 : static_cast<int>(code);
+}
+
+std::wstring HwndArg(HWND hwnd) { return std::to_wstring(reinterpret_cast<uintptr_t>(hwnd)); }
+
+std::vector<std::vector<std::string>> Lines(const std::string& text) {
+    std::vector<std::vector<std::string>> lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::vector<std::string> fields;
+        std::string line = text.substr(at, end - at);
+        size_t f = 0;
+        for (;;) {
+            size_t tab = line.find('\t', f);
+            fields.push_back(line.substr(f, tab == std::string::npos ? std::string::npos : tab - f));
+            if (tab == std::string::npos) break;
+            f = tab + 1;
+        }
+        lines.push_back(fields);
+        at = end + 1;
+    }
+    return lines;
+}
+
+// The window's accessible objects as another process reads them (the client area first).
+std::vector<AccObject> ReadTree(HWND hwnd) {
+    test_support::TempDir dir;
+    std::wstring out = dir.File(L"tree.txt");
+    EXPECT_EQ(RunAccClient(L"tree " + HwndArg(hwnd) + L" \"" + out + L"\""), 0);
+    std::vector<AccObject> objects;
+    for (const auto& f : Lines(test_support::ReadFile(out))) {
+        if (f.size() < 6) continue;
+        AccObject o;
+        o.id = std::stol(f[0]);
+        o.role = std::stol(f[1]);
+        o.state = std::stol(f[2]);
+        o.name = f[3];
+        o.value = f[4];
+        o.action = f[5];
+        objects.push_back(o);
+    }
+    return objects;
+}
+
+const AccObject* FindObject(const std::vector<AccObject>& tree, long role, const std::string& name) {
+    for (const AccObject& o : tree)
+        if (o.role == role && o.name == name) return &o;
+    return nullptr;
+}
+
+std::string PlainOf(const std::wstring& markup) {
+    std::wstring plain = DuiLib::PlainText(DuiLib::ParseRichText(markup));
+    return N(DuiLib::UI::Trim(plain));
+}
+
+bool Interactive(long role) {
+    switch (role) {
+        case ROLE_SYSTEM_PUSHBUTTON: case ROLE_SYSTEM_CHECKBUTTON: case ROLE_SYSTEM_RADIOBUTTON: case ROLE_SYSTEM_LINK:
+        case ROLE_SYSTEM_COMBOBOX: case ROLE_SYSTEM_TEXT: case ROLE_SYSTEM_PROGRESSBAR: case ROLE_SYSTEM_DOCUMENT:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+TEST_F(MainWindowTest, ScreenReaderInAnotherProcessReadsEveryPageInItsLanguage) {
+    CoInitialize(nullptr);
+    struct Page {
+        const char* name;
+        std::function<void()> reach;
+        // Buttons (by language key) the page must show with their language's name.
+        std::vector<const wchar_t*> buttons;
+        bool combo;
+        bool progress;
+    };
+    for (int32_t language : {English, Arabic}) {
+        Open();
+        window_->SelectLanguageItem(language);
+        window_->ApplyLanguage();
+        Pump(100);
+        auto text = [&](const wchar_t* key) { return N(LanguageText(L"install_page", key, language)); };
+        Page pages[] = {
+            {"setting", [] {}, {L"install_btn", L"install_setting"}, false, false},
+            {"settings open", [&] { ClickAndPump(L"install_setting"); }, {L"install_btn", L"browser_btn"}, true, false},
+            {"running", [&] { ClickAndPump(L"install_setting"); ClickAndPump(L"install_btn", 200); }, {L"install_minbtn"}, false, true},
+            {"failure", [&] {
+                 BoxAnswerer answers;
+                 answers.Answer(L"btn_yes");
+                 PostMessageW(Hwnd(), kMsgDownloadFailed, 9, 0);
+                 PumpUntil([&] { return window_->Visible(L"text_fail_retry"); }, 3000);
+             }, {L"retry_btn"}, false, false},
+        };
+        for (Page& page : pages) {
+            page.reach();
+            std::vector<AccObject> tree = ReadTree(Hwnd());
+            std::string where = std::string(page.name) + " language " + std::to_string(language);
+            ASSERT_GT(tree.size(), 3u) << where << ": the window is one object only";
+            EXPECT_EQ(tree[0].role, ROLE_SYSTEM_CLIENT) << where;
+            int interactive = 0;
+            for (const AccObject& o : tree) {
+                if (!Interactive(o.role) || (o.state & STATE_SYSTEM_INVISIBLE)) continue;
+                EXPECT_FALSE(o.name.empty()) << where << ": object " << o.id << " role " << o.role;
+                ++interactive;
+            }
+            EXPECT_GE(interactive, 2) << where;
+            for (const wchar_t* key : page.buttons)
+                EXPECT_NE(FindObject(tree, ROLE_SYSTEM_PUSHBUTTON, text(key)), nullptr) << where << " " << N(key);
+            // The picture-only close button is named in the language (the running page has none).
+            if (std::string(page.name) != "running") {
+                EXPECT_NE(FindObject(tree, ROLE_SYSTEM_PUSHBUTTON, text(L"install_closebtn")), nullptr) << where;
+            }
+            if (std::string(page.name) == "setting") {
+                const AccObject* box = FindObject(tree, ROLE_SYSTEM_CHECKBUTTON, PlainOf(LanguageText(L"install_page", L"license_link", language)));
+                ASSERT_NE(box, nullptr) << where;
+                EXPECT_EQ((box->state & STATE_SYSTEM_CHECKED) != 0, window_->LicenceTicked()) << where;
+                const AccObject* install = FindObject(tree, ROLE_SYSTEM_PUSHBUTTON, text(L"install_btn"));
+                ASSERT_NE(install, nullptr);
+                EXPECT_NE(install->state & STATE_SYSTEM_DEFAULT, 0) << where;
+                auto* link = dynamic_cast<DuiLib::CLabelUI*>(window_->Find(L"license_link"));
+                EXPECT_NE(FindObject(tree, ROLE_SYSTEM_LINK, N(link->GetLinkText(0))), nullptr) << where;
+                // The settings panel below the window's edge is there but invisible.
+                for (const AccObject& o : tree) {
+                    if (o.role == ROLE_SYSTEM_COMBOBOX) {
+                        EXPECT_NE(o.state & STATE_SYSTEM_INVISIBLE, 0) << where;
+                    }
+                }
+            }
+            if (page.combo) {
+                const AccObject* combo = FindObject(tree, ROLE_SYSTEM_COMBOBOX, PlainOf(LanguageText(L"install_page", L"select_language_text", language)));
+                ASSERT_NE(combo, nullptr) << where;
+                EXPECT_EQ(combo->value, N(DuiLib::UI::Trim(window_->Find(L"language_combox")->GetText()))) << where;
+                EXPECT_EQ(combo->state & STATE_SYSTEM_INVISIBLE, 0) << where;
+                const AccObject* folder = FindObject(tree, ROLE_SYSTEM_TEXT, PlainOf(LanguageText(L"install_page", L"install_path_text", language)));
+                ASSERT_NE(folder, nullptr) << where;
+                EXPECT_EQ(folder->value, N(window_->Text(L"install_file_path_edit"))) << where;
+            }
+            if (page.progress) {
+                bool found = false;
+                for (const AccObject& o : tree)
+                    if (o.role == ROLE_SYSTEM_PROGRESSBAR) {
+                        found = true;
+                        EXPECT_EQ(o.value, std::to_string(window_->Progress()) + "%") << where;
+                    }
+                EXPECT_TRUE(found) << where;
+            }
+        }
+        Close();
+    }
+}
+
+TEST_F(MainWindowTest, FocusEventsFollowTabInAnotherProcess) {
+    CoInitialize(nullptr);
+    Open();
+    ClickAndPump(L"install_setting");
+    const int presses = 5;
+    // What each Tab will focus, as this process names it.
+    std::vector<std::string> expected;
+    {
+        std::vector<std::pair<DuiLib::CControlUI*, int>> stops = window_->Pm().GetTabStops();
+        auto at = std::find(stops.begin(), stops.end(), std::make_pair(window_->Pm().GetFocus(), window_->Pm().GetFocus()->GetFocusPart()));
+        size_t index = at == stops.end() ? stops.size() - 1 : static_cast<size_t>(at - stops.begin());
+        std::vector<DuiLib::TAccessibleElement> all = DuiLib::CollectAccessibleElements(window_->Pm());
+        for (int i = 0; i < presses; ++i) {
+            index = (index + 1) % stops.size();
+            for (const auto& e : all)
+                if (e.control == stops[index].first && (e.role != ROLE_SYSTEM_STATICTEXT) &&
+                    (e.part < 0 || e.part == stops[index].second))
+                    expected.push_back(N(DuiLib::AccessibleName(window_->Pm(), e)));
+        }
+    }
+    ASSERT_EQ(expected.size(), static_cast<size_t>(presses));
+    test_support::TempDir dir;
+    std::wstring out = dir.File(L"focus.txt");
+    std::wstring readyName = L"main_window_test_acc_ready_" + std::to_wstring(GetCurrentProcessId());
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, readyName.c_str());
+    std::wstring command = L"\"" + TextCodec::Utf8ToWide(ACC_CLIENT_EXE) + L"\" focus " + HwndArg(Hwnd()) + L" \"" + out + L"\" " +
+                           std::to_wstring(presses) + L" 8000 " + readyName;
+    STARTUPINFOW si{sizeof(si)};
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    ASSERT_TRUE(PumpUntil([&] { return WaitForSingleObject(ready, 0) == WAIT_OBJECT_0; }, 10000));
+    for (int i = 0; i < presses; ++i) {
+        PostKey(Hwnd(), VK_TAB);
+        Pump(250);
+    }
+    EXPECT_TRUE(PumpUntil([&] { return WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0; }, 12000));
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    CloseHandle(ready);
+    std::vector<std::string> seen;
+    for (const auto& f : Lines(test_support::ReadFile(out)))
+        if (f.size() >= 3) seen.push_back(f[2]);
+    EXPECT_EQ(seen, expected);
+}
+
+TEST_F(MainWindowTest, DefaultActionFromAnotherProcessPressesTheControl) {
+    CoInitialize(nullptr);
+    Open();
+    struct Case {
+        const wchar_t* control;
+        long role;
+        std::function<bool()> done;
+    } cases[] = {
+        {L"install_setting", ROLE_SYSTEM_PUSHBUTTON, [&] { return window_->Height() == 560; }},
+        {L"license_checkbox", ROLE_SYSTEM_CHECKBUTTON, [&] { return !window_->LicenceTicked(); }},
+        {L"license_link", ROLE_SYSTEM_LINK, [&] { return window_->TabPage(L"set_layout") == 0; }},
+    };
+    for (const Case& c : cases) {
+        std::vector<DuiLib::TAccessibleElement> all = DuiLib::CollectAccessibleElements(window_->Pm());
+        long id = 0;
+        for (size_t i = 0; i < all.size(); ++i)
+            if (all[i].control == window_->Find(c.control) && all[i].role == c.role) id = static_cast<long>(i + 1);
+        ASSERT_GT(id, 0) << N(c.control);
+        EXPECT_EQ(RunAccClient(L"act " + HwndArg(Hwnd()) + L" " + std::to_wstring(id)), 0) << N(c.control);
+        EXPECT_TRUE(PumpUntil(c.done, 2000)) << N(c.control);
+    }
+}
+
+namespace {
+// Reads the open message box's accessible object in this process (the box's modal loop runs
+// here, inside the question; a reader in another process would wait for this thread).
+std::wstring g_boxTitle;
+std::vector<std::pair<long, std::wstring>> g_boxObjects;
+void CALLBACK ReadBoxThenAnswer(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND box = BoxAnswerer::FindBox();
+    if (!box) return;
+    KillTimer(nullptr, id);
+    wchar_t title[128] = {};
+    GetWindowTextW(box, title, 128);
+    g_boxTitle = title;
+    IAccessible* acc = nullptr;
+    if (SUCCEEDED(AccessibleObjectFromWindow(box, static_cast<DWORD>(OBJID_CLIENT), DuiLib::kIID_IAccessible,
+                                             reinterpret_cast<void**>(&acc))) && acc) {
+        long count = 0;
+        acc->get_accChildCount(&count);
+        for (long i = 0; i <= count; ++i) {
+            VARIANT child;
+            VariantInit(&child);
+            child.vt = VT_I4;
+            child.lVal = i;
+            VARIANT role, state;
+            BSTR name = nullptr;
+            acc->get_accRole(child, &role);
+            acc->get_accState(child, &state);
+            acc->get_accName(child, &name);
+            std::wstring text = name ? name : L"";
+            if (name) SysFreeString(name);
+            bool isDefault = (state.lVal & STATE_SYSTEM_DEFAULT) != 0;
+            g_boxObjects.emplace_back(role.lVal, (isDefault ? L"*" : L"") + text);
+        }
+        acc->Release();
+    }
+    // Its first button has the focus: Enter answers with it.
+    DuiLib::CPaintManagerUI* pm = DuiLib::CPaintManagerUI::FromWindow(box);
+    if (pm && pm->GetFocus() && pm->GetFocus()->GetName() == L"btn_yes") PostKey(box, VK_RETURN);
+    else Click(box, L"btn_no");
+}
+}  // namespace
+
+TEST_F(MainWindowTest, MessageBoxIsNamedByItsTitleAndEnterTakesItsFocusedFirstButton) {
+    CoInitialize(nullptr);
+    Open({{"ChooseLicense", "0"}});
+    g_boxTitle.clear();
+    g_boxObjects.clear();
+    UINT_PTR timer = SetTimer(nullptr, 0, 300, &ReadBoxThenAnswer);
+    ClickAndPump(L"install_btn", 1500);
+    KillTimer(nullptr, timer);
+    EXPECT_EQ(N(g_boxTitle), "Orbala Lumeno");
+    auto has = [](long role, const std::string& name) {
+        for (const auto& o : g_boxObjects)
+            if (o.first == role && N(o.second) == name) return true;
+        return false;
+    };
+    EXPECT_TRUE(has(ROLE_SYSTEM_CLIENT, "Orbala Lumeno"));
+    EXPECT_TRUE(has(ROLE_SYSTEM_PUSHBUTTON, "*Agree and Install"));  // the default button
+    EXPECT_TRUE(has(ROLE_SYSTEM_PUSHBUTTON, "Disagree"));
+    EXPECT_TRUE(has(ROLE_SYSTEM_PUSHBUTTON, "Close"));
+    EXPECT_TRUE(has(ROLE_SYSTEM_STATICTEXT, "To protect your interests and rights, please read and agree to the license agreement"));
+    // Enter took "Agree and Install".
+    EXPECT_TRUE(window_->LicenceTicked());
+    EXPECT_EQ(window_->workerStarts, 1);
+}
+
+TEST_F(MainWindowTest, TooltipsOfTheLayoutAreShownOnHover) {
+    Open();
+    POINT pt{-1, -1};
+    ASSERT_TRUE(ControlCenter(Hwnd(), L"closebtn", pt));
+    PostMessageW(Hwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(pt.x, pt.y));
+    Pump(100);
+    HWND tip = window_->Pm().GetToolTipWindow();
+    ASSERT_NE(tip, nullptr);
+    wchar_t text[128] = {};
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.hwnd = Hwnd();
+    tool.uId = 1;
+    tool.lpszText = text;
+    SendMessageW(tip, TTM_GETTEXTW, 128, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_EQ(N(text), "Close");
+    SendMessageW(tip, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_TRUE(DuiLib::UI::Contains(tool.rect, pt));
+    // Away from it: the tool has no text, so nothing shows.
+    ASSERT_TRUE(ControlCenter(Hwnd(), L"install_btn", pt));
+    PostMessageW(Hwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(pt.x, pt.y));
+    Pump(100);
+    text[0] = 0;
+    tool.lpszText = text;
+    SendMessageW(tip, TTM_GETTEXTW, 128, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_EQ(N(text), "");
 }
