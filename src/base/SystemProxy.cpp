@@ -69,7 +69,7 @@ bool WildcardMatch(const std::string& pattern, const std::string& text) {
 int DefaultPort(const std::string& scheme) { return scheme == "https" ? 443 : scheme == "http" ? 80 : 0; }
 
 bool IsLoopback(const std::string& host) {
-    if (host == "localhost" || host == "[::1]") return true;
+    if (host == "localhost" || host == "[::1]") return true;  // recognises loopback: contacts nothing
     return host.compare(0, 4, "127.") == 0 && host.find_first_not_of("0123456789.") == std::string::npos;
 }
 

@@ -88,10 +88,12 @@ if(releases EQUAL 0)
   fail("no release deployment under deployment/")
 endif()
 
-# Loopback addresses written into the sources' strings would ship in every deployment.
+# Loopback addresses written into the sources' strings would ship in every deployment. A line that
+# only recognises a loopback name (the proxy's bypass rules) says so with "recognises loopback".
 file(GLOB_RECURSE sources "${SOURCE_DIR}/src/*.cpp" "${SOURCE_DIR}/src/*.h")
 foreach(src ${sources})
   file(STRINGS "${src}" hits REGEX "\"[^\"]*(127\\.0\\.0\\.1|[Ll]ocalhost)[^\"]*\"")
+  list(FILTER hits EXCLUDE REGEX "// recognises loopback: contacts nothing$")
   if(hits)
     fail("${src} names a loopback address: ${hits}")
   endif()
